@@ -1,0 +1,28 @@
+# Linux build: the installer's code linked against the simulated Windows
+# machine, its tests, the tools and the benchmarks.
+option(DRVSETUP_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" ON)
+if(DRVSETUP_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
+add_library(winsim STATIC ${SIM_SOURCES})
+target_include_directories(winsim PUBLIC ${CMAKE_SOURCE_DIR}/sim ${CMAKE_SOURCE_DIR}/src/sysaccess)
+
+add_library(drvsetup_core STATIC ${DRVSETUP_SOURCES})
+target_include_directories(drvsetup_core PUBLIC ${DRVSETUP_INCLUDES})
+target_link_libraries(drvsetup_core PUBLIC winsim)
+
+enable_testing()
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+add_subdirectory(tests)
+if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
+  add_subdirectory(tools)
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
+  add_subdirectory(bench)
+endif()

@@ -1,0 +1,176 @@
+// Internal state of the simulated machine, shared by the files of sim/.
+// Tests and tools use sim.h; only sim/*.cpp include this.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "sim.h"
+
+namespace sim {
+
+// Upper-case copy (a-z only), for case-insensitive keys.
+std::string Upper(const std::string& s);
+
+// ------------------------------------------------------------- file system
+struct Node {
+  std::string name;  // as created (case kept)
+  bool folder = false;
+  std::string data;
+  DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
+  uint64_t lastWrite = kDefaultFileTime;
+  bool locked = false;
+  std::map<std::string, std::unique_ptr<Node>> children;  // key: Upper(name)
+};
+
+struct Drive {
+  UINT type = DRIVE_NO_ROOT_DIR;
+  bool mediumPresent = true;
+  Node root;  // folder
+};
+
+// --------------------------------------------------------------- registry
+struct Key {
+  std::string name;  // as created
+  std::map<std::string, std::unique_ptr<Key>> subkeys;  // key: Upper(name)
+  std::vector<std::string> subkeyOrder;                 // Upper names, index order
+  std::map<std::string, Value> values;                  // key: Upper(name)
+  std::vector<std::string> valueOrder;                  // names as created, index order
+  KeySecurity security;                                 // NT family only
+  uint64_t lastWrite = kDefaultFileTime;
+};
+
+// ---------------------------------------------------------------- processes
+struct Library {
+  std::string name;  // "KERNEL32.DLL"
+  std::string path;  // full path of its file
+  bool missing = false;
+  std::set<std::string> entryPoints;         // present entry points
+  std::set<std::string> missingEntryPoints;  // made missing on purpose
+};
+
+// ------------------------------------------------------------------ handles
+enum class HandleKind { Key, Find, Snapshot, Process, Library, Heap, Sid, Local };
+
+struct HandleObject {
+  HandleKind kind;
+  std::string path;            // key path (root-relative, with root name) or file path
+  Key* key = nullptr;          // Key
+  DWORD access = 0;            // Key, Process
+  DWORD pid = 0;               // Process
+  std::vector<ProcessSpec> snapshot;  // Snapshot
+  size_t position = 0;                // Snapshot
+  std::string library;                // Library
+  int refs = 1;                       // Library
+};
+
+struct Machine {
+  Windows version = Windows::WinXP;
+  bool versionFails = false;
+  std::string commandLine;
+  std::string modulePath;
+  std::string windowsFolder;
+  std::string systemFolder;
+  bool dbcs = false;
+  std::set<unsigned char> leadBytes;
+  int64_t timeZoneBias = 0;
+
+  Drive drives[26];
+
+  // Registry: HKEY_LOCAL_MACHINE and HKEY_USERS hold everything; the other
+  // predefined roots are views into them.
+  Key hklm;
+  Key hku;
+  std::string userSid;
+  std::vector<std::string> userGroups;
+
+  std::vector<ProcessSpec> processes;
+  DWORD installerPid = 0;
+  std::map<std::string, Library> libraries;  // key: Upper(name)
+  std::vector<std::string> loadedLibraryFiles;
+
+  std::vector<Box> boxes;
+  int boxAnswer = IDOK;
+
+  // Handles and memory blocks handed out and not yet released. Handles are
+  // small numbers; memory blocks are real allocations.
+  std::map<uintptr_t, HandleObject> handles;
+  uintptr_t nextHandle = 0x1000;
+  std::map<void*, HandleKind> blocks;  // Heap, Sid, Local
+
+  DWORD lastError = 0;
+  std::vector<Call> trace;
+
+  struct FaultRule {
+    size_t index = 0;  // 1-based call index; 0: any
+    std::string function;
+    std::string argContains;
+    size_t remaining = SIZE_MAX;
+  };
+  std::vector<FaultRule> faults;
+
+  std::string commandLineBuffer;  // what GetCommandLineA points into
+};
+
+Machine& M();
+
+// -------------------------------------------------------------- trace hooks
+// Every Win32 entry point of the simulator starts with a CallRecord: it
+// appends the call to the trace, tells whether the fault plan fails it, and
+// takes the result and last error when the call returns.
+class CallRecord {
+ public:
+  CallRecord(const char* function, std::string args);
+  bool ShouldFail() const { return fail_; }
+  // Stores result text and the current last error into the trace entry.
+  void Done(const std::string& result);
+  template <typename T>
+  T Return(T value);
+
+ private:
+  size_t index_;
+  bool fail_;
+};
+
+std::string Quote(const char* s);  // "\"text\"" with C escapes, or "NULL"
+std::string Hex(uint64_t v);       // "0x1F"
+std::string ResultText(int64_t v);
+std::string ResultText(const void* p);
+
+template <typename T>
+T CallRecord::Return(T value) {
+  if constexpr (std::is_pointer_v<T>) {
+    Done(ResultText(static_cast<const void*>(value)));
+  } else {
+    Done(ResultText(static_cast<int64_t>(value)));
+  }
+  return value;
+}
+
+// ------------------------------------------------------- shared internals
+// Paths: full Windows path of a possibly relative path, and lookups.
+std::string FullPath(const std::string& path);
+Node* FindNode(const std::string& path);            // nullptr when missing
+Node* FindParent(const std::string& path, std::string* leaf);  // folder holding path
+
+// Registry: the key a root handle or open key handle stands for, and key
+// lookup below it. Predefined roots resolve into hklm / hku.
+Key* RootKey(HKEY root, std::string* rootName);
+Key* FindKey(Key* base, const std::string& path);
+
+// Handles
+uintptr_t NewHandle(HandleObject object);
+HandleObject* GetHandle(uintptr_t handle, HandleKind kind);
+void ReleaseHandle(uintptr_t handle);
+
+// Standard machine pieces built by Reset, one per area.
+void ResetFiles(Machine& m);
+void ResetRegistry(Machine& m);
+void ResetProcesses(Machine& m);
+
+}  // namespace sim

@@ -1,0 +1,6 @@
+// STUB: replaced by the housekeeping steps.
+#include "housekeeping.h"
+
+void SetFileCacheLimits() {}
+void RemoveEngineSettings() {}
+bool DeleteKeyTree(HKEY, const std::string&) { return false; }
