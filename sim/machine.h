@@ -36,7 +36,7 @@ struct Drive {
 
 // --------------------------------------------------------------- registry
 struct Key {
-  std::string name;  // as created
+  std::string name;                                     // as created
   std::map<std::string, std::unique_ptr<Key>> subkeys;  // key: Upper(name)
   std::vector<std::string> subkeyOrder;                 // Upper names, index order
   std::map<std::string, Value> values;                  // key: Upper(name)
@@ -59,10 +59,10 @@ enum class HandleKind { Key, Find, Snapshot, Process, Library, Heap, Sid, Local 
 
 struct HandleObject {
   HandleKind kind;
-  std::string path;            // key path (root-relative, with root name) or file path
-  Key* key = nullptr;          // Key
-  DWORD access = 0;            // Key, Process
-  DWORD pid = 0;               // Process
+  std::string path;                   // key path (root-relative, with root name) or file path
+  Key* key = nullptr;                 // Key
+  DWORD access = 0;                   // Key, Process
+  DWORD pid = 0;                      // Process
   std::vector<ProcessSpec> snapshot;  // Snapshot
   size_t position = 0;                // Snapshot
   std::string library;                // Library
@@ -155,7 +155,7 @@ T CallRecord::Return(T value) {
 // ------------------------------------------------------- shared internals
 // Paths: full Windows path of a possibly relative path, and lookups.
 std::string FullPath(const std::string& path);
-Node* FindNode(const std::string& path);            // nullptr when missing
+Node* FindNode(const std::string& path);                       // nullptr when missing
 Node* FindParent(const std::string& path, std::string* leaf);  // folder holding path
 
 // Registry: the key a root handle or open key handle stands for, and key

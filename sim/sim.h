@@ -120,7 +120,7 @@ bool RegKeyExists(HKEY root, const std::string& key);
 std::vector<std::string> RegSubkeys(HKEY root, const std::string& key);     // in index order
 std::vector<std::string> RegValueNames(HKEY root, const std::string& key);  // in index order
 void RegRemoveKey(HKEY root, const std::string& key);                       // with its subtree
-std::string CurrentUserSid();  // the key name of HKEY_CURRENT_USER below HKEY_USERS
+std::string CurrentUserSid();            // the key name of HKEY_CURRENT_USER below HKEY_USERS
 std::string StringOf(const char* text);  // text with its terminating zero, as REG_SZ stores it
 std::string DwordOf(DWORD number);       // the four bytes of REG_DWORD
 
@@ -208,15 +208,15 @@ void Restart();
 
 // ---------------------------------------------------------- trace and faults
 struct Call {
-  std::string function;  // "CopyFileA"
-  std::string args;      // arguments as text, strings quoted: "\"C:\\A\", \"C:\\B\", 0"
-  std::string result;    // the return value as text
-  DWORD lastError = 0;   // GetLastError after the call
-  bool injected = false; // failed by the fault plan
+  std::string function;   // "CopyFileA"
+  std::string args;       // arguments as text, strings quoted: "\"C:\\A\", \"C:\\B\", 0"
+  std::string result;     // the return value as text
+  DWORD lastError = 0;    // GetLastError after the call
+  bool injected = false;  // failed by the fault plan
 };
 const std::vector<Call>& Trace();
 void ClearTrace();
-size_t CallCount();  // calls since the last ClearTrace
+size_t CallCount();       // calls since the last ClearTrace
 std::string TraceText();  // one call a line
 
 // Fault plan: a call fails the way it fails on Windows (its error result and

@@ -15,9 +15,9 @@
 #ifndef PSAPI_VERSION
 #define PSAPI_VERSION 1
 #endif
-#include <windows.h>
 #include <aclapi.h>
 #include <tlhelp32.h>
+#include <windows.h>
 
 #else  // simulated machine
 
@@ -448,8 +448,7 @@ BOOL WINAPI GetSecurityDescriptorControl(PSECURITY_DESCRIPTOR pSecurityDescripto
                                          PSECURITY_DESCRIPTOR_CONTROL pControl,
                                          LPDWORD lpdwRevision);
 BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor,
-                                      LPBOOL lpbDaclPresent, PACL* pDacl,
-                                      LPBOOL lpbDaclDefaulted);
+                                      LPBOOL lpbDaclPresent, PACL* pDacl, LPBOOL lpbDaclDefaulted);
 
 // advapi32, looked up at run time ("advapi32.dll"): named-object security
 DWORD WINAPI GetNamedSecurityInfoA(LPCSTR pObjectName, SE_OBJECT_TYPE ObjectType,
