@@ -1,7 +1,172 @@
-// STUB: replaced by the key access grant.
+// Registry key access grant: one inheritable allow-entry for Everyone in
+// place of a key's DACL, and the previous DACL written back afterwards. The
+// named-object security functions are looked up in advapi32.dll at each call
+// and may be missing.
 #include "key_access.h"
 
-std::string KeyObjectName(HKEY, const std::string& keyPath) { return keyPath; }
-bool GrantKeyAccess(HKEY, const std::string&, DWORD) { return false; }
-bool ReadKeyAccess(HKEY, const std::string&, SavedKeyAccess&) { return false; }
-bool RestoreKeyAccess(HKEY, const std::string&, const SavedKeyAccess&) { return false; }
+#include <cstddef>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+typedef decltype(&SetNamedSecurityInfoA) SetNamedSecurityInfoFn;
+typedef decltype(&GetNamedSecurityInfoA) GetNamedSecurityInfoFn;
+
+const char kSecurityLibrary[] = "advapi32.dll";
+
+template <typename Fn>
+Fn LookUp(HMODULE library, const char* name) {
+  // Through the generic function pointer type, which converts to any other.
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
+}
+
+WORD WordAt(const std::string& bytes, size_t offset) {
+  WORD value = 0;
+  std::memcpy(&value, bytes.data() + offset, sizeof(value));
+  return value;
+}
+
+void PutWord(std::string& bytes, size_t offset, WORD value) {
+  std::memcpy(&bytes[offset], &value, sizeof(value));
+}
+
+// The entries that are the key's own: inherited entries are dropped, since
+// the platform adds the parent's inheritable entries to an unprotected DACL
+// itself. A list that cannot be walked is handed back as it stands.
+std::string ExplicitEntries(const std::string& acl) {
+  if (acl.size() < sizeof(ACL)) return acl;
+  const size_t aclSize = WordAt(acl, offsetof(ACL, AclSize)) < acl.size()
+                             ? WordAt(acl, offsetof(ACL, AclSize))
+                             : acl.size();
+  const WORD aceCount = WordAt(acl, offsetof(ACL, AceCount));
+  std::string result = acl.substr(0, sizeof(ACL));
+  WORD kept = 0;
+  size_t pos = sizeof(ACL);
+  for (WORD i = 0; i < aceCount; ++i) {
+    if (pos + sizeof(ACE_HEADER) > aclSize) return acl;
+    const BYTE flags = static_cast<BYTE>(acl[pos + offsetof(ACE_HEADER, AceFlags)]);
+    const WORD aceSize = WordAt(acl, pos + offsetof(ACE_HEADER, AceSize));
+    if (aceSize < sizeof(ACE_HEADER) || pos + aceSize > aclSize) return acl;
+    if (!(flags & INHERITED_ACE)) {
+      result.append(acl, pos, aceSize);
+      ++kept;
+    }
+    pos += aceSize;
+  }
+  PutWord(result, offsetof(ACL, AclSize), static_cast<WORD>(result.size()));
+  PutWord(result, offsetof(ACL, AceCount), kept);
+  return result;
+}
+
+}  // namespace
+
+std::string KeyObjectName(HKEY root, const std::string& keyPath) {
+  if (root == HKEY_CLASSES_ROOT) return "CLASSES_ROOT\\" + keyPath;
+  if (root == HKEY_CURRENT_USER) return "CURRENT_USER\\" + keyPath;
+  if (root == HKEY_LOCAL_MACHINE) return "MACHINE\\" + keyPath;
+  if (root == HKEY_USERS) return "USERS\\" + keyPath;
+  return keyPath;
+}
+
+bool GrantKeyAccess(HKEY root, const std::string& keyPath, DWORD accessMask) {
+  HMODULE library = LoadLibraryA(kSecurityLibrary);
+  if (!library) return false;
+  SetNamedSecurityInfoFn setSecurity =
+      LookUp<SetNamedSecurityInfoFn>(library, "SetNamedSecurityInfoA");
+  if (!setSecurity) {
+    FreeLibrary(library);
+    return false;
+  }
+  std::string objectName = KeyObjectName(root, keyPath);
+
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID everyone = NULL;
+  if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) {
+    FreeLibrary(library);
+    return false;
+  }
+
+  bool granted = false;
+  const DWORD aclLength = GetLengthSid(everyone) + 20;
+  PACL acl = static_cast<PACL>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, aclLength));
+  if (acl && InitializeAcl(acl, aclLength, ACL_REVISION) &&
+      AddAccessAllowedAce(acl, ACL_REVISION, accessMask, everyone)) {
+    LPVOID ace = NULL;
+    if (GetAce(acl, 0, &ace)) {
+      static_cast<PACE_HEADER>(ace)->AceFlags = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+      granted = setSecurity(&objectName[0], SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, NULL, NULL,
+                            acl, NULL) == ERROR_SUCCESS;
+    }
+  }
+
+  FreeSid(everyone);
+  if (acl) HeapFree(GetProcessHeap(), 0, acl);
+  FreeLibrary(library);
+  return granted;
+}
+
+bool ReadKeyAccess(HKEY root, const std::string& keyPath, SavedKeyAccess& saved) {
+  HMODULE library = LoadLibraryA(kSecurityLibrary);
+  if (!library) return false;
+  GetNamedSecurityInfoFn getSecurity =
+      LookUp<GetNamedSecurityInfoFn>(library, "GetNamedSecurityInfoA");
+  if (!getSecurity) {
+    FreeLibrary(library);
+    return false;
+  }
+  const std::string objectName = KeyObjectName(root, keyPath);
+
+  bool read = false;
+  PSECURITY_DESCRIPTOR descriptor = NULL;
+  if (getSecurity(objectName.c_str(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, NULL, NULL, NULL,
+                  NULL, &descriptor) == ERROR_SUCCESS &&
+      descriptor) {
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = NULL;
+    if (GetSecurityDescriptorControl(descriptor, &control, &revision) &&
+        GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
+      saved.isProtected = (control & SE_DACL_PROTECTED) != 0;
+      saved.daclPresent = present && dacl;
+      saved.acl.clear();
+      if (saved.daclPresent) {
+        saved.acl.assign(reinterpret_cast<const char*>(dacl), dacl->AclSize);
+      }
+      read = true;
+    }
+  }
+  if (descriptor) LocalFree(descriptor);
+  FreeLibrary(library);
+  return read;
+}
+
+bool RestoreKeyAccess(HKEY root, const std::string& keyPath, const SavedKeyAccess& saved) {
+  HMODULE library = LoadLibraryA(kSecurityLibrary);
+  if (!library) return false;
+  SetNamedSecurityInfoFn setSecurity =
+      LookUp<SetNamedSecurityInfoFn>(library, "SetNamedSecurityInfoA");
+  if (!setSecurity) {
+    FreeLibrary(library);
+    return false;
+  }
+  std::string objectName = KeyObjectName(root, keyPath);
+
+  // A protected list is the key's whole list; an unprotected one gets the
+  // parent's inheritable entries added back by the platform.
+  const std::string bytes = !saved.daclPresent  ? std::string()
+                            : saved.isProtected ? saved.acl
+                                                : ExplicitEntries(saved.acl);
+  std::vector<DWORD> aligned((bytes.size() + sizeof(DWORD) - 1) / sizeof(DWORD));
+  if (!bytes.empty()) std::memcpy(aligned.data(), bytes.data(), bytes.size());
+  PACL acl = saved.daclPresent && !bytes.empty() ? reinterpret_cast<PACL>(aligned.data()) : NULL;
+  const SECURITY_INFORMATION what =
+      DACL_SECURITY_INFORMATION | (saved.isProtected ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                     : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  const bool restored =
+      setSecurity(&objectName[0], SE_REGISTRY_KEY, what, NULL, NULL, acl, NULL) == ERROR_SUCCESS;
+  FreeLibrary(library);
+  return restored;
+}
