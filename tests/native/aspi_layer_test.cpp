@@ -1,0 +1,213 @@
+// The ASPI layer on both families: the presence marker, staged copies with
+// their backup and final renames, the service values, and what the machine
+// holds after the restart.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "packages.h"
+#include "sim.h"
+
+namespace {
+
+const std::string kSource = "C:\\SETUP\\";
+
+std::string Reg(const std::string& key, const std::string& name) {
+  sim::Value v;
+  if (!sim::RegGet(HKEY_LOCAL_MACHINE, key, name, &v)) return "missing";
+  return std::to_string(v.type) + ":" + v.data;
+}
+
+std::string File(const std::string& path) {
+  std::string data;
+  return sim::FileData(path, &data) ? data : "missing";
+}
+
+// The lines of Wininit.ini's [RENAME] section, in file order.
+std::vector<std::string> WininitRenames() {
+  std::vector<std::string> lines;
+  const std::string text = sim::IniText("C:\\WINDOWS\\Wininit.ini");
+  bool inRename = false;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line[0] == '[')
+      inRename = line == "[RENAME]";
+    else if (inRename && !line.empty())
+      lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+sim::RunResult Install() {
+  return sim::Run(
+      [] { InstallAspiLayer("C:\\SETUP\\", sim::WindowsFolder(), sim::SystemFolder()); });
+}
+
+class AspiLayer9x : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::Reset(sim::Windows::Win98);
+    PlatformFamily = 1;
+    for (const char* name : {"WNASPI32.9x", "WINASPI.9x", "ASPIENUM.9x", "APIX.9x"})
+      sim::PutFile(kSource + name, std::string("new ") + name);
+  }
+  const std::string sys_ = "C:\\WINDOWS\\SYSTEM\\";
+  const std::string vxdKey_ = "SYSTEM\\CurrentControlSet\\Services\\VXD\\";
+};
+
+TEST_F(AspiLayer9x, PresenceMarkerLeavesTheMachineAlone) {
+  sim::PutFile(sys_ + "WNASPI32.DLL", "installed");
+  const std::string before = sim::Dump();
+  Install();
+  EXPECT_EQ(sim::DiffDumps(before, sim::Dump()), "");
+  EXPECT_TRUE(sim::Boxes().empty());
+}
+
+TEST_F(AspiLayer9x, StagesAllRowsWithBackupsAndCompletesAtRestart) {
+  sim::PutFile(sys_ + "ASPIENUM.VXD", "old enumerator");
+  Install();
+  EXPECT_TRUE(sim::Boxes().empty());
+  EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
+  const std::string s = sys_;
+  EXPECT_EQ(WininitRenames(), (std::vector<std::string>{
+                                  s + "WNASPI32.OLD=" + s + "WNASPI32.DLL",
+                                  s + "WNASPI32.DLL=" + s + "WNASPI32.9x",
+                                  s + "WINASPI.OLD=" + s + "WINASPI.DLL",
+                                  s + "WINASPI.DLL=" + s + "WINASPI.9x",
+                                  s + "ASPIENUM.OLD=" + s + "ASPIENUM.VXD",
+                                  s + "ASPIENUM.VXD=" + s + "ASPIENUM.9x",
+                                  s + "IOSUBSYS\\APIX.OLD=" + s + "IOSUBSYS\\APIX.VXD",
+                                  s + "IOSUBSYS\\APIX.VXD=" + s + "IOSUBSYS\\APIX.9x",
+                              }));
+  EXPECT_EQ(File(s + "IOSUBSYS\\APIX.9x"), "new APIX.9x");
+  EXPECT_EQ(Reg(vxdKey_ + "ASPIEnum", "Start"), "4:" + sim::DwordOf(0));
+  EXPECT_EQ(Reg(vxdKey_ + "ASPIEnum", "StaticVxD"), "1:" + sim::StringOf("ASPIENUM.VXD"));
+  EXPECT_EQ(Reg(vxdKey_ + "APIX", "ExcludeMiniports"), std::string("1:\0", 3));
+
+  sim::Restart();
+  EXPECT_EQ(File(s + "WNASPI32.DLL"), "new WNASPI32.9x");
+  EXPECT_EQ(File(s + "ASPIENUM.VXD"), "new ASPIENUM.9x");
+  EXPECT_EQ(File(s + "ASPIENUM.OLD"), "old enumerator");
+  EXPECT_EQ(File(s + "IOSUBSYS\\APIX.VXD"), "new APIX.9x");
+}
+
+TEST_F(AspiLayer9x, FailedCopiesSkipOnlyTheirRows) {
+  sim::Remove(kSource + "WINASPI.9x");
+  sim::Remove(sys_ + "IOSUBSYS");
+  Install();
+  EXPECT_TRUE(sim::Boxes().empty());
+  EXPECT_FALSE(sim::Exists(sys_ + "IOSUBSYS"));
+  const std::string s = sys_;
+  EXPECT_EQ(WininitRenames(), (std::vector<std::string>{
+                                  s + "WNASPI32.OLD=" + s + "WNASPI32.DLL",
+                                  s + "WNASPI32.DLL=" + s + "WNASPI32.9x",
+                                  s + "ASPIENUM.OLD=" + s + "ASPIENUM.VXD",
+                                  s + "ASPIENUM.VXD=" + s + "ASPIENUM.9x",
+                              }));
+  EXPECT_EQ(Reg(vxdKey_ + "APIX", "ExcludeMiniports"), std::string("1:\0", 3));
+}
+
+TEST_F(AspiLayer9x, SecondRunBeforeRestartStillEndsWithTheNewFiles) {
+  sim::PutFile(sys_ + "WINASPI.DLL", "old winaspi");
+  Install();
+  Install();
+  sim::Restart();
+  EXPECT_EQ(File(sys_ + "WNASPI32.DLL"), "new WNASPI32.9x");
+  EXPECT_EQ(File(sys_ + "WINASPI.DLL"), "new WINASPI.9x");
+  EXPECT_EQ(File(sys_ + "WINASPI.OLD"), "old winaspi");
+}
+
+class AspiLayerNt : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::Reset(sim::Windows::Win2k);
+    PlatformFamily = 2;
+    sys_ = sim::SystemFolder() + "\\";
+    win_ = sim::WindowsFolder() + "\\";
+    for (const char* name : {"ASPI32.NT", "WNASPI32.NT", "WINASPI.NT", "WOWPOST.NT"})
+      sim::PutFile(kSource + name, std::string("new ") + name);
+  }
+  // One pending pair: from -> to, replacing.
+  static std::pair<std::string, std::string> Pending(const std::string& from,
+                                                     const std::string& to) {
+    return {"\\??\\" + from, "!\\??\\" + to};
+  }
+  std::string sys_, win_;
+  const std::string serviceKey_ = "SYSTEM\\CurrentControlSet\\Services\\Aspi32";
+};
+
+TEST_F(AspiLayerNt, PresenceMarkerLeavesTheMachineAlone) {
+  sim::PutFile(sys_ + "Drivers\\ASPI32.SYS", "installed");
+  const std::string before = sim::Dump();
+  Install();
+  EXPECT_EQ(sim::DiffDumps(before, sim::Dump()), "");
+}
+
+TEST_F(AspiLayerNt, StagesAllRowsWithBackupsAndCompletesAtRestart) {
+  sim::PutFile(sys_ + "WNASPI32.DLL", "old wnaspi32");
+  Install();
+  EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
+  const std::string s = sys_, w = win_ + "SYSTEM\\";
+  EXPECT_EQ(sim::PendingRenames(),
+            (std::vector<std::pair<std::string, std::string>>{
+                Pending(s + "Drivers\\ASPI32.SYS", s + "Drivers\\ASPI32.OLD"),
+                Pending(s + "Drivers\\ASPI32.NT", s + "Drivers\\ASPI32.SYS"),
+                Pending(s + "WNASPI32.DLL", s + "WNASPI32.OLD"),
+                Pending(s + "WNASPI32.NT", s + "WNASPI32.DLL"),
+                Pending(w + "WINASPI.DLL", w + "WINASPI.OLD"),
+                Pending(w + "WINASPI.NT", w + "WINASPI.DLL"),
+                Pending(w + "WOWPOST.EXE", w + "WOWPOST.OLD"),
+                Pending(w + "WOWPOST.NT", w + "WOWPOST.EXE"),
+            }));
+  EXPECT_FALSE(sim::Exists(win_ + "Wininit.ini"));
+  EXPECT_EQ(sim::RegValueNames(HKEY_LOCAL_MACHINE, serviceKey_),
+            (std::vector<std::string>{"Type", "Start", "Undoable", "ErrorControl", "MatchFlags"}));
+  EXPECT_EQ(Reg(serviceKey_, "Start"), "4:" + sim::DwordOf(2));
+  EXPECT_EQ(Reg(serviceKey_, "ImagePath"), "missing");
+  EXPECT_EQ(Reg(serviceKey_ + "\\Parameters", "ExcludeMiniports"), std::string("1:\0", 3));
+
+  sim::Restart();
+  EXPECT_EQ(File(s + "Drivers\\ASPI32.SYS"), "new ASPI32.NT");
+  EXPECT_EQ(File(s + "WNASPI32.DLL"), "new WNASPI32.NT");
+  EXPECT_EQ(File(s + "WNASPI32.OLD"), "old wnaspi32");
+  EXPECT_EQ(File(w + "WOWPOST.EXE"), "new WOWPOST.NT");
+}
+
+TEST_F(AspiLayerNt, MissingWindowsSystemFolderSkipsItsRows) {
+  sim::Remove(win_ + "SYSTEM");
+  Install();
+  EXPECT_FALSE(sim::Exists(win_ + "SYSTEM"));
+  ASSERT_EQ(sim::PendingRenames().size(), 4u);
+  EXPECT_EQ(sim::PendingRenames()[3], Pending(sys_ + "WNASPI32.NT", sys_ + "WNASPI32.DLL"));
+}
+
+TEST_F(AspiLayerNt, WithoutFilesOnlyTheValuesAreWritten) {
+  PlatformFamily = 0;  // the version could not be read: the NT table
+  for (const char* name : {"ASPI32.NT", "WNASPI32.NT", "WINASPI.NT", "WOWPOST.NT"})
+    sim::Remove(kSource + name);
+  Install();
+  EXPECT_TRUE(sim::PendingRenames().empty());
+  EXPECT_EQ(Reg(serviceKey_, "Type"), "4:" + sim::DwordOf(1));
+  EXPECT_EQ(Reg(serviceKey_, "MatchFlags"), "4:" + sim::DwordOf(0));
+  EXPECT_TRUE(sim::Boxes().empty());
+}
+
+TEST_F(AspiLayerNt, SecondRunBeforeRestartStillEndsWithTheNewFiles) {
+  sim::PutFile(sys_ + "WNASPI32.DLL", "old wnaspi32");
+  Install();
+  Install();
+  sim::Restart();
+  EXPECT_EQ(File(sys_ + "Drivers\\ASPI32.SYS"), "new ASPI32.NT");
+  EXPECT_EQ(File(sys_ + "WNASPI32.DLL"), "new WNASPI32.NT");
+  EXPECT_EQ(File(sys_ + "WNASPI32.OLD"), "old wnaspi32");
+  EXPECT_EQ(File(win_ + "SYSTEM\\WINASPI.DLL"), "new WINASPI.NT");
+}
+
+}  // namespace

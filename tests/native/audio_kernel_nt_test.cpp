@@ -1,0 +1,219 @@
+// The realtime audio kernel on an NT machine: kernel driver and setup
+// information file, the device, class and service keys written under the
+// temporary grant on Enum\Root, and the staged engine files.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "harness.h"
+#include "packages.h"
+#include "sim.h"
+
+namespace {
+
+const std::string kSource = "C:\\SETUP\\";
+const std::string kEnumRoot = "SYSTEM\\CurrentControlSet\\Enum\\Root";
+const std::string kGuid = "{6B1F0A52-9D37-4C8E-A2F4-5E70C3D91B68}";
+const std::string kClassKey = "SYSTEM\\CurrentControlSet\\Control\\Class\\" + kGuid;
+const std::string kDriverKey = kClassKey + "\\0000";
+const std::string kDeviceKey = kEnumRoot + "\\REALTIME\\0000";
+const std::string kServiceKey = "SYSTEM\\CurrentControlSet\\Services\\ZOLTAVEX";
+const std::string kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::string kEngineKey = "Software\\Miravelt\\ZOLTAVEX";
+const char kPermissionMessage[] = "Unable to set permission for \"HKLM\\System\\Enum\\Root\" !";
+
+// Every device value as "key|name", in the order it must be written.
+std::vector<std::string> ExpectedDeviceValues() {
+  std::vector<std::string> out;
+  auto add = [&out](const std::string& key, std::vector<const char*> names) {
+    for (const char* name : names) out.push_back(key + "|" + name);
+  };
+  add(kClassKey, {"", "Class", "Icon"});
+  add(kDriverKey,
+      {"InfPath", "InfSection", "InfSectionExt", "ProviderName", "MatchingDeviceId", "DriverDesc"});
+  add(kDeviceKey, {"ClassGUID", "HardwareID", "FriendlyName", "Class", "Mfg", "Service",
+                   "DeviceDesc", "ConfigFlags", "Capabilities", "Driver"});
+  add(kDeviceKey + "\\Device Parameters", {""});
+  add(kDeviceKey + "\\LogConf", {""});
+  add(kDeviceKey + "\\Control", {"ActiveService"});
+  add(kServiceKey, {"Type", "Start", "ErrorControl", "ImagePath"});
+  add(kServiceKey + "\\Enum", {"0", "Count", "NextInstance"});
+  return out;
+}
+
+// The first quoted string of a traced argument list, unescaped.
+std::string FirstQuoted(const std::string& args) {
+  std::string out;
+  size_t i = args.find('"');
+  if (i == std::string::npos) return out;
+  for (++i; i < args.size() && args[i] != '"'; ++i) {
+    if (args[i] == '\\' && i + 1 < args.size()) ++i;
+    out += args[i];
+  }
+  return out;
+}
+
+// Values set below SYSTEM, as "key|name" in call order.
+std::vector<std::string> DeviceValuesSet() {
+  std::vector<std::string> out;
+  std::string key;
+  for (const sim::Call& call : sim::Trace()) {
+    if (call.function == "RegCreateKeyExA") key = FirstQuoted(call.args);
+    if (call.function == "RegSetValueExA" && key.rfind("SYSTEM\\", 0) == 0)
+      out.push_back(key + "|" + FirstQuoted(call.args));
+  }
+  return out;
+}
+
+std::string Reg(const std::string& key, const std::string& name) {
+  sim::Value v;
+  if (!sim::RegGet(HKEY_LOCAL_MACHINE, key, name, &v)) return "missing";
+  return std::to_string(v.type) + ":" + v.data;
+}
+std::string Sz(const char* text) { return "1:" + sim::StringOf(text); }
+
+std::string File(const std::string& path) {
+  std::string data;
+  return sim::FileData(path, &data) ? data : "missing";
+}
+
+class AudioKernelNt : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::Reset(sim::Windows::WinXP);
+    PlatformFamily = 2;
+    sys_ = sim::SystemFolder() + "\\";
+    for (const char* name : {"ZOLTAVEX.SYS", "ZOLTAVEX.INF", "ZOLTAVEX.DLL", "ZOLTAVEX.EXE"})
+      sim::PutFile(kSource + name, std::string("new ") + name);
+    securityBefore_ = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot);
+    sim::ClearTrace();
+  }
+
+  static sim::RunResult Install() {
+    return sim::Run(
+        [] { InstallAudioKernel("C:\\SETUP\\", sim::WindowsFolder(), sim::SystemFolder()); });
+  }
+
+  std::pair<std::string, std::string> Pending(const char* from, const char* to) const {
+    return {"\\??\\" + sys_ + from, "!\\??\\" + sys_ + to};
+  }
+
+  // Lets administrators write below Enum\Root without any grant.
+  void MakeEnumRootWritable() {
+    sim::KeySecurity security = securityBefore_;
+    sim::Ace ace;
+    ace.flags = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    ace.mask = KEY_ALL_ACCESS;
+    ace.sid = "S-1-5-32-544";
+    security.dacl.insert(security.dacl.begin(), ace);
+    sim::SetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot, security);
+    securityBefore_ = security;
+  }
+
+  std::string sys_;
+  sim::KeySecurity securityBefore_;
+};
+
+TEST_F(AudioKernelNt, InstallsEverythingAndPutsTheAccessListBack) {
+  const std::string windowsBefore = sim::IniText(sim::WindowsFolder() + "\\SYSTEM.INI");
+  Install();
+  EXPECT_TRUE(sim::Boxes().empty());
+  EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
+  EXPECT_EQ(sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot), securityBefore_)
+      << sim::SecurityText(sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot));
+
+  EXPECT_EQ(File(sys_ + "drivers\\ZOLTAVEX.SYS"), "new ZOLTAVEX.SYS");
+  EXPECT_EQ(File(sim::WindowsFolder() + "\\INF\\ZOLTAVEX.INF"), "new ZOLTAVEX.INF");
+
+  EXPECT_EQ(DeviceValuesSet(), ExpectedDeviceValues());
+  EXPECT_EQ(Reg(kDriverKey, "MatchingDeviceId"), Sz("*miravelt\\zoltavex"));
+  EXPECT_EQ(Reg(kDriverKey, "DriverDesc"), Sz("MIRAVELT Realtime Audio Kernel"));
+  EXPECT_EQ(Reg(kDeviceKey, "HardwareID"), std::string("7:*miravelt\\zoltavex\0\0", 22));
+  EXPECT_EQ(Reg(kDeviceKey, "FriendlyName"), Sz("Miravelt Realtime Audio Kernel"));
+  EXPECT_EQ(Reg(kDeviceKey, "Driver"), Sz((kGuid + "\\0000").c_str()));
+  EXPECT_EQ(Reg(kDeviceKey, "Capabilities"), "4:" + sim::DwordOf(0));
+  EXPECT_EQ(Reg(kDeviceKey + "\\Device Parameters", ""), std::string("1:\0", 3));
+  EXPECT_EQ(Reg(kDeviceKey + "\\LogConf", ""), std::string("1:\0", 3));
+  EXPECT_EQ(Reg(kServiceKey, "Start"), "4:" + sim::DwordOf(0));
+  EXPECT_EQ(Reg(kServiceKey, "ImagePath"), std::string("2:system32\\drivers\\zoltavex.sys\0", 32));
+  EXPECT_EQ(Reg(kServiceKey + "\\Enum", "0"), Sz("Root\\REALTIME\\0000"));
+
+  EXPECT_EQ(sim::PendingRenames(),
+            (std::vector<std::pair<std::string, std::string>>{
+                Pending("ZOLTAVEX.DL", "ZOLTAVEX.DLL"), Pending("ZOLTAVEX.EX", "ZOLTAVEX.EXE")}));
+  EXPECT_EQ(Reg(kRunKey, "Realtime Audio Engine"), Sz("zoltavex.exe"));
+  EXPECT_EQ(Reg(kEngineKey, "Enabled"), "4:" + sim::DwordOf(1));
+  EXPECT_EQ(
+      Reg(kEngineKey, "Config"),
+      "3:" + std::string("\x3A\x7C\x51\xE9\xB2\x06\x11\xD4\x8F\x2D\x02\x4B\x7E\x19\xC3\x58", 16));
+  // Neither INI file of the 9x family is touched.
+  EXPECT_FALSE(sim::Exists(sim::WindowsFolder() + "\\Wininit.ini"));
+  EXPECT_EQ(sim::IniText(sim::WindowsFolder() + "\\SYSTEM.INI"), windowsBefore);
+
+  sim::Restart();
+  EXPECT_EQ(File(sys_ + "ZOLTAVEX.DLL"), "new ZOLTAVEX.DLL");
+  EXPECT_EQ(File(sys_ + "ZOLTAVEX.EXE"), "new ZOLTAVEX.EXE");
+}
+
+TEST_F(AudioKernelNt, WithoutPackageFilesTheDeviceIsStillRegistered) {
+  for (const char* name : {"ZOLTAVEX.SYS", "ZOLTAVEX.INF", "ZOLTAVEX.DLL", "ZOLTAVEX.EXE"})
+    sim::Remove(kSource + name);
+  Install();
+  EXPECT_TRUE(sim::Boxes().empty());
+  EXPECT_EQ(DeviceValuesSet(), ExpectedDeviceValues());
+  EXPECT_EQ(Reg(kDeviceKey, "Service"), Sz("ZOLTAVEX"));
+  EXPECT_TRUE(sim::PendingRenames().empty());
+  EXPECT_EQ(Reg(kRunKey, "Realtime Audio Engine"), "missing");
+  EXPECT_EQ(sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot), securityBefore_);
+}
+
+TEST_F(AudioKernelNt, RefusedGrantIsReportedOnceAndTheValuesFollow) {
+  MakeEnumRootWritable();
+  sim::FailFunction("SetNamedSecurityInfoA");
+  Install();
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kPermissionMessage});
+  EXPECT_EQ(DeviceValuesSet(), ExpectedDeviceValues());
+  EXPECT_EQ(Reg(kDeviceKey, "Mfg"), Sz("MIRAVELT"));
+  EXPECT_EQ(sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot), securityBefore_);
+  EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
+}
+
+TEST_F(AudioKernelNt, UnreadableAccessListMeansNoGrant) {
+  sim::FailFunction("GetNamedSecurityInfoA");
+  Install();
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kPermissionMessage});
+  for (const sim::Call& call : sim::Trace()) EXPECT_NE(call.function, "SetNamedSecurityInfoA");
+  EXPECT_EQ(sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot), securityBefore_);
+  // Outside Enum\Root the values still land.
+  EXPECT_EQ(Reg(kServiceKey, "Type"), "4:" + sim::DwordOf(1));
+}
+
+TEST_F(AudioKernelNt, ReadOnlyTargetsAreReplacedButReadOnlyStagingBlocks) {
+  sim::PutFile(sys_ + "drivers\\ZOLTAVEX.SYS", "old", FILE_ATTRIBUTE_READONLY);
+  sim::PutFile(sim::WindowsFolder() + "\\INF\\ZOLTAVEX.INF", "old", FILE_ATTRIBUTE_READONLY);
+  sim::PutFile(sys_ + "ZOLTAVEX.EX", "stale", FILE_ATTRIBUTE_READONLY);
+  Install();
+  EXPECT_TRUE(sim::Boxes().empty());
+  EXPECT_EQ(File(sys_ + "drivers\\ZOLTAVEX.SYS"), "new ZOLTAVEX.SYS");
+  EXPECT_EQ(File(sim::WindowsFolder() + "\\INF\\ZOLTAVEX.INF"), "new ZOLTAVEX.INF");
+  EXPECT_EQ(File(sys_ + "ZOLTAVEX.EX"), "stale");
+  EXPECT_EQ(
+      sim::PendingRenames(),
+      (std::vector<std::pair<std::string, std::string>>{Pending("ZOLTAVEX.DL", "ZOLTAVEX.DLL")}));
+  EXPECT_EQ(Reg(kRunKey, "Realtime Audio Engine"), "missing");
+  EXPECT_EQ(Reg(kEngineKey, "Enabled"), "missing");
+}
+
+TEST_F(AudioKernelNt, FailedDriverCopyIsReportedAndExistingConfigKept) {
+  sim::Remove(sys_ + "drivers");
+  sim::RegPut(HKEY_LOCAL_MACHINE, kEngineKey, "Config", REG_DWORD, sim::DwordOf(7));
+  Install();
+  EXPECT_EQ(BoxTexts(),
+            std::vector<std::string>{"Unable to copy \"ZOLTAVEX.SYS\" to Systemdirectory!"});
+  EXPECT_EQ(Reg(kEngineKey, "Config"), "4:" + sim::DwordOf(7));
+  EXPECT_EQ(Reg(kEngineKey, "Enabled"), "4:" + sim::DwordOf(1));
+}
+
+}  // namespace
