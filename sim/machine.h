@@ -102,6 +102,9 @@ struct Machine {
   std::map<uintptr_t, HandleObject> handles;
   uintptr_t nextHandle = 0x1000;
   std::map<void*, HandleKind> blocks;  // Heap, Sid, Local
+  // Blocks of programs ended by a restart or a reset: no longer counted, and
+  // kept allocated so that nothing frees them twice.
+  std::map<void*, HandleKind> retiredBlocks;
 
   DWORD lastError = 0;
   std::vector<Call> trace;
@@ -167,6 +170,40 @@ Key* FindKey(Key* base, const std::string& path);
 uintptr_t NewHandle(HandleObject object);
 HandleObject* GetHandle(uintptr_t handle, HandleKind kind);
 void ReleaseHandle(uintptr_t handle);
+
+// Text of a pointer argument in the trace: "NULL" or "ptr" (addresses differ
+// from run to run, so they are kept out of the trace).
+std::string PtrArg(const void* p);
+
+// The process's current folder (the installer's folder, no trailing
+// backslash).
+std::string CurrentFolder();
+// Where a lookup of a path failed: ERROR_PATH_NOT_FOUND (no root, missing or
+// non-folder parent), ERROR_NOT_READY (no disc), ERROR_FILE_NOT_FOUND (the
+// last name); ERROR_SUCCESS when found.
+DWORD LookupError(const std::string& path);
+// The drive a full path lies on (nullptr for paths without a drive letter).
+Drive* DriveOf(const std::string& fullPath);
+// Moves a file or folder to a new full path, replacing what stands there when
+// replace is set; no attribute or lock checks (used at restart).
+bool MoveEntry(const std::string& from, const std::string& to, bool replace);
+// Deletes a file or an empty folder; no attribute or lock checks.
+bool DeleteEntry(const std::string& path);
+
+// Profile files: the full path a profile file name stands for (a bare name
+// lies in the windows folder), and one section's lines as they stand in the
+// file (blank lines left out); false when the file or section is missing.
+std::string ProfilePath(const std::string& file);
+bool ProfileSectionLines(const std::string& file, const std::string& section,
+                         std::vector<std::string>* lines);
+
+// Drops every handle and memory block of the running program (a restart or
+// a reset ends it); the counters start afresh.
+void DropResources(Machine& m);
+
+// The value name and key of the NT family's pending renames.
+extern const char* const kSessionManagerKey;
+extern const char* const kPendingRenamesValue;
 
 // Standard machine pieces built by Reset, one per area.
 void ResetFiles(Machine& m);

@@ -53,6 +53,60 @@ std::string ResultText(const void* p) {
   return Hex(reinterpret_cast<uintptr_t>(p));
 }
 
+std::string PtrArg(const void* p) { return p ? "ptr" : "NULL"; }
+
+namespace {
+
+// Calls that release what an earlier call obtained, and the few that cannot
+// fail on Windows.
+const char* const kNeverFail[] = {
+    "RegCloseKey",     "FindClose",      "CloseHandle",  "FreeLibrary",  "HeapFree",
+    "FreeSid",         "LocalFree",      "ExitProcess",  "GetLastError", "SetLastError",
+    "GetCommandLineA", "GetProcessHeap", "GetLengthSid",
+};
+
+// The argument text as the caller wrote it: quoted strings lose their C
+// escapes, so that a rule can name a path with single backslashes.
+std::string Unescaped(const std::string& args) {
+  std::string out;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == '\\' && i + 1 < args.size()) {
+      char next = args[i + 1];
+      if (next == '\\' || next == '"') {
+        out += next;
+        ++i;
+        continue;
+      }
+    }
+    out += args[i];
+  }
+  return out;
+}
+
+bool Contains(const std::string& haystack, const std::string& needle) {
+  return Upper(haystack).find(Upper(needle)) != std::string::npos;
+}
+
+// Whether the fault plan fails this call; a matching rule with a count uses
+// one of its failures.
+bool PlanFails(Machine& m, const Call& call, size_t index) {
+  if (!IsFailable(call.function)) return false;
+  bool fails = false;
+  for (Machine::FaultRule& rule : m.faults) {
+    if (rule.remaining == 0) continue;
+    if (rule.index != 0 && rule.index != index) continue;
+    if (!rule.function.empty() && rule.function != call.function) continue;
+    if (!rule.argContains.empty() && !Contains(call.args, rule.argContains) &&
+        !Contains(Unescaped(call.args), rule.argContains))
+      continue;
+    if (rule.remaining != SIZE_MAX) --rule.remaining;
+    fails = true;
+  }
+  return fails;
+}
+
+}  // namespace
+
 CallRecord::CallRecord(const char* function, std::string args) : index_(0), fail_(false) {
   Machine& m = M();
   Call call;
@@ -60,6 +114,8 @@ CallRecord::CallRecord(const char* function, std::string args) : index_(0), fail
   call.args = std::move(args);
   m.trace.push_back(std::move(call));
   index_ = m.trace.size() - 1;
+  fail_ = PlanFails(m, m.trace[index_], index_ + 1);
+  m.trace[index_].injected = fail_;
 }
 
 void CallRecord::Done(const std::string& result) {
@@ -69,6 +125,49 @@ void CallRecord::Done(const std::string& result) {
   call.result = result;
   call.lastError = m.lastError;
   call.injected = fail_;
+}
+
+// ------------------------------------------------------ control interface
+
+const std::vector<Call>& Trace() { return M().trace; }
+
+void ClearTrace() { M().trace.clear(); }
+
+size_t CallCount() { return M().trace.size(); }
+
+std::string TraceText() {
+  std::string out;
+  for (const Call& call : M().trace) {
+    out += call.function + "(" + call.args + ") = " + call.result;
+    out += "  err=" + std::to_string(call.lastError);
+    if (call.injected) out += "  [injected]";
+    out += "\n";
+  }
+  return out;
+}
+
+void FailCall(size_t index) {
+  Machine::FaultRule rule;
+  rule.index = index;
+  rule.remaining = 1;
+  M().faults.push_back(rule);
+}
+
+void FailFunction(const std::string& function, const std::string& argContains, size_t times) {
+  Machine::FaultRule rule;
+  rule.function = function;
+  rule.argContains = argContains;
+  rule.remaining = times;
+  M().faults.push_back(rule);
+}
+
+void ClearFaults() { M().faults.clear(); }
+
+bool IsFailable(const std::string& function) {
+  for (const char* name : kNeverFail) {
+    if (function == name) return false;
+  }
+  return !function.empty();
 }
 
 }  // namespace sim
