@@ -1,0 +1,83 @@
+// Machine descriptions: the state a simulated machine starts from before the
+// preview runs the installer on it (preloaded files, INI contents, registry
+// values, read-only and locked files, running programs, missing folders).
+// They are JSON files; tools/preview/README.md describes the format.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sim.h"
+
+namespace preview {
+
+struct MachineDescription {
+  bool hasWindows = false;  // the file names a Windows version
+  sim::Windows windows = sim::Windows::WinXP;
+
+  struct File {
+    std::string path;
+    std::string data;
+    bool readOnly = false;
+    bool locked = false;
+  };
+  struct IniFile {
+    std::string path;
+    std::string text;
+  };
+  struct RegistryEntry {
+    std::string root;  // "HKLM", "HKCU" or "HKU"
+    std::string key;   // below the root
+    bool hasValue = false;
+    std::string name;
+    DWORD type = REG_NONE;
+    std::string data;  // exact bytes
+  };
+
+  std::vector<std::string> folders;
+  std::vector<File> files;
+  std::vector<IniFile> ini;
+  std::vector<RegistryEntry> registry;
+  std::vector<std::string> processes;
+  std::vector<std::string> readOnly;
+  std::vector<std::string> locked;
+  std::vector<std::string> missing;
+};
+
+// Reads a description from JSON text. On failure returns false and names the
+// place and the fault in *error ("files[1].path: expected a string").
+bool ParseMachineDescription(const std::string& json, MachineDescription* out, std::string* error);
+bool LoadMachineDescription(const std::string& fileName, MachineDescription* out,
+                            std::string* error);
+
+// Folder names that paths of a description may use as %NAME%: the machine's
+// windows and system folders, the installer's source folder and the
+// application folder of the run (empty when none is given).
+struct PathNames {
+  std::string windows;
+  std::string system;
+  std::string source;
+  std::string application;
+};
+std::string ExpandPath(const std::string& path, const PathNames& names);
+
+// Whether a path names a file or folder on drive C: that Windows could hold
+// ("C:\A\B.TXT": drive, backslashes, no empty, "." or ".." parts, none of
+// the characters Windows refuses). Fills *why when not.
+bool IsMachinePath(const std::string& path, std::string* why);
+
+// Builds the described state on the current simulated machine, in this
+// order: folders, files, INI files, registry, processes, read-only and
+// locked marks, and last the removals. Returns false with *error for a path
+// that is not a machine path or a mark on something that is not a file.
+bool ApplyMachineDescription(const MachineDescription& description, const PathNames& names,
+                             std::string* error);
+
+// Starts a program on the simulated machine: a bare file name is taken to
+// lie in the given folder. Returns false with *error for an empty name.
+bool AddRunningProgram(const std::string& name, const std::string& folder, std::string* error);
+
+// Parses a registry root name ("HKLM", "HKEY_LOCAL_MACHINE", ...).
+bool RootFromName(const std::string& name, HKEY* root);
+
+}  // namespace preview

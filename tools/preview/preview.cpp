@@ -1,0 +1,471 @@
+#include "preview.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <set>
+#include <sstream>
+
+#include "drvsetup.h"
+#include "guard.h"
+#include "report.h"
+#include "run.h"
+#include "sample.h"
+
+namespace preview {
+
+namespace {
+
+const char kProgram[] = "drvsetup-preview";
+const char kInstallerPath[] = "C:\\SETUP\\DRVSETUP.EXE";
+const char kSourceFolder[] = "C:\\SETUP";
+// Real folders larger than this are refused: the simulated machine keeps
+// every file in memory.
+const uintmax_t kMaxFolderBytes = 256u * 1024u * 1024u;
+
+const char kUsage[] =
+    "Usage: drvsetup-preview [OPTION]...\n"
+    "Runs the installer drvsetup.exe on a simulated Windows machine and reports\n"
+    "what the run did. Without options it runs the built-in sample: the sample\n"
+    "package files as the source folder, a sample disc in CD-ROM drive E: and\n"
+    "the arguments \"C:\\Program Files\\Orvo-Studio\" \"OrvoStudio\".\n"
+    "\n"
+    "  --family 9x|nt      the platform family: 9x is Windows 98, nt is Windows XP\n"
+    "                      (default nt)\n"
+    "  --windows NAME      a Windows version instead: win95, win98, winme, nt351,\n"
+    "                      nt40, win2k, winxp, win7, win10\n"
+    "  --source DIR        a real folder whose files become the installer's source\n"
+    "                      folder C:\\SETUP\\ (default: the sample package files)\n"
+    "  --app FOLDER        argument 1, the application folder (a Windows path;\n"
+    "                      created on the machine when it is on drive C:);\n"
+    "                      --app \"\" passes no argument\n"
+    "  --doc NAME          argument 2, the document name (needs --app)\n"
+    "  --cd LETTER=DIR     a CD-ROM drive holding a real folder's files\n"
+    "                      (repeatable; D to Z, A or B)\n"
+    "  --running NAME      a program running during the run, by file name or\n"
+    "                      full Windows path (repeatable)\n"
+    "  --machine FILE      a machine description (JSON; see tools/preview/README.md)\n"
+    "  --reg FILE          also write the registry changes as a REGEDIT4 file\n"
+    "  --trace             add the platform calls of the run, in order\n"
+    "  --export-sample DIR write the sample as real files (DIR/source, DIR/disc,\n"
+    "                      DIR/app, DIR/arguments.txt) and stop\n"
+    "  -h, --help          show this help\n"
+    "\n"
+    "When any of --source, --app, --doc or --cd is given, the sample disc and\n"
+    "arguments are left out: the run has exactly what the options give.\n"
+    "Exit code: the installer's exit code (0, or 1 when a refused INI write\n"
+    "ended the run); 2 for a bad option, a missing folder or a bad machine file.\n";
+
+struct Options {
+  bool help = false;
+  std::string family;
+  std::string windows;
+  std::string source;
+  bool hasSource = false;
+  std::string app;
+  bool hasApp = false;
+  std::string doc;
+  bool hasDoc = false;
+  std::vector<std::pair<char, std::string>> discs;
+  std::vector<std::string> running;
+  std::string machine;
+  bool hasMachine = false;
+  std::string reg;
+  bool hasReg = false;
+  bool trace = false;
+  std::string exportSample;
+  bool hasExport = false;
+};
+
+struct UsageError {
+  std::string text;
+};
+
+void SetOnce(const std::string& option, std::string* slot, bool* given, const std::string& value) {
+  if (*given) throw UsageError{option + " is given twice"};
+  *slot = value;
+  *given = true;
+}
+
+Options ParseOptions(const std::vector<std::string>& args) {
+  Options o;
+  bool hasFamily = false, hasWindows = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    if (arg == "-h" || arg == "--help") {
+      o.help = true;
+      continue;
+    }
+    if (arg == "--trace") {
+      o.trace = true;
+      continue;
+    }
+    if (arg.compare(0, 2, "--") != 0) throw UsageError{"unexpected argument \"" + arg + "\""};
+    std::string name = arg, value;
+    bool hasValue = false;
+    size_t eq = arg.find('=');
+    if (eq != std::string::npos) {
+      name = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+      hasValue = true;
+    }
+    static const std::set<std::string> valued = {
+        "--family", "--windows", "--source",  "--app", "--doc",
+        "--cd",     "--running", "--machine", "--reg", "--export-sample"};
+    if (valued.count(name) == 0) {
+      if (name == "--trace" || name == "--help") throw UsageError{name + " takes no value"};
+      throw UsageError{"unknown option \"" + name + "\""};
+    }
+    if (!hasValue) {
+      if (i + 1 >= args.size()) throw UsageError{name + " needs a value"};
+      value = args[++i];
+    }
+    if (name == "--family") {
+      SetOnce(name, &o.family, &hasFamily, value);
+      if (value != "9x" && value != "nt") {
+        throw UsageError{"--family must be 9x or nt, not \"" + value + "\""};
+      }
+    } else if (name == "--windows") {
+      SetOnce(name, &o.windows, &hasWindows, value);
+      sim::Windows v;
+      if (!sim::WindowsFromName(value, &v)) {
+        throw UsageError{"unknown Windows version \"" + value +
+                         "\" (win95, win98, winme, nt351, nt40, win2k, winxp, win7, win10)"};
+      }
+    } else if (name == "--source") {
+      SetOnce(name, &o.source, &o.hasSource, value);
+    } else if (name == "--app") {
+      SetOnce(name, &o.app, &o.hasApp, value);
+    } else if (name == "--doc") {
+      SetOnce(name, &o.doc, &o.hasDoc, value);
+    } else if (name == "--machine") {
+      SetOnce(name, &o.machine, &o.hasMachine, value);
+    } else if (name == "--reg") {
+      SetOnce(name, &o.reg, &o.hasReg, value);
+      if (value.empty()) throw UsageError{"--reg needs a file name"};
+    } else if (name == "--export-sample") {
+      SetOnce(name, &o.exportSample, &o.hasExport, value);
+      if (value.empty()) throw UsageError{"--export-sample needs a folder"};
+    } else if (name == "--running") {
+      if (value.empty()) throw UsageError{"--running needs a program name"};
+      o.running.push_back(value);
+    } else if (name == "--cd") {
+      if (value.size() < 3 || value[1] != '=' ||
+          !std::isalpha(static_cast<unsigned char>(value[0]))) {
+        throw UsageError{"--cd expects LETTER=DIR, as in --cd E=/media/disc"};
+      }
+      char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(value[0])));
+      if (letter == 'C') throw UsageError{"--cd: drive C: is the machine's hard disk"};
+      for (const auto& disc : o.discs) {
+        if (disc.first == letter) {
+          throw UsageError{std::string("--cd: drive ") + letter + ": is given twice"};
+        }
+      }
+      o.discs.emplace_back(letter, value.substr(2));
+    }
+  }
+  if (hasFamily && hasWindows) throw UsageError{"give either --family or --windows, not both"};
+  if (o.hasDoc && !o.doc.empty() && (!o.hasApp || o.app.empty())) {
+    throw UsageError{"--doc needs --app: the document name is the second argument"};
+  }
+  for (const std::string* arg : {&o.app, &o.doc}) {
+    if (arg->find('"') != std::string::npos) {
+      throw UsageError{"an argument with a double quote cannot be passed on the command line: \"" +
+                       *arg + "\""};
+    }
+  }
+  return o;
+}
+
+const char kNameRefused[] = "<>:\"/\\|?*";
+
+bool IsWindowsName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) < 32) return false;
+    if (std::string(kNameRefused).find(c) != std::string::npos) return false;
+  }
+  return true;
+}
+
+// Copies a real folder's files (and subfolders) below a folder of the
+// simulated machine. Returns the number of files, or -1 with *error.
+long CopyRealFolder(const std::string& realFolder, const std::string& machineFolder,
+                    const std::string& option, std::string* error) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!fs::is_directory(realFolder, ec)) {
+    *error = option + ": no folder \"" + realFolder + "\"";
+    return -1;
+  }
+  sim::MakeFolder(machineFolder);
+  long files = 0;
+  uintmax_t bytes = 0;
+  fs::recursive_directory_iterator it(realFolder, ec), end;
+  if (ec) {
+    *error = option + ": cannot read \"" + realFolder + "\": " + ec.message();
+    return -1;
+  }
+  for (; it != end; it.increment(ec)) {
+    if (ec) {
+      *error = option + ": cannot read \"" + realFolder + "\": " + ec.message();
+      return -1;
+    }
+    fs::path relative = it->path().lexically_relative(realFolder);
+    std::string target = machineFolder;
+    for (const fs::path& part : relative) {
+      std::string name = part.string();
+      if (!IsWindowsName(name)) {
+        *error =
+            option + ": \"" + it->path().string() + "\": a Windows file name cannot hold that name";
+        return -1;
+      }
+      target += "\\" + name;
+    }
+    if (target.size() >= MAX_PATH) {
+      *error = option + ": \"" + it->path().string() + "\": path too long for Windows";
+      return -1;
+    }
+    if (it->is_directory(ec)) {
+      sim::MakeFolder(target);
+      continue;
+    }
+    if (!it->is_regular_file(ec)) continue;  // sockets, pipes, broken links
+    uintmax_t size = it->file_size(ec);
+    if (ec || (bytes += size) > kMaxFolderBytes) {
+      *error = option + ": \"" + realFolder + "\" holds more than 256 MiB";
+      return -1;
+    }
+    std::ifstream in(it->path(), std::ios::binary);
+    std::ostringstream data;
+    data << in.rdbuf();
+    if (!in && !in.eof()) {
+      *error = option + ": cannot read \"" + it->path().string() + "\"";
+      return -1;
+    }
+    sim::PutFile(target, data.str());
+    ++files;
+  }
+  return files;
+}
+
+void PutSampleFiles(const std::string& folder, const std::vector<SampleFile>& files) {
+  sim::MakeFolder(folder);
+  for (const SampleFile& file : files) {
+    std::string path = folder + "\\" + file.path;
+    size_t slash = path.find_last_of('\\');
+    sim::MakeFolder(path.substr(0, slash));
+    sim::PutFile(path, file.data);
+  }
+}
+
+std::string DisplayName(sim::Windows v) {
+  switch (v) {
+    case sim::Windows::Win95:
+      return "Windows 95";
+    case sim::Windows::Win98:
+      return "Windows 98";
+    case sim::Windows::WinMe:
+      return "Windows Me";
+    case sim::Windows::NT351:
+      return "Windows NT 3.51";
+    case sim::Windows::NT40:
+      return "Windows NT 4.0";
+    case sim::Windows::Win2k:
+      return "Windows 2000";
+    case sim::Windows::WinXP:
+      return "Windows XP";
+    case sim::Windows::Win7:
+      return "Windows 7";
+    case sim::Windows::Win10:
+      return "Windows 10";
+  }
+  return "Windows";
+}
+
+}  // namespace
+
+Scenario SampleScenario(sim::Windows windows) {
+  Scenario s;
+  s.windows = windows;
+  s.sampleDisc = true;
+  s.applicationFolder = SampleApplicationFolder();
+  s.documentName = SampleDocumentName();
+  return s;
+}
+
+std::string CommandLineFor(const std::string& applicationFolder, const std::string& documentName) {
+  std::string line = std::string("\"") + kInstallerPath + "\"";
+  if (!applicationFolder.empty()) line += " \"" + applicationFolder + "\"";
+  if (!applicationFolder.empty() && !documentName.empty()) line += " \"" + documentName + "\"";
+  return line;
+}
+
+bool BuildMachine(const Scenario& scenario, std::string* error) {
+  sim::Reset(scenario.windows);
+  sim::SetModulePath(kInstallerPath);
+  sim::SetCommandLine(CommandLineFor(scenario.applicationFolder, scenario.documentName));
+
+  if (scenario.sourceFolder.empty()) {
+    PutSampleFiles(kSourceFolder, SampleSourceFiles());
+  } else if (CopyRealFolder(scenario.sourceFolder, kSourceFolder, "--source", error) < 0) {
+    return false;
+  }
+  if (scenario.sampleDisc) {
+    sim::SetDrive(SampleDiscDrive(), DRIVE_CDROM);
+    PutSampleFiles(std::string(1, SampleDiscDrive()) + ":", SampleDiscFiles());
+  }
+  for (const auto& disc : scenario.discs) {
+    sim::SetDrive(disc.first, DRIVE_CDROM);
+    if (CopyRealFolder(disc.second, std::string(1, disc.first) + ":",
+                       std::string("--cd ") + disc.first, error) < 0) {
+      return false;
+    }
+  }
+  // The host application's own setup has made the application folder before
+  // it starts the installer.
+  const std::string& app = scenario.applicationFolder;
+  std::string why;
+  if (!app.empty() && IsMachinePath(app, &why)) {
+    sim::MakeFolder(app);
+    if (scenario.sampleDisc) {
+      std::string folder = app;
+      while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+      PutSampleFiles(folder, SampleApplicationFiles());
+    }
+  }
+  if (scenario.machine != nullptr) {
+    PathNames names;
+    names.windows = sim::WindowsFolder();
+    names.system = sim::SystemFolder();
+    names.source = kSourceFolder;
+    names.application = app;
+    std::string fault;
+    if (!ApplyMachineDescription(*scenario.machine, names, &fault)) {
+      *error = "--machine: " + fault;
+      return false;
+    }
+  }
+  for (const std::string& name : scenario.running) {
+    std::string fault;
+    if (!AddRunningProgram(name, app.empty() ? SampleApplicationFolder() : app, &fault)) {
+      *error = "--running: " + fault;
+      return false;
+    }
+  }
+  return true;
+}
+
+sim::RunResult RunInstallerProcess() {
+  PlatformFamily = 0;
+  HostApplicationFound = false;
+  return sim::Run(RunSetup);
+}
+
+int PreviewMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  Options options;
+  try {
+    options = ParseOptions(args);
+  } catch (const UsageError& e) {
+    err << kProgram << ": " << e.text << "\n"
+        << "Try '" << kProgram << " --help' for the options.\n";
+    return 2;
+  }
+  if (options.help) {
+    out << kUsage;
+    return 0;
+  }
+  if (options.hasExport) {
+    std::string error;
+    if (!ExportSample(options.exportSample, &error)) {
+      err << kProgram << ": --export-sample: " << error << "\n";
+      return 2;
+    }
+    return 0;
+  }
+
+  MachineDescription machine;
+  if (options.hasMachine) {
+    std::string error;
+    if (!LoadMachineDescription(options.machine, &machine, &error)) {
+      err << kProgram << ": --machine " << options.machine << ": " << error << "\n";
+      return 2;
+    }
+  }
+
+  Scenario scenario;
+  if (!options.family.empty()) {
+    scenario.windows = options.family == "9x" ? sim::Windows::Win98 : sim::Windows::WinXP;
+  } else if (!options.windows.empty()) {
+    sim::WindowsFromName(options.windows, &scenario.windows);
+  } else if (machine.hasWindows) {
+    scenario.windows = machine.windows;
+  }
+  bool sample = !options.hasSource && !options.hasApp && !options.hasDoc && options.discs.empty();
+  if (sample) {
+    Scenario s = SampleScenario(scenario.windows);
+    scenario = s;
+  }
+  scenario.sourceFolder = options.source;
+  if (options.hasSource && options.source.empty()) {
+    err << kProgram << ": --source: no folder \"\"\n";
+    return 2;
+  }
+  if (!sample) {
+    scenario.applicationFolder = options.app;
+    scenario.documentName = options.doc;
+    scenario.discs = options.discs;
+  }
+  scenario.running = options.running;
+  scenario.machine = options.hasMachine ? &machine : nullptr;
+
+  std::string error;
+  if (!BuildMachine(scenario, &error)) {
+    err << kProgram << ": " << error << "\n";
+    return 2;
+  }
+  std::unique_ptr<std::ofstream> regFile;
+  if (options.hasReg) {
+    regFile.reset(new std::ofstream(options.reg, std::ios::binary | std::ios::trunc));
+    if (!*regFile) {
+      err << kProgram << ": --reg: cannot write \"" << options.reg << "\"\n";
+      return 2;
+    }
+  }
+
+  RunReport report;
+  report.windowsName = DisplayName(scenario.windows);
+  report.nineX = sim::Is9x(scenario.windows);
+  report.commandLine = CommandLineFor(scenario.applicationFolder, scenario.documentName);
+  report.sourceText = options.hasSource ? "the files of " + options.source
+                                        : std::string("the sample package files");
+  if (sample) {
+    report.discs.push_back(std::string(1, SampleDiscDrive()) + ": the sample disc");
+  }
+  for (const auto& disc : scenario.discs) {
+    report.discs.push_back(std::string(1, disc.first) + ": the files of " + disc.second);
+  }
+  report.sourceFolder = std::string(kSourceFolder) + "\\";
+  report.trace = options.trace;
+
+  CaptureRun(&report);
+
+  WriteReport(report, out);
+  if (regFile) {
+    *regFile << Regedit4Text(report);
+    regFile->close();
+    if (!*regFile) {
+      err << kProgram << ": --reg: cannot write \"" << options.reg << "\"\n";
+      return 2;
+    }
+  }
+  if (!report.result.exited) return 3;
+  return static_cast<int>(report.result.exitCode);
+}
+
+}  // namespace preview
