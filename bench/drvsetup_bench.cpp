@@ -1,0 +1,244 @@
+// What a run costs on the simulated machine, and how the cost of the
+// installer's three walks grows: removing a registry tree, the guard's walk
+// over the running processes and the disabling of SYSTEM.INI device entries.
+//
+// Every benchmark reports the time and the platform calls per unit (per run,
+// key, process or kilobyte); building the machine is not timed.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <deque>
+#include <string>
+
+#include "drvsetup.h"
+#include "guard.h"
+#include "housekeeping.h"
+#include "preview.h"
+#include "sim.h"
+#include "system_ini.h"
+
+namespace {
+
+sim::Windows FamilyVersion(bool nineX) { return nineX ? sim::Windows::Win98 : sim::Windows::WinXP; }
+
+void SetFamily(bool nineX) { PlatformFamily = nineX ? 1 : 2; }
+
+// Per-unit figures: time per unit (seconds, shown with an SI prefix) and
+// platform calls per unit, and the unit count itself for scripts.
+void ReportPerUnit(benchmark::State& state, double units, size_t calls) {
+  double total = units * static_cast<double>(state.iterations());
+  state.counters["units"] = units;
+  state.counters["time/unit"] =
+      benchmark::Counter(total, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["calls/unit"] = static_cast<double>(calls) / total;
+  state.SetItemsProcessed(static_cast<int64_t>(total));
+}
+
+// ------------------------------------------------------------ the full run
+
+void FullRun(benchmark::State& state, bool nineX) {
+  preview::Scenario scenario = preview::SampleScenario(FamilyVersion(nineX));
+  size_t calls = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::string error;
+    if (!preview::BuildMachine(scenario, &error)) {
+      state.SkipWithError(error.c_str());
+      break;
+    }
+    sim::ClearTrace();
+    state.ResumeTiming();
+    sim::RunResult result = preview::RunInstallerProcess();
+    benchmark::DoNotOptimize(result);
+    calls += sim::CallCount();
+    if (!result.exited || result.exitCode != 0) {
+      state.SkipWithError("the run did not end with exit code 0");
+      break;
+    }
+  }
+  ReportPerUnit(state, 1, calls);
+}
+
+// ------------------------------------------------------- DeleteKeyTree
+
+const char kEngineKey[] = "Software\\Miravelt\\Engine";
+
+// A tree of the given number of keys (the engine settings key included),
+// ten subkeys to a key, filled level by level, one value in every key.
+void BuildKeyTree(long keys) {
+  std::deque<std::string> open = {kEngineKey};
+  sim::RegPutKey(HKEY_CURRENT_USER, kEngineKey);
+  long made = 1;
+  while (made < keys) {
+    std::string parent = open.front();
+    open.pop_front();
+    for (int child = 0; child < 10 && made < keys; ++child, ++made) {
+      std::string key = parent + "\\Preset" + std::to_string(child);
+      sim::RegPutDword(HKEY_CURRENT_USER, key, "Level", static_cast<DWORD>(made));
+      open.push_back(key);
+    }
+  }
+}
+
+void DeleteKeyTreeBench(benchmark::State& state, bool nineX) {
+  const long keys = state.range(0);
+  size_t calls = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    sim::Reset(FamilyVersion(nineX));
+    SetFamily(nineX);
+    BuildKeyTree(keys);
+    sim::ClearTrace();
+    state.ResumeTiming();
+    bool removed = DeleteKeyTree(HKEY_CURRENT_USER, std::string(kEngineKey) + "\\");
+    benchmark::DoNotOptimize(removed);
+    calls += sim::CallCount();
+    if (!removed || sim::RegKeyExists(HKEY_CURRENT_USER, kEngineKey)) {
+      state.SkipWithError("the tree was not removed");
+      break;
+    }
+  }
+  ReportPerUnit(state, static_cast<double>(keys), calls);
+}
+
+// ------------------------------------------------------------ the guard
+
+void GuardBench(benchmark::State& state, bool nineX) {
+  const long processes = state.range(0);
+  sim::Reset(FamilyVersion(nineX));
+  SetFamily(nineX);
+  sim::ClearProcesses();
+  // The installer itself stays; the others are ordinary programs.
+  for (long i = 1; i < processes; ++i) {
+    sim::ProcessSpec p;
+    p.pid = static_cast<DWORD>(1000 + 4 * i);
+    p.imagePath = "C:\\Program Files\\Tools\\TOOL" + std::to_string(i) + ".EXE";
+    sim::AddProcess(p);
+  }
+  size_t calls = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    sim::ClearTrace();
+    HostApplicationFound = false;
+    state.ResumeTiming();
+    bool walked = EnumerateProcesses(IsHostApplicationProcess, 0);
+    benchmark::DoNotOptimize(walked);
+    calls += sim::CallCount();
+    if (!walked || HostApplicationFound) {
+      state.SkipWithError("the walk did not run over every process");
+      break;
+    }
+  }
+  ReportPerUnit(state, static_cast<double>(processes), calls);
+}
+
+// ------------------------------------------------------------ SYSTEM.INI
+
+// SYSTEM.INI whose [386Enh] section holds about the given number of
+// kilobytes of device lines, every 64th of them the audio kernel's.
+std::string SystemIni(long kilobytes) {
+  std::string text = "[boot]\r\nshell=Explorer.exe\r\n[386Enh]\r\n";
+  const size_t end = text.size() + static_cast<size_t>(kilobytes) * 1024;
+  for (unsigned line = 0; text.size() < end; ++line) {
+    char entry[48];
+    if (line % 64 == 63) {
+      std::snprintf(entry, sizeof entry, "device=zoltavex.vxd\r\n");
+    } else {
+      std::snprintf(entry, sizeof entry, "device=vdev%06u.vxd\r\n", line);
+    }
+    text += entry;
+  }
+  return text + "[Drivers]\r\nwave=mmsystem.dll\r\n";
+}
+
+void SystemIniBench(benchmark::State& state) {
+  const long kilobytes = state.range(0);
+  const std::string ini = SystemIni(kilobytes);
+  sim::Reset(sim::Windows::Win98);
+  SetFamily(true);
+  const std::string path = sim::WindowsFolder() + "\\SYSTEM.INI";
+  size_t calls = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    sim::PutIni(path, ini);
+    sim::ClearTrace();
+    state.ResumeTiming();
+    DisableSystemIniDevice("zoltavex.vxd");
+    calls += sim::CallCount();
+  }
+  std::string text = sim::IniText(path);
+  if (text.find("\ndevice=zoltavex.vxd") != std::string::npos) {
+    state.SkipWithError("a device line was left enabled");
+  }
+  ReportPerUnit(state, static_cast<double>(kilobytes), calls);
+}
+
+// The in-memory edit alone, without the platform.
+void DeviceEntriesBench(benchmark::State& state) {
+  const long kilobytes = state.range(0);
+  std::string section = SystemIni(kilobytes);
+  section = section.substr(section.find("[386Enh]\r\n") + 10);
+  for (char& c : section) {
+    if (c == '\r') c = '\0';
+  }
+  std::string buffer;
+  for (size_t i = 0; i < section.size(); ++i) {
+    if (section[i] == '\n') continue;
+    buffer += section[i];
+  }
+  buffer += std::string(2, '\0');
+  std::string work;
+  for (auto _ : state) {
+    state.PauseTiming();
+    work = buffer;
+    state.ResumeTiming();
+    DisableDeviceEntries(&work[0], work.size(), "zoltavex.vxd");
+    benchmark::DoNotOptimize(work.data());
+  }
+  ReportPerUnit(state, static_cast<double>(kilobytes), 0);
+}
+
+void Register() {
+  for (bool nineX : {true, false}) {
+    const std::string family = nineX ? "9x" : "nt";
+    benchmark::RegisterBenchmark(("full_run/" + family).c_str(), [nineX](benchmark::State& s) {
+      FullRun(s, nineX);
+    })->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("delete_key_tree/" + family).c_str(),
+                                 [nineX](benchmark::State& s) { DeleteKeyTreeBench(s, nineX); })
+        ->Arg(1000)
+        ->Arg(10000)
+        ->Arg(100000)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("guard/" + family).c_str(),
+                                 [nineX](benchmark::State& s) { GuardBench(s, nineX); })
+        ->Arg(100)
+        ->Arg(1000)
+        ->Arg(10000)
+        ->Arg(100000)
+        ->Unit(benchmark::kMillisecond);
+  }
+  benchmark::RegisterBenchmark("system_ini/9x", SystemIniBench)
+      ->Arg(1)
+      ->Arg(16)
+      ->Arg(256)
+      ->Arg(4096)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("device_entries", DeviceEntriesBench)
+      ->Arg(1)
+      ->Arg(16)
+      ->Arg(256)
+      ->Arg(4096)
+      ->Unit(benchmark::kMillisecond);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Register();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
