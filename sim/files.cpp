@@ -448,11 +448,18 @@ std::vector<std::string> ListFiles(const std::string& folder) {
     for (const Drive& drive : M().drives) CollectFiles(&drive.root, drive.root.name, &out);
     return out;
   }
-  Resolved r = Resolve(folder, false);
-  if (!r.node || !r.node->folder) return out;
-  std::string prefix = r.full;
-  while (!prefix.empty() && prefix.back() == '\\') prefix.pop_back();
-  CollectFiles(r.node, prefix, &out);
+  Parsed p = ParseFull(FullPath(folder));
+  if (p.drive < 0) return out;
+  // The prefix spelled as the folders are stored.
+  const Node* node = &M().drives[p.drive].root;
+  std::string prefix = node->name;
+  for (const std::string& part : p.parts) {
+    auto it = node->children.find(Upper(part));
+    if (it == node->children.end() || !it->second->folder) return out;
+    node = it->second.get();
+    prefix += "\\" + node->name;
+  }
+  CollectFiles(node, prefix, &out);
   return out;
 }
 

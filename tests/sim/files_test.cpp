@@ -1,0 +1,281 @@
+// Drives, folders and files of the simulated machine, through the Win32 calls.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "sim.h"
+
+namespace {
+
+class Files : public ::testing::Test {
+ protected:
+  void SetUp() override { sim::Reset(sim::Windows::WinXP); }
+};
+
+std::string FoundName(const char* path, DWORD* attributes = nullptr) {
+  WIN32_FIND_DATAA data;
+  HANDLE h = FindFirstFileA(path, &data);
+  if (h == INVALID_HANDLE_VALUE) return "<none>";
+  FindClose(h);
+  if (attributes) *attributes = data.dwFileAttributes;
+  return data.cFileName;
+}
+
+FILETIME Ft(uint64_t v) {
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(v);
+  ft.dwHighDateTime = static_cast<DWORD>(v >> 32);
+  return ft;
+}
+
+TEST_F(Files, LookupsIgnoreCaseAndSlashesAndNamesKeepTheirCase) {
+  sim::PutFile("C:\\Data\\MyFile.TXT", "x");
+  EXPECT_EQ(FoundName("c:\\DATA\\myfile.txt"), "MyFile.TXT");
+  EXPECT_EQ(FoundName("c:/data/MYFILE.txt"), "MyFile.TXT");
+  EXPECT_EQ(GetFileAttributesA("C:\\data\\.\\sub\\..\\MYFILE.TXT"), DWORD(FILE_ATTRIBUTE_ARCHIVE));
+  // Relative names are taken from the installer's folder.
+  sim::PutFile("C:\\SETUP\\ZOLTAVEX.DLL", "lib");
+  EXPECT_EQ(FoundName("zoltavex.dll"), "ZOLTAVEX.DLL");
+  EXPECT_EQ(sim::ListFiles("c:\\data"), std::vector<std::string>{"C:\\Data\\MyFile.TXT"});
+}
+
+TEST_F(Files, DrivesAnswerTheirTypeAndCdromWithoutDiscHoldsNothing) {
+  sim::SetDrive('E', DRIVE_CDROM, false);
+  sim::SetDrive('F', DRIVE_CDROM, true);
+  sim::SetDrive('G', DRIVE_REMOTE);
+  sim::PutFile("E:\\OEM\\ORVOOEM.DLL", "oem");
+  sim::PutFile("F:\\OEM\\ORVOOEM.DLL", "oem");
+  EXPECT_EQ(GetDriveTypeA("C:\\"), UINT(DRIVE_FIXED));
+  EXPECT_EQ(GetDriveTypeA("c:"), UINT(DRIVE_FIXED));
+  EXPECT_EQ(GetDriveTypeA("D:\\"), UINT(DRIVE_NO_ROOT_DIR));
+  EXPECT_EQ(GetDriveTypeA("E:\\"), UINT(DRIVE_CDROM));
+  EXPECT_EQ(GetDriveTypeA("G:\\"), UINT(DRIVE_REMOTE));
+  EXPECT_EQ(GetDriveTypeA(""), UINT(DRIVE_NO_ROOT_DIR));
+
+  EXPECT_EQ(FoundName("E:\\OEM\\ORVOOEM.DLL"), "<none>");
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_READY));
+  EXPECT_EQ(FoundName("F:\\OEM\\ORVOOEM.DLL"), "ORVOOEM.DLL");
+  EXPECT_EQ(GetFileAttributesA("D:\\X"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
+  // A disc is read-only.
+  EXPECT_FALSE(CopyFileA("C:\\SETUP\\DRVSETUP.EXE", "F:\\X.EXE", FALSE));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+}
+
+TEST_F(Files, FindFirstFileNamesOneEntryAndItsHandleIsCounted) {
+  sim::PutFile("C:\\A\\ONE.INI", "1", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN,
+               sim::FileTimeOf(2020, 5, 6, 7, 8, 10));
+  sim::MakeFolder("C:\\A\\SUB");
+  WIN32_FIND_DATAA data;
+  HANDLE h = FindFirstFileA("C:\\A\\ONE.INI", &data);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(sim::Outstanding()["find"], 1);
+  EXPECT_EQ(data.dwFileAttributes, DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_EQ(data.nFileSizeLow, 1u);
+  uint64_t t =
+      (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+  EXPECT_EQ(t, sim::FileTimeOf(2020, 5, 6, 7, 8, 10));
+  EXPECT_TRUE(FindClose(h));
+  EXPECT_TRUE(sim::NothingOutstanding());
+  EXPECT_FALSE(FindClose(h));  // already closed
+
+  DWORD attributes = 0;
+  EXPECT_EQ(FoundName("C:\\A\\SUB", &attributes), "SUB");
+  EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(FoundName("C:\\A\\*.in?"), "ONE.INI");
+  // A trailing backslash or a bare root names no entry.
+  for (const char* path : {"C:\\A\\SUB\\", "C:\\A\\ONE.INI\\", "C:\\", "C:"}) {
+    EXPECT_EQ(FoundName(path), "<none>") << path;
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND)) << path;
+  }
+  EXPECT_EQ(FoundName("C:\\A\\NONE"), "<none>");
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(FoundName("C:\\B\\NONE"), "<none>");
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(FoundName(""), "<none>");
+}
+
+TEST_F(Files, DosDatesCoverOnly1980To2107InLocalTime) {
+  WORD date = 0, time = 0;
+  FILETIME ft = Ft(sim::FileTimeOf(2024, 3, 15, 13, 45, 31));
+  ASSERT_TRUE(FileTimeToDosDateTime(&ft, &date, &time));
+  EXPECT_EQ(date, 0x586f);
+  EXPECT_EQ(time, 0x6daf);
+  ft = Ft(sim::FileTimeOf(2107, 12, 31, 23, 59, 59));
+  EXPECT_TRUE(FileTimeToDosDateTime(&ft, &date, &time));
+  EXPECT_EQ(date, 0xff9f);
+  EXPECT_EQ(time, 0xbf7d);
+  ft = Ft(sim::FileTimeOf(1980, 1, 1));
+  EXPECT_TRUE(FileTimeToDosDateTime(&ft, &date, &time));
+  for (uint64_t outside :
+       {sim::FileTimeOf(1979, 12, 31, 23, 59, 59), sim::FileTimeOf(2108, 1, 1), uint64_t(0)}) {
+    ft = Ft(outside);
+    EXPECT_FALSE(FileTimeToDosDateTime(&ft, &date, &time));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+  }
+  // The bias moves a late-1979 UTC time into 1980 local time.
+  sim::SetTimeZoneBias(2 * 3600);
+  FILETIME utc = Ft(sim::FileTimeOf(1979, 12, 31, 23, 0, 0)), local;
+  ASSERT_TRUE(FileTimeToLocalFileTime(&utc, &local));
+  EXPECT_TRUE(FileTimeToDosDateTime(&local, &date, &time));
+  EXPECT_EQ(time, 1 << 11);
+}
+
+TEST_F(Files, CopyFailsAsWindowsDoes) {
+  sim::PutFile("C:\\S\\SRC.DLL", "new");
+  sim::PutFile("C:\\T\\RO.DLL", "old", FILE_ATTRIBUTE_READONLY);
+  sim::PutFile("C:\\T\\LOCKED.DLL", "old");
+  sim::SetLocked("C:\\T\\LOCKED.DLL", true);
+  sim::MakeFolder("C:\\T\\DIR");
+  sim::PutFile("C:\\S\\BUSY.DLL", "busy");
+  sim::SetLocked("C:\\S\\BUSY.DLL", true);
+  struct Case {
+    const char* from;
+    const char* to;
+    BOOL failIfExists;
+    DWORD error;
+  } cases[] = {
+      {"C:\\S\\NONE.DLL", "C:\\T\\X.DLL", FALSE, ERROR_FILE_NOT_FOUND},
+      {"C:\\NOFOLDER\\X.DLL", "C:\\T\\X.DLL", FALSE, ERROR_PATH_NOT_FOUND},
+      {"C:\\S", "C:\\T\\X.DLL", FALSE, ERROR_ACCESS_DENIED},
+      {"C:\\S\\SRC.DLL", "C:\\NOFOLDER\\X.DLL", FALSE, ERROR_PATH_NOT_FOUND},
+      {"C:\\S\\SRC.DLL", "C:\\T\\RO.DLL", FALSE, ERROR_ACCESS_DENIED},
+      {"C:\\S\\SRC.DLL", "C:\\T\\DIR", FALSE, ERROR_ACCESS_DENIED},
+      {"C:\\S\\SRC.DLL", "C:\\T\\LOCKED.DLL", FALSE, ERROR_SHARING_VIOLATION},
+      {"C:\\S\\BUSY.DLL", "C:\\T\\X.DLL", FALSE, ERROR_SHARING_VIOLATION},
+      {"C:\\S\\SRC.DLL", "C:\\T\\LOCKED.DLL", TRUE, ERROR_FILE_EXISTS},
+  };
+  for (const Case& c : cases) {
+    SetLastError(0);
+    EXPECT_FALSE(CopyFileA(c.from, c.to, c.failIfExists)) << c.from << " -> " << c.to;
+    EXPECT_EQ(GetLastError(), c.error) << c.from << " -> " << c.to;
+  }
+  std::string data;
+  ASSERT_TRUE(sim::FileData("C:\\T\\RO.DLL", &data));
+  EXPECT_EQ(data, "old");
+  EXPECT_FALSE(sim::Exists("C:\\T\\X.DLL"));
+}
+
+TEST_F(Files, CopyKeepsAttributesAndTimeOfTheSourceAndSetsArchive) {
+  uint64_t when = sim::FileTimeOf(1999, 9, 9);
+  sim::PutFile("C:\\S\\A.SYS", "driver", FILE_ATTRIBUTE_READONLY, when);
+  sim::PutFile("C:\\T\\a.sys", "previous", FILE_ATTRIBUTE_HIDDEN);
+  ASSERT_TRUE(CopyFileA("C:\\S\\A.SYS", "C:\\T\\A.SYS", FALSE));
+  EXPECT_EQ(sim::Attributes("C:\\T\\A.SYS"),
+            DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+  std::string data;
+  ASSERT_TRUE(sim::FileData("C:\\T\\A.SYS", &data));
+  EXPECT_EQ(data, "driver");
+  EXPECT_EQ(sim::ListFiles("C:\\T"), std::vector<std::string>{"C:\\T\\a.sys"});
+  WIN32_FIND_DATAA found;
+  HANDLE h = FindFirstFileA("C:\\T\\A.SYS", &found);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  FindClose(h);
+  EXPECT_EQ(found.ftLastWriteTime.dwLowDateTime, Ft(when).dwLowDateTime);
+  EXPECT_EQ(found.ftLastWriteTime.dwHighDateTime, Ft(when).dwHighDateTime);
+  // The copy is read-only now: copying onto it again is refused.
+  EXPECT_FALSE(CopyFileA("C:\\S\\A.SYS", "C:\\T\\A.SYS", FALSE));
+}
+
+TEST_F(Files, DeleteAndAttributeChanges) {
+  sim::PutFile("C:\\T\\RO.TXT", "x", FILE_ATTRIBUTE_READONLY);
+  sim::PutFile("C:\\T\\BUSY.TXT", "x");
+  sim::SetLocked("C:\\T\\BUSY.TXT", true);
+  sim::PutFile("C:\\T\\PLAIN.TXT", "x");
+  EXPECT_FALSE(DeleteFileA("C:\\T\\RO.TXT"));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(DeleteFileA("C:\\T\\BUSY.TXT"));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(DeleteFileA("C:\\T"));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(DeleteFileA("C:\\T\\NONE.TXT"));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(DeleteFileA("c:\\t\\plain.txt"));
+  EXPECT_FALSE(sim::Exists("C:\\T\\PLAIN.TXT"));
+
+  // No bits reads back as NORMAL; the directory bit cannot be given to a
+  // file; a file held open still takes new attributes.
+  EXPECT_TRUE(SetFileAttributesA("C:\\T\\RO.TXT", 0));
+  EXPECT_EQ(GetFileAttributesA("C:\\T\\RO.TXT"), DWORD(FILE_ATTRIBUTE_NORMAL));
+  EXPECT_TRUE(
+      SetFileAttributesA("C:\\T\\RO.TXT", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_EQ(GetFileAttributesA("C:\\T\\RO.TXT"), DWORD(FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_TRUE(SetFileAttributesA("C:\\T\\BUSY.TXT", FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(GetFileAttributesA("C:\\T"), DWORD(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_FALSE(SetFileAttributesA("C:\\T\\NONE.TXT", 0));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+}
+
+std::string PendingBytes() {
+  sim::Value value;
+  if (!sim::RegGet(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                   "PendingFileRenameOperations", &value))
+    return "<none>";
+  EXPECT_EQ(value.type, DWORD(REG_MULTI_SZ));
+  return value.data;
+}
+
+TEST_F(Files, DelayedMovesAreStoredAsTheSessionManagerReadsThem) {
+  SetLastError(1234);
+  // The source need not exist yet; relative names are completed.
+  EXPECT_TRUE(MoveFileExA("C:\\WINDOWS\\system32\\Z.DL", "C:\\WINDOWS\\system32\\Z.DLL", 5));
+  EXPECT_EQ(GetLastError(), 1234u);
+  EXPECT_TRUE(MoveFileExA("ZOLTAVEX.DL", "ZOLTAVEX.DLL", 5));
+  EXPECT_TRUE(MoveFileExA("c:/old.txt", "C:\\new.txt", MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_TRUE(MoveFileExA("C:\\gone.txt", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  const char expected[] =
+      "\\??\\C:\\WINDOWS\\system32\\Z.DL\0!\\??\\C:\\WINDOWS\\system32\\Z.DLL\0"
+      "\\??\\C:\\SETUP\\ZOLTAVEX.DL\0!\\??\\C:\\SETUP\\ZOLTAVEX.DLL\0"
+      "\\??\\c:\\old.txt\0\\??\\C:\\new.txt\0"
+      "\\??\\C:\\gone.txt\0\0"
+      "\0";
+  EXPECT_EQ(PendingBytes(), std::string(expected, sizeof expected - 1));
+  auto renames = sim::PendingRenames();
+  ASSERT_EQ(renames.size(), 4u);
+  EXPECT_EQ(renames[3].first, "\\??\\C:\\gone.txt");
+  EXPECT_EQ(renames[3].second, "");
+}
+
+TEST_F(Files, MoveFileExIsMissingOnThe9xFamilyAndOrdinaryMovesKeepTheFile) {
+  sim::PutFile("C:\\A.TXT", "a");
+  sim::PutFile("C:\\B.TXT", "b");
+  EXPECT_FALSE(MoveFileExA("C:\\A.TXT", "C:\\B.TXT", 0));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+  EXPECT_TRUE(MoveFileExA("C:\\A.TXT", "C:\\B.TXT", MOVEFILE_REPLACE_EXISTING));
+  std::string data;
+  ASSERT_TRUE(sim::FileData("C:\\B.TXT", &data));
+  EXPECT_EQ(data, "a");
+  EXPECT_FALSE(sim::Exists("C:\\A.TXT"));
+  EXPECT_FALSE(MoveFileExA("C:\\A.TXT", "C:\\C.TXT", 0));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+
+  sim::Reset(sim::Windows::Win98);
+  EXPECT_FALSE(MoveFileExA("C:\\X.DL", "C:\\X.DLL", 5));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
+  EXPECT_TRUE(sim::PendingRenames().empty());
+}
+
+TEST_F(Files, FolderQueriesReportTheSizeTheyNeed) {
+  char buffer[261];
+  std::memset(buffer, 'x', sizeof buffer);
+  EXPECT_EQ(GetWindowsDirectoryA(buffer, 5), 11u);  // "C:\WINDOWS" and its zero
+  EXPECT_EQ(buffer[0], 'x');
+  EXPECT_EQ(GetWindowsDirectoryA(buffer, sizeof buffer), 10u);
+  EXPECT_STREQ(buffer, "C:\\WINDOWS");
+  EXPECT_EQ(GetSystemDirectoryA(buffer, sizeof buffer), 19u);
+  EXPECT_STREQ(buffer, "C:\\WINDOWS\\system32");
+
+  sim::Reset(sim::Windows::NT40);
+  GetSystemDirectoryA(buffer, sizeof buffer);
+  EXPECT_STREQ(buffer, "C:\\WINNT\\system32");
+  EXPECT_TRUE(sim::IsFolder("C:\\WINNT\\system32\\drivers"));
+  sim::Reset(sim::Windows::Win95);
+  GetSystemDirectoryA(buffer, sizeof buffer);
+  EXPECT_STREQ(buffer, "C:\\WINDOWS\\SYSTEM");
+  EXPECT_TRUE(sim::IsFolder("C:\\WINDOWS\\SYSTEM32\\DRIVERS"));
+  sim::SetSystemFolder("D:\\SYS");
+  EXPECT_EQ(sim::SystemFolder(), "D:\\SYS");
+}
+
+}  // namespace
