@@ -29,8 +29,11 @@ std::string Trimmed(const std::string& s) {
 bool SurvivesRestart(const Machine& m, const ProcessSpec& process) {
   if (process.pid == m.installerPid) return true;
   if (process.imagePath.empty()) return true;  // the idle and system processes
-  std::string windows = Upper(m.windowsFolder) + "\\";
-  return Upper(process.imagePath).compare(0, windows.size(), windows) == 0;
+  // Images below the windows folder, also in the native forms
+  // "\SystemRoot\..." and "\??\C:\...".
+  std::string image = Upper(process.imagePath);
+  if (image.compare(0, 12, "\\SYSTEMROOT\\") == 0) return true;
+  return image.find(Upper(m.windowsFolder) + "\\") != std::string::npos;
 }
 
 void Unlock(Node* node) {
@@ -129,11 +132,11 @@ void Restart() {
   RemovePendingValue();
   ProcessWininit(m);
 
-  std::vector<ProcessSpec> kept;
+  std::vector<DWORD> ended;
   for (const ProcessSpec& process : m.processes) {
-    if (SurvivesRestart(m, process)) kept.push_back(process);
+    if (!SurvivesRestart(m, process)) ended.push_back(process.pid);
   }
-  m.processes = kept;
+  for (DWORD pid : ended) RemoveProcess(pid);
   for (Drive& drive : m.drives) Unlock(&drive.root);
   DropResources(m);
   m.lastError = ERROR_SUCCESS;
