@@ -128,6 +128,11 @@ std::string ValueText(const sim::Value& v) {
 
 std::string ValueName(const std::string& name) { return name.empty() ? "(default)" : Quoted(name); }
 
+bool IsPendingRenameList(const std::string& key, const std::string& name) {
+  return Upper(name) == "PENDINGFILERENAMEOPERATIONS" &&
+         EndsWith(Upper(key), "\\CONTROL\\SESSION MANAGER");
+}
+
 bool SameValue(const sim::Value& a, const sim::Value& b) {
   return a.type == b.type && a.data == b.data;
 }
@@ -527,10 +532,10 @@ std::vector<std::string> DiffLines(const std::vector<std::string>& a,
     if (i < n && j < m && a[start + i] == b[start + j]) {
       ++i;
       ++j;
-    } else if (j < m && (i == n || lcs[i][j + 1] >= lcs[i + 1][j])) {
-      diff.push_back("+ " + b[start + j++]);
-    } else {
+    } else if (i < n && (j == m || lcs[i + 1][j] >= lcs[i][j + 1])) {
       diff.push_back("- " + a[start + i++]);
+    } else {
+      diff.push_back("+ " + b[start + j++]);
     }
   }
   return diff;
@@ -585,6 +590,12 @@ void WriteReport(const RunReport& r, std::ostream& out) {
   for (const KeyChange& k : r.registry.keys) {
     out << "  " << k.path << (k.created ? "  (new key)" : "") << "\n";
     for (const ValueChange& v : k.written) {
+      if (IsPendingRenameList(k.path, v.name)) {
+        // Its contents are the renames shown below.
+        out << "    " << ValueName(v.name) << " = " << TypeName(v.value.type) << ", "
+            << Bytes(v.value.data.size()) << " (the renames pending, below)\n";
+        continue;
+      }
       out << "    " << ValueName(v.name) << " = " << ValueText(v.value);
       if (v.hadOld) out << "  (was " << ValueText(v.old) << ")";
       out << "\n";
