@@ -1,0 +1,789 @@
+// The registry of the simulated machine: the key tree with its predefined
+// roots, the Reg* calls, the standard keys of each version, the control
+// functions for tests, and the REGEDIT4 listing.
+//
+// HKEY_LOCAL_MACHINE and HKEY_USERS hold every key; the other predefined
+// roots are views into them. Names compare without regard to case and keep
+// the case they were created with; subkeys and values keep creation order.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <unordered_set>
+
+#include "registry_internal.h"
+
+namespace sim {
+
+namespace {
+
+const LONG kErrorBadPathname = 161;
+const LONG kErrorNoAccess = 998;
+const size_t kMaxKeyNameLength = 255;
+
+// Every right a handle to a key can hold.
+const DWORD kAllKeyRights = KEY_ALL_ACCESS;
+
+std::string ValueName(const char* name) { return name ? std::string(name) : std::string(); }
+
+// The data of a value as trace text: its bytes, quoted and escaped.
+std::string DataArg(const BYTE* data, DWORD size) {
+  if (!data) return "NULL";
+  std::string out = "\"";
+  for (DWORD i = 0; i < size; ++i) {
+    const unsigned char c = data[i];
+    if (c == '\\' || c == '"') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c >= 0x20 && c < 0x7f) {
+      out += static_cast<char>(c);
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      out += buf;
+    }
+  }
+  return out + "\"";
+}
+
+// The key a handle or predefined root stands for, with the rights the handle
+// holds and its path for new handles.
+LONG ResolveKey(HKEY hKey, Key** key, std::string* path, DWORD* rights) {
+  if (PredefinedRootName(hKey)) {
+    std::vector<Key*> chain;
+    if (!RootChain(hKey, &chain, path)) return ERROR_INVALID_HANDLE;
+    *key = chain.back();
+    // Predefined handles are opened with the most the user may have.
+    *rights = GrantedRights(**key);
+    return ERROR_SUCCESS;
+  }
+  HandleObject* handle = GetHandle(reinterpret_cast<uintptr_t>(hKey), HandleKind::Key);
+  if (!handle) return ERROR_INVALID_HANDLE;
+  if (!handle->key) return ERROR_KEY_DELETED;
+  *key = handle->key;
+  *path = handle->path;
+  *rights = handle->access;
+  return ERROR_SUCCESS;
+}
+
+// Rights a handle opened with the given access holds.
+DWORD HandleRights(const Key& key, DWORD desired) {
+  if (desired & 0x02000000) return GrantedRights(key);  // MAXIMUM_ALLOWED
+  return MapKeyRights(desired) & kAllKeyRights;
+}
+
+HKEY NewKeyHandle(Key* key, const std::string& path, DWORD rights) {
+  HandleObject object;
+  object.kind = HandleKind::Key;
+  object.key = key;
+  object.path = path;
+  object.access = rights;
+  return reinterpret_cast<HKEY>(NewHandle(object));
+}
+
+void RemoveSubkey(Key* parent, const std::string& upperName) {
+  auto it = parent->subkeys.find(upperName);
+  if (it == parent->subkeys.end()) return;
+  ForgetRemovedKeys(it->second.get());
+  parent->subkeys.erase(it);
+  for (auto pos = parent->subkeyOrder.begin(); pos != parent->subkeyOrder.end(); ++pos) {
+    if (*pos == upperName) {
+      parent->subkeyOrder.erase(pos);
+      break;
+    }
+  }
+}
+
+void CollectKeys(Key* key, std::unordered_set<Key*>* keys) {
+  keys->insert(key);
+  for (auto& entry : key->subkeys) CollectKeys(entry.second.get(), keys);
+}
+
+void SetValue(Key* key, const std::string& name, DWORD type, const std::string& data) {
+  const std::string upper = Upper(name);
+  auto it = key->values.find(upper);
+  if (it == key->values.end()) {
+    key->valueOrder.push_back(name);
+    it = key->values.emplace(upper, Value()).first;
+  }
+  it->second.type = type;
+  it->second.data = data;
+}
+
+// The key below root at path, made with every missing key above it.
+Key* MakeKey(HKEY root, const std::string& path) {
+  std::vector<Key*> chain;
+  std::vector<std::string> names;
+  if (!RootChain(root, &chain, nullptr) || !SplitKeyPath(path.c_str(), &names)) return nullptr;
+  Key* key = chain.back();
+  for (const std::string& name : names) {
+    auto it = key->subkeys.find(Upper(name));
+    key = it != key->subkeys.end() ? it->second.get() : AddSubkey(key, name);
+  }
+  return key;
+}
+
+Key* LookUpKey(HKEY root, const std::string& path) {
+  std::vector<Key*> chain;
+  std::vector<std::string> names;
+  if (!RootChain(root, &chain, nullptr) || !SplitKeyPath(path.c_str(), &names) ||
+      !WalkChain(&chain, names)) {
+    return nullptr;
+  }
+  return chain.back();
+}
+
+// -------------------------------------------------------- REGEDIT4 listing
+
+std::string HexList(const std::string& data) {
+  std::string out;
+  char buf[4];
+  for (size_t i = 0; i < data.size(); ++i) {
+    std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned char>(data[i]));
+    if (i) out += ',';
+    out += buf;
+  }
+  return out;
+}
+
+std::string ValueLine(const std::string& name, const Value& value) {
+  std::string line;
+  if (name.empty()) {
+    line = "@=";
+  } else {
+    line = "\"";
+    for (char c : name) {
+      if (c == '\\' || c == '"') line += '\\';
+      line += c;
+    }
+    line += "\"=";
+  }
+  const std::string& data = value.data;
+  // Text only when the bytes are exactly the text and one zero.
+  if (value.type == REG_SZ && !data.empty() && data.back() == '\0' &&
+      data.find('\0') == data.size() - 1) {
+    line += "\"";
+    for (size_t i = 0; i + 1 < data.size(); ++i) {
+      if (data[i] == '\\' || data[i] == '"') line += '\\';
+      line += data[i];
+    }
+    return line + "\"";
+  }
+  if (value.type == REG_DWORD && data.size() == 4) {
+    DWORD number;
+    std::memcpy(&number, data.data(), 4);
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "dword:%08x", number);
+    return line + buf;
+  }
+  if (value.type == REG_BINARY) return line + "hex:" + HexList(data);
+  char prefix[24];
+  std::snprintf(prefix, sizeof prefix, "hex(%x):", value.type);
+  return line + prefix + HexList(data);
+}
+
+// Keys in name order, so that listings of machines built in another order
+// compare equal.
+void ListKey(const Key& key, const std::string& path, std::string* out) {
+  *out += "\n[" + path + "]\n";
+  for (const std::string& name : key.valueOrder) {
+    auto it = key.values.find(Upper(name));
+    if (it != key.values.end()) *out += ValueLine(name, it->second) + "\n";
+  }
+  for (const auto& entry : key.subkeys) {
+    ListKey(*entry.second, path + "\\" + entry.second->name, out);
+  }
+}
+
+// ------------------------------------------------------ the standard keys
+
+Ace Allow(DWORD mask, const char* sid, BYTE flags = CONTAINER_INHERIT_ACE) {
+  Ace ace;
+  ace.type = ACCESS_ALLOWED_ACE_TYPE;
+  ace.flags = flags;
+  ace.mask = mask;
+  ace.sid = sid;
+  return ace;
+}
+
+void SetExplicit(Key* key, const std::string& owner, bool isProtected, std::vector<Ace> dacl) {
+  key->security.owner = owner;
+  key->security.daclPresent = true;
+  key->security.isProtected = isProtected;
+  key->security.dacl = std::move(dacl);
+  PropagateInheritance(key);
+}
+
+// Below a key made by ResetRegistry: the owner of the standard keys.
+void SetOwnerBelow(Key* key, const std::string& owner) {
+  key->security.owner = owner;
+  for (auto& entry : key->subkeys) SetOwnerBelow(entry.second.get(), owner);
+}
+
+// A user's engine settings as the host application leaves them.
+void PutEngineSettings(HKEY root, const std::string& userKey) {
+  const std::string engine = userKey + "\\Software\\Miravelt\\Engine";
+  RegPutString(root, engine, "Device", "Default");
+  RegPutDword(root, engine, "Latency", 256);
+  RegPutString(root, engine + "\\Audio", "Driver", "ZOLTAVEX");
+  RegPutDword(root, engine + "\\Audio\\Channels", "Inputs", 2);
+  RegPutDword(root, engine + "\\Audio\\Channels", "Outputs", 2);
+  RegPutKey(root, engine + "\\Midi");
+  RegPut(root, engine + "\\Recent", "List", REG_MULTI_SZ, std::string("song.orv\0\0", 10));
+}
+
+const char* const kOtherUserSid = "S-1-5-21-1801674531-1482476501-725345543-1004";
+const char* const kNtUserSid = "S-1-5-21-1801674531-1482476501-725345543-1003";
+
+}  // namespace
+
+// ------------------------------------------------------------ shared
+
+bool SplitKeyPath(const char* path, std::vector<std::string>* names) {
+  names->clear();
+  if (!path) return true;
+  if (path[0] == '\\') return false;
+  std::string name;
+  for (const char* p = path;; ++p) {
+    if (*p == '\\' || *p == '\0') {
+      if (!name.empty()) names->push_back(name);
+      name.clear();
+      if (*p == '\0') break;
+    } else {
+      name += *p;
+    }
+  }
+  return true;
+}
+
+const char* PredefinedRootName(HKEY key) {
+  if (key == HKEY_CLASSES_ROOT) return "HKEY_CLASSES_ROOT";
+  if (key == HKEY_CURRENT_USER) return "HKEY_CURRENT_USER";
+  if (key == HKEY_LOCAL_MACHINE) return "HKEY_LOCAL_MACHINE";
+  if (key == HKEY_USERS) return "HKEY_USERS";
+  if (key == HKEY_CURRENT_CONFIG) return "HKEY_CURRENT_CONFIG";
+  return nullptr;
+}
+
+std::string KeyArg(HKEY key) {
+  if (const char* name = PredefinedRootName(key)) return name;
+  if (!key) return "NULL";
+  const uintptr_t value = reinterpret_cast<uintptr_t>(key);
+  if (const HandleObject* handle = GetHandle(value, HandleKind::Key)) {
+    return "[" + handle->path + "]";
+  }
+  return Hex(value);
+}
+
+bool RootChain(HKEY root, std::vector<Key*>* chain, std::string* path) {
+  Machine& m = M();
+  chain->clear();
+  std::vector<std::string> below;
+  if (root == HKEY_LOCAL_MACHINE || root == HKEY_CLASSES_ROOT || root == HKEY_CURRENT_CONFIG) {
+    chain->push_back(&m.hklm);
+    if (root == HKEY_CLASSES_ROOT) below = {"SOFTWARE", "Classes"};
+    if (root == HKEY_CURRENT_CONFIG) {
+      below = IsNtFamily() ? std::vector<std::string>{"SYSTEM", "CurrentControlSet",
+                                                      "Hardware Profiles", "Current"}
+                           : std::vector<std::string>{"Config", "0001"};
+    }
+  } else if (root == HKEY_USERS || root == HKEY_CURRENT_USER) {
+    chain->push_back(&m.hku);
+    if (root == HKEY_CURRENT_USER) below = {m.userSid};
+  } else {
+    return false;
+  }
+  if (path) *path = PredefinedRootName(root);
+  return WalkChain(chain, below);
+}
+
+bool WalkChain(std::vector<Key*>* chain, const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    Key* key = chain->back();
+    auto it = key->subkeys.find(Upper(name));
+    if (it == key->subkeys.end()) return false;
+    chain->push_back(it->second.get());
+  }
+  return true;
+}
+
+void ForgetRemovedKeys(Key* subtreeTop) {
+  std::unordered_set<Key*> removed;
+  CollectKeys(subtreeTop, &removed);
+  for (auto& entry : M().handles) {
+    HandleObject& handle = entry.second;
+    if (handle.kind == HandleKind::Key && removed.count(handle.key)) handle.key = nullptr;
+  }
+}
+
+Key* AddSubkey(Key* parent, const std::string& name) {
+  std::unique_ptr<Key> key(new Key());
+  key->name = name;
+  key->security = NewKeySecurity(*parent);
+  Key* added = key.get();
+  const std::string upper = Upper(name);
+  parent->subkeys[upper] = std::move(key);
+  parent->subkeyOrder.push_back(upper);
+  return added;
+}
+
+Key* RootKey(HKEY root, std::string* rootName) {
+  std::string path;
+  if (PredefinedRootName(root)) {
+    std::vector<Key*> chain;
+    if (!RootChain(root, &chain, &path)) return nullptr;
+    if (rootName) *rootName = path;
+    return chain.back();
+  }
+  HandleObject* handle = GetHandle(reinterpret_cast<uintptr_t>(root), HandleKind::Key);
+  if (!handle) return nullptr;
+  if (rootName) *rootName = handle->path;
+  return handle->key;
+}
+
+Key* FindKey(Key* base, const std::string& path) {
+  std::vector<std::string> names;
+  if (!base || !SplitKeyPath(path.c_str(), &names)) return nullptr;
+  std::vector<Key*> chain = {base};
+  return WalkChain(&chain, names) ? chain.back() : nullptr;
+}
+
+// ------------------------------------------------------- control interface
+
+void RegPutKey(HKEY root, const std::string& key) { MakeKey(root, key); }
+
+void RegPut(HKEY root, const std::string& key, const std::string& name, DWORD type,
+            const std::string& data) {
+  if (Key* k = MakeKey(root, key)) SetValue(k, name, type, data);
+}
+
+void RegPutString(HKEY root, const std::string& key, const std::string& name,
+                  const std::string& text) {
+  RegPut(root, key, name, REG_SZ, StringOf(text.c_str()));
+}
+
+void RegPutDword(HKEY root, const std::string& key, const std::string& name, DWORD number) {
+  RegPut(root, key, name, REG_DWORD, DwordOf(number));
+}
+
+bool RegGet(HKEY root, const std::string& key, const std::string& name, Value* out) {
+  const Key* k = LookUpKey(root, key);
+  if (!k) return false;
+  auto it = k->values.find(Upper(name));
+  if (it == k->values.end()) return false;
+  if (out) *out = it->second;
+  return true;
+}
+
+bool RegKeyExists(HKEY root, const std::string& key) { return LookUpKey(root, key) != nullptr; }
+
+std::vector<std::string> RegSubkeys(HKEY root, const std::string& key) {
+  std::vector<std::string> names;
+  if (const Key* k = LookUpKey(root, key)) {
+    for (const std::string& upper : k->subkeyOrder) names.push_back(k->subkeys.at(upper)->name);
+  }
+  return names;
+}
+
+std::vector<std::string> RegValueNames(HKEY root, const std::string& key) {
+  const Key* k = LookUpKey(root, key);
+  return k ? k->valueOrder : std::vector<std::string>();
+}
+
+void RegRemoveKey(HKEY root, const std::string& key) {
+  std::vector<Key*> chain;
+  std::vector<std::string> names;
+  if (!RootChain(root, &chain, nullptr) || !SplitKeyPath(key.c_str(), &names) || names.empty() ||
+      !WalkChain(&chain, names)) {
+    return;
+  }
+  RemoveSubkey(chain[chain.size() - 2], Upper(chain.back()->name));
+}
+
+std::string CurrentUserSid() { return M().userSid; }
+
+std::string StringOf(const char* text) { return std::string(text ? text : "") + '\0'; }
+
+std::string DwordOf(DWORD number) {
+  std::string bytes(4, '\0');
+  std::memcpy(&bytes[0], &number, 4);
+  return bytes;
+}
+
+std::string RegistryText(HKEY root, const std::string& key) {
+  std::string out = "REGEDIT4\n";
+  if (!root) {
+    ListKey(M().hklm, "HKEY_LOCAL_MACHINE", &out);
+    ListKey(M().hku, "HKEY_USERS", &out);
+    return out;
+  }
+  std::string path;
+  std::vector<Key*> chain;
+  std::vector<std::string> names;
+  if (!RootChain(root, &chain, &path) || !SplitKeyPath(key.c_str(), &names) ||
+      !WalkChain(&chain, names)) {
+    return out;
+  }
+  for (size_t i = 0; i < names.size(); ++i)
+    path += "\\" + chain[chain.size() - names.size() + i]->name;
+  ListKey(*chain.back(), path, &out);
+  return out;
+}
+
+// ------------------------------------------------------ the standard keys
+
+void ResetRegistry(Machine& m) {
+  // Keys of the last machine go, and handles to them with them.
+  for (auto& entry : m.handles) {
+    if (entry.second.kind == HandleKind::Key) entry.second.key = nullptr;
+  }
+  m.hklm = Key();
+  m.hku = Key();
+  m.hklm.name = "HKEY_LOCAL_MACHINE";
+  m.hku.name = "HKEY_USERS";
+  const bool nt = !Is9x(m.version);
+  m.userSid = nt ? kNtUserSid : "user";
+  // An administrator, as set-up programs are run.
+  m.userGroups = {kSidAdministrators, kSidUsers, kSidInteractive, kSidAuthenticatedUsers};
+
+  if (nt) {
+    // The roots' lists; everything made below inherits from them.
+    SetExplicit(&m.hklm, kSidAdministrators, false,
+                {Allow(KEY_ALL_ACCESS, kSidAdministrators), Allow(KEY_ALL_ACCESS, kSidLocalSystem),
+                 Allow(KEY_READ, kSidUsers)});
+    SetExplicit(&m.hku, kSidAdministrators, false,
+                {Allow(KEY_ALL_ACCESS, kSidAdministrators), Allow(KEY_ALL_ACCESS, kSidLocalSystem),
+                 Allow(KEY_READ, kSidEveryone)});
+    for (const char* key :
+         {"SOFTWARE\\Classes", "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
+          "SYSTEM\\CurrentControlSet\\Control\\Class",
+          "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+          "SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current",
+          "SYSTEM\\CurrentControlSet\\Services", "SYSTEM\\CurrentControlSet\\Enum\\Root"}) {
+      RegPutKey(HKEY_LOCAL_MACHINE, key);
+    }
+    RegPut(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", "BootExecute",
+           REG_MULTI_SZ, std::string("autocheck autochk *\0\0", 21));
+    // The device tree belongs to the system: everyone may read it,
+    // administrators may only change its lists.
+    Key* enumKey = LookUpKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum");
+    SetOwnerBelow(enumKey, kSidLocalSystem);
+    SetExplicit(enumKey, kSidLocalSystem, true,
+                {Allow(KEY_ALL_ACCESS, kSidLocalSystem), Allow(KEY_READ, kSidEveryone),
+                 Allow(READ_CONTROL | WRITE_DAC, kSidAdministrators)});
+
+    MakeKey(HKEY_USERS, ".DEFAULT\\Software");
+    SetExplicit(LookUpKey(HKEY_USERS, ".DEFAULT"), kSidLocalSystem, true,
+                {Allow(KEY_ALL_ACCESS, kSidLocalSystem), Allow(KEY_ALL_ACCESS, kSidAdministrators),
+                 Allow(KEY_READ, kSidUsers)});
+    for (const char* sid : {kNtUserSid, kOtherUserSid}) {
+      Key* user = MakeKey(HKEY_USERS, sid);
+      SetExplicit(user, sid, true,
+                  {Allow(KEY_ALL_ACCESS, sid), Allow(KEY_ALL_ACCESS, kSidLocalSystem),
+                   Allow(KEY_ALL_ACCESS, kSidAdministrators)});
+      PutEngineSettings(HKEY_USERS, sid);
+      SetOwnerBelow(user, sid);
+    }
+  } else {
+    for (const char* key :
+         {"Config\\0001", "Enum\\Root", "Software\\Classes",
+          "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+          "System\\CurrentControlSet\\Services\\Class", "System\\CurrentControlSet\\Services\\VxD",
+          "System\\CurrentControlSet\\control\\SessionManager"}) {
+      RegPutKey(HKEY_LOCAL_MACHINE, key);
+    }
+    RegPutKey(HKEY_USERS, ".DEFAULT\\Software");
+    PutEngineSettings(HKEY_USERS, "user");
+    PutEngineSettings(HKEY_USERS, "guest");
+  }
+}
+
+}  // namespace sim
+
+// ------------------------------------------------------------ Win32 calls
+
+using namespace sim;
+
+LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
+                               DWORD dwOptions, REGSAM samDesired,
+                               const LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                               LPDWORD lpdwDisposition) {
+  CallRecord rec("RegCreateKeyExA", KeyArg(hKey) + ", " + Quote(lpSubKey) + ", " +
+                                        std::to_string(Reserved) + ", " + Quote(lpClass) + ", " +
+                                        std::to_string(dwOptions) + ", " + Hex(samDesired) + ", " +
+                                        PointerArg(lpSecurityAttributes) + ", " +
+                                        PointerArg(phkResult) + ", " + PointerArg(lpdwDisposition));
+  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+  if (!phkResult) return rec.Return(LSTATUS(ERROR_INVALID_PARAMETER));
+  Key* key = nullptr;
+  std::string path;
+  DWORD rights = 0;
+  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
+  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
+  std::vector<std::string> names;
+  if (!SplitKeyPath(lpSubKey, &names)) return rec.Return(LSTATUS(kErrorBadPathname));
+  for (const std::string& name : names) {
+    if (name.size() > kMaxKeyNameLength) return rec.Return(LSTATUS(ERROR_MORE_DATA));
+  }
+
+  // Down through the keys that exist; the first missing one needs the right
+  // to create subkeys on its parent, the keys made below it are the
+  // caller's own.
+  size_t i = 0;
+  for (; i < names.size(); ++i) {
+    auto it = key->subkeys.find(Upper(names[i]));
+    if (it == key->subkeys.end()) break;
+    key = it->second.get();
+    path += "\\" + key->name;
+  }
+  DWORD disposition = REG_OPENED_EXISTING_KEY;
+  if (i < names.size()) {
+    if (!MayAccess(*key, KEY_CREATE_SUB_KEY)) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+    for (; i < names.size(); ++i) {
+      key = AddSubkey(key, names[i]);
+      path += "\\" + key->name;
+    }
+    disposition = REG_CREATED_NEW_KEY;
+    rights = HandleRights(*key, samDesired);
+  } else {
+    if (!MayAccess(*key, samDesired)) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+    rights = HandleRights(*key, samDesired);
+  }
+  *phkResult = NewKeyHandle(key, path, rights);
+  if (lpdwDisposition) *lpdwDisposition = disposition;
+  return rec.Return(LSTATUS(ERROR_SUCCESS));
+}
+
+LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                             PHKEY phkResult) {
+  CallRecord rec("RegOpenKeyExA", KeyArg(hKey) + ", " + Quote(lpSubKey) + ", " +
+                                      std::to_string(ulOptions) + ", " + Hex(samDesired) + ", " +
+                                      PointerArg(phkResult));
+  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+  if (!phkResult) return rec.Return(LSTATUS(ERROR_INVALID_PARAMETER));
+  Key* key = nullptr;
+  std::string path;
+  DWORD rights = 0;
+  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
+  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
+  std::vector<std::string> names;
+  if (!SplitKeyPath(lpSubKey, &names)) return rec.Return(LSTATUS(kErrorBadPathname));
+  // No subkey on a predefined root: the root's own handle.
+  if (names.empty() && PredefinedRootName(hKey)) {
+    *phkResult = hKey;
+    return rec.Return(LSTATUS(ERROR_SUCCESS));
+  }
+  for (const std::string& name : names) {
+    auto it = key->subkeys.find(Upper(name));
+    if (it == key->subkeys.end()) return rec.Return(LSTATUS(ERROR_FILE_NOT_FOUND));
+    key = it->second.get();
+    path += "\\" + key->name;
+  }
+  if (!MayAccess(*key, samDesired)) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+  *phkResult = NewKeyHandle(key, path, HandleRights(*key, samDesired));
+  return rec.Return(LSTATUS(ERROR_SUCCESS));
+}
+
+LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                              CONST BYTE* lpData, DWORD cbData) {
+  CallRecord rec("RegSetValueExA", KeyArg(hKey) + ", " + Quote(lpValueName) + ", " +
+                                       std::to_string(Reserved) + ", " + std::to_string(dwType) +
+                                       ", " + DataArg(lpData, cbData) + ", " +
+                                       std::to_string(cbData));
+  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+  Key* key = nullptr;
+  std::string path;
+  DWORD rights = 0;
+  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
+  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
+  if (IsNtFamily() && !(rights & KEY_SET_VALUE)) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+  if (!lpData && cbData) return rec.Return(LSTATUS(kErrorNoAccess));
+  // The bytes exactly as given: nothing is added to text that lacks its zero.
+  SetValue(key, ValueName(lpValueName), dwType,
+           std::string(reinterpret_cast<const char*>(lpData), lpData ? cbData : 0));
+  return rec.Return(LSTATUS(ERROR_SUCCESS));
+}
+
+LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                LPBYTE lpData, LPDWORD lpcbData) {
+  CallRecord rec("RegQueryValueExA",
+                 KeyArg(hKey) + ", " + Quote(lpValueName) + ", " + PointerArg(lpReserved) + ", " +
+                     PointerArg(lpType) + ", " + PointerArg(lpData) + ", " +
+                     (lpcbData ? std::to_string(*lpcbData) : std::string("NULL")));
+  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+  Key* key = nullptr;
+  std::string path;
+  DWORD rights = 0;
+  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
+  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
+  if (IsNtFamily() && !(rights & KEY_QUERY_VALUE)) {
+    return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+  }
+  if (lpReserved || (lpData && !lpcbData)) return rec.Return(LSTATUS(ERROR_INVALID_PARAMETER));
+  auto it = key->values.find(Upper(ValueName(lpValueName)));
+  if (it == key->values.end()) return rec.Return(LSTATUS(ERROR_FILE_NOT_FOUND));
+  const Value& value = it->second;
+  if (lpType) *lpType = value.type;
+  if (lpcbData) {
+    const DWORD size = static_cast<DWORD>(value.data.size());
+    if (lpData && *lpcbData < size) {
+      *lpcbData = size;
+      return rec.Return(LSTATUS(ERROR_MORE_DATA));
+    }
+    if (lpData && size) std::memcpy(lpData, value.data.data(), size);
+    *lpcbData = size;
+  }
+  return rec.Return(LSTATUS(ERROR_SUCCESS));
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY hKey) {
+  CallRecord rec("RegCloseKey", KeyArg(hKey));
+  if (PredefinedRootName(hKey)) return rec.Return(LSTATUS(ERROR_SUCCESS));
+  const uintptr_t handle = reinterpret_cast<uintptr_t>(hKey);
+  if (!GetHandle(handle, HandleKind::Key)) return rec.Return(LSTATUS(ERROR_INVALID_HANDLE));
+  ReleaseHandle(handle);
+  return rec.Return(LSTATUS(ERROR_SUCCESS));
+}
+
+LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                                LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen,
+                                LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                                LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                                LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
+  CallRecord rec("RegQueryInfoKeyA",
+                 KeyArg(hKey) + ", " + PointerArg(lpClass) + ", " + PointerArg(lpcchClass) + ", " +
+                     PointerArg(lpReserved) + ", " + PointerArg(lpcSubKeys) + ", " +
+                     PointerArg(lpcbMaxSubKeyLen) + ", " + PointerArg(lpcbMaxClassLen) + ", " +
+                     PointerArg(lpcValues) + ", " + PointerArg(lpcbMaxValueNameLen) + ", " +
+                     PointerArg(lpcbMaxValueLen) + ", " + PointerArg(lpcbSecurityDescriptor) +
+                     ", " + PointerArg(lpftLastWriteTime));
+  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+  Key* key = nullptr;
+  std::string path;
+  DWORD rights = 0;
+  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
+  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
+  if (IsNtFamily() && !(rights & KEY_QUERY_VALUE)) {
+    return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+  }
+  if (lpReserved || (lpClass && !lpcchClass)) return rec.Return(LSTATUS(ERROR_INVALID_PARAMETER));
+  // Keys have no class here: the empty text.
+  if (lpClass && lpcchClass) {
+    if (*lpcchClass < 1) return rec.Return(LSTATUS(ERROR_MORE_DATA));
+    lpClass[0] = '\0';
+  }
+  if (lpcchClass) *lpcchClass = 0;
+  if (lpcSubKeys) *lpcSubKeys = static_cast<DWORD>(key->subkeys.size());
+  if (lpcbMaxSubKeyLen) {
+    size_t longest = 0;
+    for (const auto& entry : key->subkeys) longest = std::max(longest, entry.second->name.size());
+    *lpcbMaxSubKeyLen = static_cast<DWORD>(longest);
+  }
+  if (lpcbMaxClassLen) *lpcbMaxClassLen = 0;
+  if (lpcValues) *lpcValues = static_cast<DWORD>(key->values.size());
+  if (lpcbMaxValueNameLen || lpcbMaxValueLen) {
+    size_t longestName = 0;
+    size_t longestData = 0;
+    for (const std::string& name : key->valueOrder)
+      longestName = std::max(longestName, name.size());
+    for (const auto& entry : key->values) {
+      longestData = std::max(longestData, entry.second.data.size());
+    }
+    if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = static_cast<DWORD>(longestName);
+    if (lpcbMaxValueLen) *lpcbMaxValueLen = static_cast<DWORD>(longestData);
+  }
+  if (lpcbSecurityDescriptor) {
+    *lpcbSecurityDescriptor = IsNtFamily() ? SecurityDescriptorSize(key->security) : 0;
+  }
+  if (lpftLastWriteTime) {
+    lpftLastWriteTime->dwLowDateTime = static_cast<DWORD>(key->lastWrite);
+    lpftLastWriteTime->dwHighDateTime = static_cast<DWORD>(key->lastWrite >> 32);
+  }
+  return rec.Return(LSTATUS(ERROR_SUCCESS));
+}
+
+LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
+                             LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
+                             PFILETIME lpftLastWriteTime) {
+  CallRecord rec("RegEnumKeyExA",
+                 KeyArg(hKey) + ", " + std::to_string(dwIndex) + ", " + PointerArg(lpName) + ", " +
+                     (lpcchName ? std::to_string(*lpcchName) : std::string("NULL")) + ", " +
+                     PointerArg(lpReserved) + ", " + PointerArg(lpClass) + ", " +
+                     PointerArg(lpcchClass) + ", " + PointerArg(lpftLastWriteTime));
+  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+  Key* key = nullptr;
+  std::string path;
+  DWORD rights = 0;
+  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
+  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
+  if (IsNtFamily() && !(rights & KEY_ENUMERATE_SUB_KEYS)) {
+    return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+  }
+  if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass)) {
+    return rec.Return(LSTATUS(ERROR_INVALID_PARAMETER));
+  }
+  if (dwIndex >= key->subkeyOrder.size()) return rec.Return(LSTATUS(ERROR_NO_MORE_ITEMS));
+  const Key& subkey = *key->subkeys.at(key->subkeyOrder[dwIndex]);
+  const std::string& name = subkey.name;
+  if (name.size() >= *lpcchName) return rec.Return(LSTATUS(ERROR_MORE_DATA));
+  std::memcpy(lpName, name.c_str(), name.size() + 1);
+  *lpcchName = static_cast<DWORD>(name.size());
+  if (lpClass && lpcchClass) {
+    if (*lpcchClass >= 1) lpClass[0] = '\0';
+    *lpcchClass = 0;
+  }
+  if (lpftLastWriteTime) {
+    lpftLastWriteTime->dwLowDateTime = static_cast<DWORD>(subkey.lastWrite);
+    lpftLastWriteTime->dwHighDateTime = static_cast<DWORD>(subkey.lastWrite >> 32);
+  }
+  return rec.Return(LSTATUS(ERROR_SUCCESS));
+}
+
+LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+  CallRecord rec("RegDeleteKeyA", KeyArg(hKey) + ", " + Quote(lpSubKey));
+  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+  if (!lpSubKey) return rec.Return(LSTATUS(ERROR_INVALID_PARAMETER));
+  Key* key = nullptr;
+  std::string path;
+  DWORD rights = 0;
+  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
+  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
+  std::vector<std::string> names;
+  if (!SplitKeyPath(lpSubKey, &names)) return rec.Return(LSTATUS(kErrorBadPathname));
+
+  Key* parent = nullptr;
+  if (names.empty()) {
+    // The key of the handle itself; a predefined root cannot go, nor a key
+    // opened with no parent in reach.
+    if (PredefinedRootName(hKey)) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+    // Its parent, searched for in both trees.
+    std::vector<Key*> stack = {&M().hklm, &M().hku};
+    while (!stack.empty() && !parent) {
+      Key* candidate = stack.back();
+      stack.pop_back();
+      for (auto& entry : candidate->subkeys) {
+        if (entry.second.get() == key) {
+          parent = candidate;
+          break;
+        }
+        stack.push_back(entry.second.get());
+      }
+    }
+    if (!parent) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+  } else {
+    for (const std::string& name : names) {
+      auto it = key->subkeys.find(Upper(name));
+      if (it == key->subkeys.end()) return rec.Return(LSTATUS(ERROR_FILE_NOT_FOUND));
+      parent = key;
+      key = it->second.get();
+    }
+  }
+  if (IsNtFamily()) {
+    // The NT family removes one key at a time: subkeys must go first.
+    if (!MayAccess(*key, DELETE) || !key->subkeys.empty()) {
+      return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+    }
+  }
+  RemoveSubkey(parent, Upper(key->name));
+  return rec.Return(LSTATUS(ERROR_SUCCESS));
+}
