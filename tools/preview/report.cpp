@@ -102,7 +102,7 @@ std::string HexList(const std::string& data, size_t limit) {
   return text;
 }
 
-std::string ValueText(const sim::Value& v) {
+std::string ValueTextOf(const sim::Value& v) {
   std::string text = TypeName(v.type) + " ";
   if ((v.type == REG_SZ || v.type == REG_EXPAND_SZ) && IsText(v.data)) {
     text += Quoted(v.data.substr(0, v.data.size() - 1));
@@ -205,11 +205,41 @@ const IniSection* FindSection(const std::vector<IniSection>& sections, const std
   return nullptr;
 }
 
+typedef std::vector<std::pair<std::string, std::vector<std::string>>> SectionDiffList;
+
+// Section header ("" for the lines before the first one) and its line
+// differences, for every section that differs.
+SectionDiffList SectionDiffs(const std::string& oldText, const std::string& newText) {
+  SectionDiffList result;
+  std::vector<IniSection> oldSections = IniSections(oldText);
+  std::vector<IniSection> newSections = IniSections(newText);
+  std::vector<std::pair<std::string, bool>> names = {{"", true}};
+  for (const auto* list : {&oldSections, &newSections}) {
+    for (size_t i = 1; i < list->size(); ++i) {
+      bool known = std::any_of(names.begin() + 1, names.end(), [&](const auto& n) {
+        return Upper(n.first) == Upper((*list)[i].name);
+      });
+      if (!known) names.emplace_back((*list)[i].name, false);
+    }
+  }
+  for (const auto& name : names) {
+    const IniSection* o = FindSection(oldSections, name.first, name.second);
+    const IniSection* n = FindSection(newSections, name.first, name.second);
+    std::vector<std::string> diff = DiffLines(o ? o->lines : std::vector<std::string>(),
+                                              n ? n->lines : std::vector<std::string>());
+    bool headerOnly = diff.empty() && !name.second && (o == nullptr) != (n == nullptr);
+    if (!diff.empty() || headerOnly) {
+      result.emplace_back(name.second ? std::string() : "[" + name.first + "]", diff);
+    }
+  }
+  return result;
+}
+
 struct IniChange {
   std::string path;
   bool created = false;
   bool removed = false;
-  std::vector<std::pair<std::string, std::vector<std::string>>> sections;  // name, diff lines
+  SectionDiffList sections;  // header, diff lines
 };
 
 bool IsIniPath(const std::string& upperPath) { return EndsWith(upperPath, ".INI"); }
@@ -236,27 +266,7 @@ std::vector<IniChange> CompareIniFiles(const FileSnapshot& before, const FileSna
     change.path = a != after.end() ? a->second.path : b->second.path;
     change.created = b == before.end();
     change.removed = a == after.end();
-    std::vector<IniSection> oldSections = IniSections(oldText);
-    std::vector<IniSection> newSections = IniSections(newText);
-    std::vector<std::pair<std::string, bool>> names = {{"", true}};
-    for (const auto* list : {&oldSections, &newSections}) {
-      for (size_t i = 1; i < list->size(); ++i) {
-        bool known = std::any_of(names.begin() + 1, names.end(), [&](const auto& n) {
-          return Upper(n.first) == Upper((*list)[i].name);
-        });
-        if (!known) names.emplace_back((*list)[i].name, false);
-      }
-    }
-    for (const auto& name : names) {
-      const IniSection* o = FindSection(oldSections, name.first, name.second);
-      const IniSection* n = FindSection(newSections, name.first, name.second);
-      std::vector<std::string> diff = DiffLines(o ? o->lines : std::vector<std::string>(),
-                                                n ? n->lines : std::vector<std::string>());
-      bool headerOnly = diff.empty() && !name.second && (o == nullptr) != (n == nullptr);
-      if (!diff.empty() || headerOnly) {
-        change.sections.emplace_back(name.second ? std::string() : "[" + name.first + "]", diff);
-      }
-    }
+    change.sections = SectionDiffs(oldText, newText);
     changes.push_back(change);
   }
   return changes;
@@ -389,6 +399,17 @@ std::string Regedit4Data(const sim::Value& v, size_t nameWidth) {
 }
 
 }  // namespace
+
+std::string ValueText(const sim::Value& value) { return ValueTextOf(value); }
+
+std::vector<std::string> IniDifferences(const std::string& before, const std::string& after) {
+  std::vector<std::string> lines;
+  for (const auto& section : SectionDiffs(before, after)) {
+    if (!section.first.empty()) lines.push_back(section.first);
+    lines.insert(lines.end(), section.second.begin(), section.second.end());
+  }
+  return lines;
+}
 
 // ------------------------------------------------------------ snapshots
 
@@ -596,8 +617,8 @@ void WriteReport(const RunReport& r, std::ostream& out) {
             << Bytes(v.value.data.size()) << " (the renames pending, below)\n";
         continue;
       }
-      out << "    " << ValueName(v.name) << " = " << ValueText(v.value);
-      if (v.hadOld) out << "  (was " << ValueText(v.old) << ")";
+      out << "    " << ValueName(v.name) << " = " << ValueTextOf(v.value);
+      if (v.hadOld) out << "  (was " << ValueTextOf(v.old) << ")";
       out << "\n";
     }
     for (const std::string& name : k.removedValues)

@@ -93,6 +93,14 @@ std::vector<Rename> PendingRenamesNow(bool nineX, const FileSnapshot& files);
 std::vector<std::string> DiffLines(const std::vector<std::string>& a,
                                    const std::vector<std::string>& b);
 
+// A registry value as text: type, data and byte count.
+std::string ValueText(const sim::Value& value);
+
+// The differences of two INI texts, section by section: a "[Section]" line
+// (none for lines before the first header) followed by its "- " and "+ "
+// lines; sections without differences are left out.
+std::vector<std::string> IniDifferences(const std::string& before, const std::string& after);
+
 // Runs the installer on the current machine and fills the run's part of the
 // report; restarts the machine at the end.
 void CaptureRun(RunReport* report);
