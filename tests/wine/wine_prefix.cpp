@@ -14,6 +14,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -716,6 +717,55 @@ bool WinePrefix::SetVersion(const std::string& name) {
                                         RegFileEscape(name) + "\"\n");
 }
 
+bool WinePrefix::RegistrySection(const std::string& key, std::string* file, std::string* header) {
+  size_t cut = key.find('\\');
+  std::string root = key.substr(0, cut), path = cut == std::string::npos ? "" : key.substr(cut + 1);
+  if (EqualNoCase(root, "HKLM") || EqualNoCase(root, "HKEY_LOCAL_MACHINE")) {
+    *file = "system.reg";
+  } else if (EqualNoCase(root, "HKCU") || EqualNoCase(root, "HKEY_CURRENT_USER")) {
+    *file = "user.reg";
+  } else {
+    ADD_FAILURE() << "only HKLM and HKCU keys can be preset: " << key;
+    return false;
+  }
+  *header = "[" + RegFileEscape(path) + "] 0\n";
+  return !path.empty();
+}
+
+bool WinePrefix::PresetKey(const std::string& key) {
+  std::string file, header;
+  return RegistrySection(key, &file, &header) && AppendRegistry(file, header);
+}
+
+bool WinePrefix::PresetValue(const std::string& key, const std::string& name, uint32_t type,
+                             const std::string& data) {
+  std::string file, header;
+  if (!RegistrySection(key, &file, &header)) return false;
+  std::string line = name.empty() ? "@=" : "\"" + RegFileEscape(name) + "\"=";
+  if (type == kRegDword && data.size() == 4) {
+    char buf[16];
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(data[i]);
+    std::snprintf(buf, sizeof buf, "dword:%08x", v);
+    line += buf;
+  } else {
+    // Wine keeps text values in UTF-16: widen the 8-bit text types.
+    const bool text = type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
+    std::string bytes;
+    for (char c : data) {
+      bytes += c;
+      if (text) bytes += '\0';
+    }
+    line += type == kRegBinary ? "hex:" : "hex(" + std::to_string(type) + "):";
+    std::string hex = ToHex(bytes);
+    for (size_t i = 0; i < hex.size(); i += 2) {
+      if (i) line += ',';
+      line += hex.substr(i, 2);
+    }
+  }
+  return AppendRegistry(file, header + line + "\n");
+}
+
 std::string WinePrefix::AddDrive(char letter, const std::string& type,
                                  const std::string& hostFolder) {
   const char l = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
@@ -902,16 +952,34 @@ RunResult WinePrefix::RunTraced(const std::string& winExe, const std::vector<std
   return r;
 }
 
-RunResult WinePrefix::RunCommandLine(const std::string& commandLine) {
+RunResult WinePrefix::Launch(const std::string& commandLine, const std::string& winedebug) {
+  if (!EnsureSession()) return RunResult();
   const std::string file = NextFile("cmdline");
   WriteHostFile(file, commandLine);
   std::string winFile = "Z:" + file;
   for (char& c : winFile)
     if (c == '/') c = '\\';
-  std::vector<std::vector<std::string>> records;
-  RunResult r = Probe({"launch", winFile}, &records);
-  for (const auto& rec : records)
-    if (rec.size() == 2 && rec[0] == "X") r.exitCode = static_cast<int>(std::stoul(rec[1]));
+  std::string cwd = HostPath(kSourceFolder);
+  RunResult r =
+      Exec({"wine", ProbePath(), "launch", winFile}, IsDirectory(cwd) ? cwd : root_, winedebug);
+  unlink(file.c_str());
+  // probe.exe passes the exit code on in full in its output.
+  std::istringstream lines(r.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.compare(0, 2, "X\t") == 0) r.exitCode = static_cast<int>(std::stoul(line.substr(2)));
+  }
+  return r;
+}
+
+RunResult WinePrefix::RunCommandLine(const std::string& commandLine) {
+  return Launch(commandLine, "-all");
+}
+
+RunResult WinePrefix::RunCommandLineTraced(const std::string& commandLine,
+                                           const std::string& winExe, RelayTrace* trace) {
+  RunResult r = Launch(commandLine, "+pid,+loaddll,+relay");
+  *trace = ParseRelayLog(r.err, Basename(winExe), PeImageSize(HostPath(winExe)));
   return r;
 }
 

@@ -181,6 +181,13 @@ class WinePrefix {
   // "cdrom", "hd", "floppy", "network", "ramdisk". Returns the host folder.
   std::string AddDrive(char letter, const std::string& type, const std::string& hostFolder = "");
 
+  // Registry contents written straight into the registry files, before the
+  // session starts (fast: no program runs). Keys start with HKLM or HKCU;
+  // text types are given as 8-bit bytes with their terminating zeros.
+  bool PresetKey(const std::string& key);
+  bool PresetValue(const std::string& key, const std::string& name, uint32_t type,
+                   const std::string& data);
+
   // -- files, through the host. Parents are created as needed.
   std::string HostPath(const std::string& winPath) const;
   bool PutFile(const std::string& winPath, const std::string& data);
@@ -214,8 +221,12 @@ class WinePrefix {
   // -- running programs (the session is started when needed). The program's
   // folder is the current folder of the run.
   RunResult Run(const std::string& winExe, const std::vector<std::string>& args);
-  // The exact command line, passed to CreateProcessA by probe.exe.
+  // The exact command line, passed to CreateProcessA by probe.exe; the
+  // current folder is the installer's source folder when it exists. The
+  // traced form keeps the calls of the program winExe.
   RunResult RunCommandLine(const std::string& commandLine);
+  RunResult RunCommandLineTraced(const std::string& commandLine, const std::string& winExe,
+                                 RelayTrace* trace);
   RunResult RunTraced(const std::string& winExe, const std::vector<std::string>& args,
                       RelayTrace* trace);
   // Started in the background; returns once its image name shows in the
@@ -263,6 +274,8 @@ class WinePrefix {
   pid_t Spawn(const std::vector<std::string>& argv, const std::string& cwd,
               const std::string& outFile);
   bool AppendRegistry(const std::string& file, const std::string& text);
+  bool RegistrySection(const std::string& key, std::string* file, std::string* header);
+  RunResult Launch(const std::string& commandLine, const std::string& winedebug);
   bool EnsureSession();
   std::string ProbePath();
   std::string NextFile(const std::string& stem);

@@ -151,6 +151,35 @@ class WinePrefixTest : public ::testing::Test {
 TEST_F(WinePrefixTest, RegistryDumpShowsEveryTypeWithItsExactBytes) {
   const std::string key = "HKCU\\Software\\DrvsetupTest";
   const std::string multi("a\0bc\0\0", 6);
+  // Preset in the registry files before the session: both roots, every type.
+  const std::string preset = "HKLM\\Software\\Drvsetup \"Preset\"\\Deep";
+  ASSERT_TRUE(wine->PresetValue(preset, "", kRegSz, SzBytes("C:\\a \"b\"")));
+  ASSERT_TRUE(wine->PresetValue(preset, "Count", kRegDword, DwordBytes(0x80000001)));
+  ASSERT_TRUE(wine->PresetValue(preset, "Bytes", kRegBinary, std::string("\x3a\0\x7c", 3)));
+  ASSERT_TRUE(wine->PresetValue(preset, "List", kRegMultiSz, multi));
+  ASSERT_TRUE(wine->PresetValue(preset, "Path", kRegExpandSz, SzBytes("%windir%")));
+  ASSERT_TRUE(wine->PresetKey("HKCU\\Software\\DrvsetupEmpty"));
+  RegTree p = wine->DumpKey("HKLM\\Software\\Drvsetup \"Preset\"");
+  ASSERT_TRUE(p.exists);
+  ASSERT_TRUE(p.HasKey("Deep"));
+  ASSERT_NE(nullptr, p.Value("Deep", ""));
+  EXPECT_EQ(SzBytes("C:\\a \"b\""), p.Value("Deep", "")->data);
+  ASSERT_NE(nullptr, p.Value("Deep", "Count"));
+  EXPECT_EQ(kRegDword, p.Value("Deep", "Count")->type);
+  EXPECT_EQ("01000080", ToHex(p.Value("Deep", "Count")->data));
+  ASSERT_NE(nullptr, p.Value("Deep", "Bytes"));
+  EXPECT_EQ("3a007c", ToHex(p.Value("Deep", "Bytes")->data));
+  ASSERT_NE(nullptr, p.Value("Deep", "List"));
+  EXPECT_EQ(kRegMultiSz, p.Value("Deep", "List")->type);
+  EXPECT_EQ(ToHex(multi), ToHex(p.Value("Deep", "List")->data));
+  ASSERT_NE(nullptr, p.Value("Deep", "Path"));
+  EXPECT_EQ(kRegExpandSz, p.Value("Deep", "Path")->type);
+  EXPECT_EQ(SzBytes("%windir%"), p.Value("Deep", "Path")->data);
+  RegTree empty = wine->DumpKey("HKCU\\Software\\DrvsetupEmpty");
+  EXPECT_TRUE(empty.exists);
+  EXPECT_EQ(0u, empty.ValueCount());
+
+  // Set inside the live session.
   ASSERT_TRUE(wine->SetString(key, "", "default"));
   ASSERT_TRUE(wine->SetDword(key + "\\Sub", "Number", 0x01020304));
   ASSERT_TRUE(
@@ -193,6 +222,13 @@ TEST_F(WinePrefixTest, RegistryDumpShowsEveryTypeWithItsExactBytes) {
   EXPECT_FALSE(t.HasKey("Sub"));
   EXPECT_FALSE(t.HasKey("Sub\\Deeper"));
   EXPECT_FALSE(wine->DumpKey(key + "\\Missing").exists);
+
+  // A key's access list, by the object name of the named-security functions.
+  KeySecurity sec = wine->KeySecurityOf("MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root\\");
+  ASSERT_TRUE(sec.ok);
+  EXPECT_EQ(0x4, sec.control & 0x4);  // SE_DACL_PRESENT
+  EXPECT_EQ("D:", sec.sddl.substr(0, 2));
+  EXPECT_FALSE(wine->KeySecurityOf("MACHINE\\SOFTWARE\\NoSuchKey").ok);
 }
 
 TEST_F(WinePrefixTest, VersionSettingShowsInGetVersionExA) {

@@ -1,0 +1,139 @@
+// The run of the real drvsetup.exe under Wine: the final phase in the
+// application folder against CD-ROM and fixed drives, a run without
+// arguments, and command-line tokens that are too long.
+#include "installer_fixture.h"
+
+using namespace winetest;
+
+namespace {
+
+const char kAppFolder[] = "C:\\Program Files\\Orvo Studio";
+
+class RunTest : public InstallerTest {
+ protected:
+  // D: a fixed drive and E:, F: CD-ROM drives. Each file has a copy on a
+  // drive that must not be taken: the fixed drive D:, or C:.
+  void MakeDrives() {
+    wine->AddDrive('D', "hd");
+    wine->AddDrive('E', "cdrom");
+    wine->AddDrive('F', "cdrom");
+    ASSERT_TRUE(wine->PutFile("D:\\OEM\\ORVOOEM.DLL", "oem on fixed D"));
+    ASSERT_TRUE(wine->PutFile("D:\\DATA\\DOC\\Manual-de.pdf", "de on fixed D"));
+    ASSERT_TRUE(wine->PutFile("C:\\OEM\\ORVOOEM.DLL", "oem on C"));
+    ASSERT_TRUE(wine->PutFile("E:\\DATA\\DOC\\Manual-en.pdf", "en on E"));
+    ASSERT_TRUE(wine->PutFile("F:\\OEM\\ORVOOEM.DLL", "oem on F"));
+    ASSERT_TRUE(wine->PutFile("F:\\DATA\\DOC\\Manual-de.pdf", "de on F"));
+    ASSERT_TRUE(wine->PutFile("F:\\DATA\\DOC\\Manual-en.pdf", "en on F"));
+  }
+
+  void MakeAppFolder(const std::string& folder) {
+    ASSERT_TRUE(wine->PutFile(folder + "\\HISTORY.TXT", "release notes"));
+    ASSERT_TRUE(wine->PutFile(folder + "\\ORVO.EXE", "the application"));
+    ASSERT_TRUE(wine->PutFile(folder + "\\ORVOOEM.DLL", "older oem library"));
+  }
+};
+
+TEST_F(RunTest, FolderAndDocumentNameTakeEachFileFromTheFirstCdRomThatHoldsIt) {
+  MakeDrives();
+  MakeAppFolder(kAppFolder);
+  // The host's setup passes the folder quoted, here with a trailing backslash
+  // before the closing quote.
+  RelayTrace trace;
+  RunResult r = wine->RunCommandLineTraced(
+      "\"C:\\setup\\drvsetup.exe\" \"C:\\Program Files\\Orvo Studio\\\" Manual",
+      "C:\\setup\\drvsetup.exe", &trace);
+  ASSERT_FALSE(r.timedOut);
+  ASSERT_TRUE(trace.found) << r.err.substr(0, 2000);
+  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ(0, ExitProcessCode(trace));
+  for (const auto& box : MessageBoxes(trace))
+    ADD_FAILURE() << "unexpected message box: " << box.text << " [" << box.caption << "]";
+
+  const std::string app = std::string(kAppFolder) + "\\";
+  EXPECT_FALSE(wine->Exists(app + "HISTORY.TXT"));
+  EXPECT_EQ("oem on F", wine->FileText(app + "ORVOOEM.DLL"));
+  EXPECT_EQ("de on F", wine->FileText(app + "Manual-de.pdf"));
+  EXPECT_EQ("en on E", wine->FileText(app + "Manual-en.pdf"));
+  // Straight into the folder, without the disc's subfolders.
+  EXPECT_EQ((std::vector<std::string>{"Manual-de.pdf", "Manual-en.pdf", "ORVO.EXE", "ORVOOEM.DLL"}),
+            FileNames(kAppFolder));
+
+  auto deletes = trace.Named("DeleteFileA");
+  ASSERT_EQ(1u, deletes.size());
+  EXPECT_EQ(app + "HISTORY.TXT", deletes[0].Text(0));
+  auto copies = CallsOn(trace, "CopyFileA", "");
+  std::vector<std::string> intoApp;
+  for (const auto& c : copies) {
+    if (c.Text(1).compare(0, app.size(), app) != 0) continue;
+    intoApp.push_back(c.Text(0) + " -> " + c.Text(1));
+    EXPECT_EQ(0u, c.Value(2)) << "an existing target is overwritten";
+  }
+  EXPECT_EQ((std::vector<std::string>{"F:\\OEM\\ORVOOEM.DLL -> " + app + "ORVOOEM.DLL",
+                                      "F:\\DATA\\DOC\\Manual-de.pdf -> " + app + "Manual-de.pdf",
+                                      "E:\\DATA\\DOC\\Manual-en.pdf -> " + app + "Manual-en.pdf"}),
+            intoApp);
+  for (const auto& c : trace.Named("GetDriveTypeA")) {
+    char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(c.Text(0)[0])));
+    EXPECT_GE(letter, 'D') << "drives A to C are never examined: " << c.Text(0);
+  }
+}
+
+TEST_F(RunTest, WithoutArgumentsTheApplicationFolderIsNotTouched) {
+  MakeDrives();
+  MakeAppFolder(kAppFolder);
+  RelayTrace trace;
+  RunResult r = wine->RunInstallerTraced({}, &trace);
+  ASSERT_FALSE(r.timedOut);
+  ASSERT_TRUE(trace.found);
+  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ(0, ExitProcessCode(trace));
+  EXPECT_TRUE(MessageBoxes(trace).empty());
+
+  EXPECT_EQ("release notes", wine->FileText(std::string(kAppFolder) + "\\HISTORY.TXT"));
+  EXPECT_EQ("older oem library", wine->FileText(std::string(kAppFolder) + "\\ORVOOEM.DLL"));
+  EXPECT_EQ((std::vector<std::string>{"HISTORY.TXT", "ORVO.EXE", "ORVOOEM.DLL"}),
+            FileNames(kAppFolder));
+  EXPECT_EQ(0u, trace.Count("DeleteFileA"));
+  EXPECT_EQ(0u, trace.Count("GetDriveTypeA")) << "no CD-ROM drive is looked for";
+}
+
+TEST_F(RunTest, TokenLongerThan256CharactersIsTakenAsAbsent) {
+  wine->AddDrive('E', "cdrom");
+  ASSERT_TRUE(wine->PutFile("E:\\OEM\\ORVOOEM.DLL", "oem on E"));
+  MakeAppFolder("C:\\Orvo");
+
+  // 300 characters that still name C:\Orvo when cut to 256, so that a cut
+  // token would show in the folder.
+  std::string longFolder = "C:\\Orvo";
+  while (longFolder.size() < 300) longFolder += "\\.";
+  ASSERT_GT(longFolder.size(), 256u);
+  RelayTrace trace;
+  RunResult r = wine->RunInstallerTraced({longFolder, "Manual"}, &trace);
+  ASSERT_FALSE(r.timedOut);
+  EXPECT_EQ(0, r.exitCode);
+  EXPECT_TRUE(MessageBoxes(trace).empty());
+  EXPECT_TRUE(wine->Exists("C:\\Orvo\\HISTORY.TXT"));
+  EXPECT_EQ("older oem library", wine->FileText("C:\\Orvo\\ORVOOEM.DLL"));
+  EXPECT_EQ(0u, trace.Count("DeleteFileA"));
+  EXPECT_EQ(0u, trace.Count("GetDriveTypeA"));
+
+  // A document name of 257 characters: the library is copied, no manual is
+  // looked for.
+  const std::string manuals = "E:\\DATA\\DOC\\";
+  r = wine->RunInstallerTraced({"C:\\Orvo", std::string(257, 'M')}, &trace);
+  EXPECT_EQ(0, r.exitCode);
+  EXPECT_FALSE(wine->Exists("C:\\Orvo\\HISTORY.TXT"));
+  EXPECT_EQ("oem on E", wine->FileText("C:\\Orvo\\ORVOOEM.DLL"));
+  EXPECT_FALSE(CallsOn(trace, "FindFirstFileA", "E:\\OEM\\ORVOOEM.DLL").empty());
+  EXPECT_TRUE(CallsOn(trace, "FindFirstFileA", manuals).empty());
+
+  // 256 characters are still a document name: both manuals are looked for.
+  r = wine->RunInstallerTraced({"C:\\Orvo", std::string(256, 'M')}, &trace);
+  EXPECT_EQ(0, r.exitCode);
+  // (Wine cuts long strings in its log, so only their start is compared.)
+  auto lookups = CallsOn(trace, "FindFirstFileA", manuals + std::string(200, 'M'));
+  EXPECT_EQ(2u, lookups.size());  // the German and the English manual
+  EXPECT_TRUE(MessageBoxes(trace).empty());
+}
+
+}  // namespace
