@@ -1,0 +1,131 @@
+// The run as a whole: the platform family, the order of the steps, the
+// folders handed to the packages and the exit.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "harness.h"
+#include "run.h"
+#include "sim.h"
+
+namespace {
+
+// Index of the first traced call of a function (any function when empty)
+// whose arguments mention text (backslashes doubled, as the trace writes
+// them); npos when there is none.
+size_t FirstCall(const std::string& function, const std::string& text = std::string()) {
+  std::string escaped;
+  for (char c : text) {
+    if (c == '\\') escaped += '\\';
+    escaped += c;
+  }
+  const std::vector<sim::Call>& trace = sim::Trace();
+  for (size_t i = 0; i < trace.size(); ++i) {
+    if ((function.empty() || trace[i].function == function) &&
+        trace[i].args.find(escaped) != std::string::npos)
+      return i;
+  }
+  return std::string::npos;
+}
+
+TEST(RunTest, PlatformFamilyComesFromTheVersion) {
+  const struct {
+    sim::Windows version;
+    DWORD family;
+  } cases[] = {{sim::Windows::Win95, 1}, {sim::Windows::WinMe, 1}, {sim::Windows::NT351, 2},
+               {sim::Windows::NT40, 2},  {sim::Windows::WinXP, 2}, {sim::Windows::Win10, 2}};
+  for (const auto& c : cases) {
+    sim::Reset(c.version);
+    const sim::RunResult result = RunInstaller();
+    EXPECT_TRUE(result.exited);
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(PlatformFamily, c.family) << sim::WindowsName(c.version);
+    EXPECT_EQ(FirstCall("GetVersionExA"), 0u) << sim::TraceText();
+  }
+  sim::Reset(sim::Windows::Win98);
+  sim::SetVersionFails(true);
+  EXPECT_EQ(RunInstaller().exitCode, 0u);
+  EXPECT_EQ(PlatformFamily, 0u);
+}
+
+TEST(RunTest, StepsRunInTheirOrder) {
+  sim::Reset(sim::Windows::Win98);
+  sim::PutFile("C:\\APP\\HISTORY.TXT", "notes");
+  const sim::RunResult result = RunInstaller("C:\\APP");
+  EXPECT_TRUE(result.exited);
+  EXPECT_EQ(result.exitCode, 0u);
+
+  const size_t steps[] = {
+      FirstCall("GetVersionExA"),
+      FirstCall("CreateToolhelp32Snapshot"),
+      FirstCall("GetSystemDirectoryA"),
+      FirstCall("GetWindowsDirectoryA"),
+      FirstCall("GetModuleFileNameA"),
+      FirstCall("WritePrivateProfileStringA", "MinFileCache"),
+      FirstCall("WritePrivateProfileStringA", "MaxFileCache"),
+      FirstCall("RegDeleteKeyA", "Software\\Miravelt\\Engine\\"),
+      FirstCall("FindFirstFileA", "\\SYSTEM\\WNASPI32.DLL"),
+      FirstCall("", "C:\\SETUP\\ZOLTAVEX."),
+      FirstCall("", "C:\\SETUP\\KOVA51USB.INF"),
+      FirstCall("", "C:\\SETUP\\DQ_USB.INF"),
+      FirstCall("DeleteFileA", "C:\\APP\\HISTORY.TXT"),
+      FirstCall("GetDriveTypeA", "D:\\"),
+  };
+  for (size_t i = 0; i < sizeof(steps) / sizeof(steps[0]); ++i) {
+    ASSERT_NE(steps[i], std::string::npos) << i << "\n" << sim::TraceText();
+    if (i > 0) {
+      EXPECT_LT(steps[i - 1], steps[i]) << i << "\n" << sim::TraceText();
+    }
+  }
+  EXPECT_EQ(sim::Trace().back().function, "ExitProcess");
+}
+
+TEST(RunTest, NoRenameRelativeToTheCurrentFolder) {
+  for (sim::Windows version : {sim::Windows::Win98, sim::Windows::WinXP}) {
+    sim::Reset(version);
+    RunInstaller();
+    EXPECT_EQ(FirstCall("", "\"ZOLTAVEX.DL\""), std::string::npos) << sim::TraceText();
+    EXPECT_EQ(FirstCall("", "\"ZOLTAVEX.DLL\""), std::string::npos) << sim::TraceText();
+  }
+}
+
+TEST(RunTest, WithoutArgumentsAllPackageStepsRun) {
+  sim::Reset(sim::Windows::WinXP);
+  sim::PutFile("C:\\SETUP\\FTD2XX.DLL", "ftdi");
+  const sim::RunResult result = RunInstaller();
+  EXPECT_EQ(result.exitCode, 0u);
+  std::string data;
+  EXPECT_TRUE(sim::FileData(sim::SystemFolder() + "\\FTD2XX.DLL", &data));
+  EXPECT_EQ(data, "ftdi");
+  EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
+}
+
+TEST(RunTest, FoldersAreReadWholeHoweverLong) {
+  sim::Reset(sim::Windows::WinXP);
+  const std::string source = "C:\\" + std::string(280, 'S') + "\\";
+  const std::string system = "C:\\" + std::string(300, 'Y');
+  const std::string windows = "C:\\" + std::string(270, 'W');
+  sim::SetModulePath(source + "DRVSETUP.EXE");
+  sim::SetSystemFolder(system);
+  sim::SetWindowsFolder(windows);
+  sim::MakeFolder(windows + "\\INF");
+  sim::PutFile(source + "FTD2XX.DLL", "ftdi");
+  sim::PutFile(source + "KOVA51USB.INF", "kova");
+  const sim::RunResult result = RunInstaller();
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_TRUE(sim::Exists(system + "\\FTD2XX.DLL"));
+  EXPECT_TRUE(sim::Exists(windows + "\\INF\\KOVA51USB.INF"));
+  EXPECT_TRUE(sim::Boxes().empty());
+}
+
+TEST(RunTest, ReadFolderQueriesAnswerAsThePlatformReports) {
+  sim::Reset(sim::Windows::Win98);
+  EXPECT_EQ(ReadSystemFolder(), sim::SystemFolder());
+  EXPECT_EQ(ReadWindowsFolder(), sim::WindowsFolder());
+  sim::Reset(sim::Windows::Win2k);
+  EXPECT_EQ(ReadSystemFolder(), sim::SystemFolder());
+  EXPECT_EQ(ReadWindowsFolder(), sim::WindowsFolder());
+}
+
+}  // namespace
