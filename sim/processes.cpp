@@ -233,9 +233,13 @@ HMODULE LoadSystem(const Library& library) {
 // simulator none of its entry points.
 HMODULE LoadForeign(const std::string& fullPath) { return Load(Upper(fullPath), fullPath); }
 
-bool IsFile(const std::string& path) {
-  const Node* node = FindNode(path);
-  return node && !node->folder;
+// The full path of a library file as the file system holds it (names in
+// the case they were created with), or empty when no file stands there.
+std::string LibraryFile(const std::string& path) {
+  const std::string full = FullPath(path);
+  const Node* node = FindNode(full);
+  if (!node || node->folder) return std::string();
+  return FolderPart(full) + "\\" + node->name;
 }
 
 // The file name LoadLibraryA looks for: ".DLL" added when the name has no
@@ -519,15 +523,15 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
         if (const Library* library = SystemLibrary(file)) return rec.Return(LoadSystem(*library));
         if (m.libraries.count(Upper(file))) continue;  // a system library made missing
       }
-      const std::string path = folder + "\\" + file;
-      if (IsFile(path)) return rec.Return(LoadForeign(FullPath(path)));
+      const std::string path = LibraryFile(folder + "\\" + file);
+      if (!path.empty()) return rec.Return(LoadForeign(path));
     }
   } else {
     const std::string path = FullPath(name);
     if (Upper(FolderPart(path)) == Upper(m.systemFolder) && m.libraries.count(Upper(file))) {
       if (const Library* library = SystemLibrary(file)) return rec.Return(LoadSystem(*library));
-    } else if (IsFile(path)) {
-      return rec.Return(LoadForeign(path));
+    } else if (!LibraryFile(path).empty()) {
+      return rec.Return(LoadForeign(LibraryFile(path)));
     }
   }
   SetError(ERROR_MOD_NOT_FOUND);
