@@ -29,11 +29,11 @@ std::vector<std::string> SnapshotNames() {
 }
 
 sim::ProcessSpec Spec(DWORD pid, const std::string& path, bool openable = true) {
-  sim::ProcessSpec spec;
-  spec.pid = pid;
-  spec.imagePath = path;
-  spec.openable = openable;
-  return spec;
+  sim::ProcessSpec process;
+  process.pid = pid;
+  process.imagePath = path;
+  process.openable = openable;
+  return process;
 }
 
 class Processes : public ::testing::Test {
