@@ -1,0 +1,194 @@
+// The key access grant and its withdrawal on the simulated machine: object
+// names, the one-entry list, every failing step, the release of what was
+// obtained, and the key's list after a read/grant/restore cycle.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+#include "key_access.h"
+#include "registry_writers.h"
+
+namespace {
+
+const char kEnumRoot[] = "SYSTEM\\CurrentControlSet\\Enum\\Root\\";
+const char kEveryone[] = "S-1-1-0";
+
+size_t CallsOf(const std::string& function) {
+  size_t n = 0;
+  for (const sim::Call& call : sim::Trace()) n += call.function == function;
+  return n;
+}
+
+std::vector<std::string> FunctionsCalled() {
+  std::vector<std::string> names;
+  for (const sim::Call& call : sim::Trace()) {
+    if (call.function != "GetProcessHeap") names.push_back(call.function);
+  }
+  return names;
+}
+
+std::vector<sim::Ace> ExplicitEntries(const sim::KeySecurity& security) {
+  std::vector<sim::Ace> entries;
+  for (const sim::Ace& ace : security.dacl) {
+    if (!(ace.flags & INHERITED_ACE)) entries.push_back(ace);
+  }
+  return entries;
+}
+
+class KeyAccess : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::Reset(sim::Windows::WinXP);
+    PlatformFamily = VER_PLATFORM_WIN32_NT;
+  }
+  void TearDown() override { EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText(); }
+};
+
+TEST(KeyObjectNameTest, PrefixByRoot) {
+  EXPECT_EQ("MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root\\",
+            KeyObjectName(HKEY_LOCAL_MACHINE, kEnumRoot));
+  EXPECT_EQ("CLASSES_ROOT\\.wav", KeyObjectName(HKEY_CLASSES_ROOT, ".wav"));
+  EXPECT_EQ("CURRENT_USER\\Software\\A", KeyObjectName(HKEY_CURRENT_USER, "Software\\A"));
+  EXPECT_EQ("USERS\\.DEFAULT", KeyObjectName(HKEY_USERS, ".DEFAULT"));
+  EXPECT_EQ("System\\Hardware", KeyObjectName(HKEY_CURRENT_CONFIG, "System\\Hardware"));
+  EXPECT_EQ("MACHINE\\", KeyObjectName(HKEY_LOCAL_MACHINE, ""));
+}
+
+TEST_F(KeyAccess, GrantLeavesOneInheritableEntryForEveryone) {
+  ASSERT_FALSE(sim::UserMayAccess(HKEY_LOCAL_MACHINE, kEnumRoot, KEY_ALL_ACCESS));
+  sim::ClearTrace();
+  EXPECT_TRUE(GrantKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, GENERIC_ALL));
+  const sim::KeySecurity after = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot);
+  const std::vector<sim::Ace> entries = ExplicitEntries(after);
+  ASSERT_EQ(1u, entries.size()) << sim::SecurityText(after);
+  EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, entries[0].type);
+  EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, entries[0].flags);
+  EXPECT_EQ(DWORD(GENERIC_ALL), entries[0].mask);
+  EXPECT_EQ(kEveryone, entries[0].sid);
+  EXPECT_TRUE(sim::UserMayAccess(HKEY_LOCAL_MACHINE, kEnumRoot, KEY_ALL_ACCESS));
+
+  // A 32-byte list: 8 bytes of header, one entry of 8 bytes and the 12-byte
+  // SID; the function is looked up at the call, and everything is released
+  // in order.
+  bool sized = false;
+  for (const sim::Call& call : sim::Trace()) {
+    if (call.function == "InitializeAcl") sized = call.args.find(", 32, 2") != std::string::npos;
+  }
+  EXPECT_TRUE(sized) << sim::TraceText();
+  const std::vector<std::string> calls = FunctionsCalled();
+  ASSERT_GE(calls.size(), 4u);
+  EXPECT_EQ("LoadLibraryA", calls.front());
+  EXPECT_EQ(
+      std::vector<std::string>({"SetNamedSecurityInfoA", "FreeSid", "HeapFree", "FreeLibrary"}),
+      std::vector<std::string>(calls.end() - 4, calls.end()));
+}
+
+TEST_F(KeyAccess, EveryFailingStepAnswersNoAndReleasesEverything) {
+  const sim::KeySecurity before = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot);
+  const char* steps[] = {"LoadLibraryA", "GetProcAddress",       "AllocateAndInitializeSid",
+                         "HeapAlloc",    "InitializeAcl",        "AddAccessAllowedAce",
+                         "GetAce",       "SetNamedSecurityInfoA"};
+  for (const char* step : steps) {
+    ASSERT_TRUE(sim::IsFailable(step));
+    SCOPED_TRACE(step);
+    sim::ClearFaults();
+    sim::ClearTrace();
+    sim::FailFunction(step);
+    EXPECT_FALSE(GrantKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, GENERIC_ALL));
+    EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
+    EXPECT_EQ(before, sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot));
+    if (std::string(step) != "SetNamedSecurityInfoA") {
+      EXPECT_EQ(0u, CallsOf("SetNamedSecurityInfoA")) << sim::TraceText();
+    }
+  }
+  EXPECT_TRUE(sim::Boxes().empty());
+}
+
+TEST_F(KeyAccess, MissingSecurityFunctionAnswersNoWithoutBuildingAnything) {
+  sim::SetEntryPointMissing("advapi32.dll", "SetNamedSecurityInfoA", true);
+  const sim::KeySecurity before = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot);
+  sim::ClearTrace();
+  EXPECT_FALSE(GrantKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, GENERIC_ALL));
+  EXPECT_EQ(0u, CallsOf("AllocateAndInitializeSid"));
+  EXPECT_EQ(0u, CallsOf("HeapAlloc"));
+  EXPECT_EQ(1u, CallsOf("FreeLibrary"));
+  EXPECT_EQ(before, sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot));
+
+  SavedKeyAccess saved;
+  EXPECT_FALSE(RestoreKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved));
+  sim::SetEntryPointMissing("advapi32.dll", "GetNamedSecurityInfoA", true);
+  EXPECT_FALSE(ReadKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved));
+  EXPECT_EQ(before, sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot));
+}
+
+TEST_F(KeyAccess, ReadGrantRestoreLeavesTheKeyAsItWas) {
+  const std::string child = std::string(kEnumRoot) + "LEGACY_BEEP";
+  sim::RegPutKey(HKEY_LOCAL_MACHINE, child);
+  const sim::KeySecurity before = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot);
+  const sim::KeySecurity childBefore = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, child);
+
+  SavedKeyAccess saved;
+  ASSERT_TRUE(ReadKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved));
+  EXPECT_TRUE(saved.daclPresent);
+  ASSERT_TRUE(GrantKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, GENERIC_ALL));
+  WriteStringValue(HKEY_LOCAL_MACHINE, std::string(kEnumRoot) + "REALTIME\\0000", "Class", "MEDIA");
+  ASSERT_TRUE(RestoreKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved));
+
+  const sim::KeySecurity after = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot);
+  EXPECT_EQ(before, after) << sim::SecurityText(before) << "\n" << sim::SecurityText(after);
+  EXPECT_EQ(childBefore, sim::GetKeySecurity(HKEY_LOCAL_MACHINE, child));
+  EXPECT_FALSE(sim::UserMayAccess(HKEY_LOCAL_MACHINE, kEnumRoot, KEY_ALL_ACCESS));
+  // The key written while the grant stood keeps no right for Everyone.
+  for (const sim::Ace& ace :
+       sim::GetKeySecurity(HKEY_LOCAL_MACHINE, std::string(kEnumRoot) + "REALTIME").dacl) {
+    EXPECT_FALSE(ace.sid == kEveryone && ace.mask == DWORD(GENERIC_ALL));
+  }
+}
+
+TEST_F(KeyAccess, ProtectedAndMissingListsComeBackAsTheyWere) {
+  const std::string key = "SOFTWARE\\Maker\\Locked";
+  sim::RegPutKey(HKEY_LOCAL_MACHINE, key);
+  sim::KeySecurity locked = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, key);
+  locked.isProtected = true;
+  locked.dacl = {{ACCESS_ALLOWED_ACE_TYPE, CONTAINER_INHERIT_ACE, KEY_ALL_ACCESS, "S-1-5-18"},
+                 {ACCESS_ALLOWED_ACE_TYPE, 0, KEY_READ, "S-1-5-32-544"}};
+  sim::SetKeySecurity(HKEY_LOCAL_MACHINE, key, locked);
+
+  SavedKeyAccess saved;
+  ASSERT_TRUE(ReadKeyAccess(HKEY_LOCAL_MACHINE, key, saved));
+  EXPECT_TRUE(saved.isProtected);
+  ASSERT_TRUE(GrantKeyAccess(HKEY_LOCAL_MACHINE, key, GENERIC_ALL));
+  ASSERT_TRUE(RestoreKeyAccess(HKEY_LOCAL_MACHINE, key, saved));
+  EXPECT_EQ(locked, sim::GetKeySecurity(HKEY_LOCAL_MACHINE, key))
+      << sim::SecurityText(sim::GetKeySecurity(HKEY_LOCAL_MACHINE, key));
+
+  sim::KeySecurity open = locked;
+  open.daclPresent = false;
+  open.dacl.clear();
+  sim::SetKeySecurity(HKEY_LOCAL_MACHINE, key, open);
+  ASSERT_TRUE(ReadKeyAccess(HKEY_LOCAL_MACHINE, key, saved));
+  EXPECT_FALSE(saved.daclPresent);
+  ASSERT_TRUE(GrantKeyAccess(HKEY_LOCAL_MACHINE, key, GENERIC_ALL));
+  ASSERT_TRUE(RestoreKeyAccess(HKEY_LOCAL_MACHINE, key, saved));
+  EXPECT_EQ(open, sim::GetKeySecurity(HKEY_LOCAL_MACHINE, key))
+      << sim::SecurityText(sim::GetKeySecurity(HKEY_LOCAL_MACHINE, key));
+}
+
+TEST_F(KeyAccess, FailedReadOrRestoreReleasesEverything) {
+  SavedKeyAccess saved;
+  const char* readSteps[] = {"LoadLibraryA", "GetProcAddress", "GetNamedSecurityInfoA",
+                             "GetSecurityDescriptorControl", "GetSecurityDescriptorDacl"};
+  for (const char* step : readSteps) {
+    ASSERT_TRUE(sim::IsFailable(step));
+    SCOPED_TRACE(step);
+    sim::ClearFaults();
+    sim::FailFunction(step);
+    EXPECT_FALSE(ReadKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved));
+    EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
+  }
+  sim::ClearFaults();
+  ASSERT_TRUE(ReadKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved));
+  sim::FailFunction("SetNamedSecurityInfoA");
+  EXPECT_FALSE(RestoreKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved));
+}
+
+}  // namespace
