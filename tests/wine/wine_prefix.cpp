@@ -3,10 +3,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <signal.h>
 #include <strings.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -172,6 +175,65 @@ std::vector<std::string> BaseEnvironment() {
   return env;
 }
 
+// chattr +i / -i of one file or folder.
+bool SetImmutable(const std::string& path, bool on) {
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (ok) {
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  close(fd);
+  return ok;
+}
+
+// Clears the immutable flag (chattr +i) of one entry; symbolic links are
+// never followed (a prefix links z: to /).
+int ClearImmutableEntry(const char* path, const struct stat* st, int, struct FTW*) {
+  if (!S_ISREG(st->st_mode) && !S_ISDIR(st->st_mode)) return 0;
+  int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return 0;
+  int flags = 0;
+  if (ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_IMMUTABLE_FL)) {
+    flags &= ~FS_IMMUTABLE_FL;
+    ioctl(fd, FS_IOC_SETFLAGS, &flags);
+  }
+  close(fd);
+  return 0;
+}
+
+// Removes a test folder, immutable files included.
+void RemoveTestFolder(const std::string& root) {
+  nftw(root.c_str(), ClearImmutableEntry, 32, FTW_PHYS | FTW_MOUNT);
+  System({"rm", "-rf", "--one-file-system", root});
+}
+
+std::string TempDir() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp && *tmp ? tmp : "/tmp";
+}
+
+// Folders of test processes that were killed before they could clean up
+// (their wineservers end on their own, see StartSession).
+void RemoveStaleTestFolders() {
+  const std::string tmp = TempDir();
+  DIR* d = opendir(tmp.c_str());
+  if (!d) return;
+  std::vector<std::string> stale;
+  const time_t now = time(nullptr);
+  while (dirent* e = readdir(d)) {
+    if (std::strncmp(e->d_name, "drvsetup-wine-", 14) != 0) continue;
+    struct stat st;
+    const std::string path = tmp + "/" + e->d_name;
+    if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && now - st.st_mtime > 3 * 3600)
+      stale.push_back(path);
+  }
+  closedir(d);
+  for (const auto& path : stale) RemoveTestFolder(path);
+}
+
 std::string TemplatePath() {
   const char* overridden = std::getenv("DRVSETUP_WINE_TEMPLATE");
   return overridden && *overridden ? overridden : DRVSETUP_WINE_TEMPLATE;
@@ -182,6 +244,7 @@ std::string TemplatePath() {
 bool EnsureTemplate(std::string* error) {
   static bool done = false;
   if (done) return true;
+  RemoveStaleTestFolders();
   const std::string tmpl = TemplatePath();
   const std::string lockPath = tmpl + ".lock";
   int lock = open(lockPath.c_str(), O_RDWR | O_CREAT, 0644);
@@ -586,8 +649,7 @@ std::string SzBytes(const std::string& s) { return s + std::string(1, '\0'); }
 
 WinePrefix::WinePrefix() {
   if (!EnsureTemplate(&error_)) return;
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/drvsetup-wine-XXXXXX";
+  std::string pattern = TempDir() + "/drvsetup-wine-XXXXXX";
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back(0);
   if (!mkdtemp(buf.data())) {
@@ -615,8 +677,7 @@ WinePrefix::~WinePrefix() {
   if (root_.empty()) return;
   if (!holdEvent_.empty()) Release();
   EndSession();
-  for (const auto& path : immutable_) System({"chattr", "-i", path});
-  System({"rm", "-rf", root_});
+  RemoveTestFolder(root_);
 }
 
 std::vector<std::string> WinePrefix::Environment(const std::string& winedebug) const {
@@ -863,14 +924,11 @@ bool WinePrefix::MakeReadOnly(const std::string& winPath) {
 }
 
 bool WinePrefix::MakeImmutable(const std::string& winPath) {
-  std::string host = HostPath(winPath);
-  if (host.empty() || System({"chattr", "+i", host}) != 0) return false;
-  immutable_.push_back(host);
-  return true;
+  return SetImmutable(HostPath(winPath), true);
 }
 
 bool WinePrefix::ReleaseImmutable(const std::string& winPath) {
-  return System({"chattr", "-i", HostPath(winPath)}) == 0;
+  return SetImmutable(HostPath(winPath), false);
 }
 
 bool WinePrefix::Writable(const std::string& winPath) const {
@@ -895,7 +953,10 @@ bool WinePrefix::EnsureSession() { return sessionLive_ || StartSession(); }
 bool WinePrefix::StartSession() {
   if (!ready_) return false;
   if (sessionLive_) return true;
-  RunResult server = Exec({"wineserver", "-p"}, root_, "-all");
+  // Persistent, so that the session outlives the gaps between programs;
+  // the server still ends 5 minutes after the last program should the test
+  // process die without EndSession.
+  RunResult server = Exec({"wineserver", "-p300"}, root_, "-all");
   if (server.exitCode != 0) {
     ADD_FAILURE() << "wineserver -p failed: " << server.err;
     return false;

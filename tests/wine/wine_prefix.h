@@ -284,7 +284,6 @@ class WinePrefix {
   bool sessionLive_ = false;
   std::string error_;
   std::string root_, prefix_;
-  std::vector<std::string> immutable_;
   std::vector<Spawned> background_;
   std::string holdEvent_;
   int counter_ = 0;
