@@ -182,4 +182,15 @@ TEST_F(AudioKernel9x, RefusedWininitWriteEndsTheRun) {
   EXPECT_EQ(Reg(kEngineKey, "Enabled"), "missing");
 }
 
+TEST_F(AudioKernel9x, RefusedWininitWriteEndsTheWholeRun) {
+  sim::PutFile(kSys + "WNASPI32.DLL", "ASPI layer in place");
+  sim::PutFile(kSource + "KOVA51USB.INF", "usb");
+  sim::MakeFolder(kWininit);
+  const sim::RunResult result = RunInstaller();
+  EXPECT_TRUE(result.exited);
+  EXPECT_EQ(result.exitCode, 1u);
+  EXPECT_EQ(File(kSys + "ZOLTAVEX.VXD"), "new ZOLTAVEX.VXD");
+  EXPECT_FALSE(sim::Exists("C:\\WINDOWS\\INF\\KOVA51USB.INF"));
+}
+
 }  // namespace
