@@ -342,3 +342,26 @@ TEST(PreviewRun, ExportedSampleRunsLikeTheBuiltInOne) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PreviewRun, ExampleMachineFileRunsAndShowsItsEffects) {
+  std::string example = (fs::path(__FILE__).parent_path() / ".." / ".." / "tools" / "preview" /
+                         "examples" / "upgrade.json")
+                            .string();
+  Outcome o = Preview({"--family", "9x", "--machine", example});
+  ASSERT_EQ(0, o.code) << o.err;
+  EXPECT_NE(std::string::npos,
+            Section(o.out, "Message boxes").find("Unable to copy \"ZOLTAVEX.INF\""));
+  EXPECT_NE(std::string::npos, Section(o.out, "INI entries changed").find("+ ;evice=zoltavex.vxd"));
+  // The read-only driver file is replaced and loses its read-only mark.
+  std::string placed = Section(o.out, "Files placed");
+  size_t line = placed.find("ZOLTAVEX.VXD");
+  ASSERT_NE(std::string::npos, line) << placed;
+  EXPECT_NE(std::string::npos,
+            placed.substr(line, placed.find('\n', line) - line).find("(read-only archive) ->"))
+      << placed;
+  EXPECT_NE(std::string::npos, Section(o.out, "Registry keys removed").find("Engine"));
+}
+
+}  // namespace

@@ -59,7 +59,8 @@ const char kUsage[] =
     "When any of --source, --app, --doc or --cd is given, the sample disc and\n"
     "arguments are left out: the run has exactly what the options give.\n"
     "Exit code: the installer's exit code (0, or 1 when a refused INI write\n"
-    "ended the run); 2 for a bad option, a missing folder or a bad machine file.\n";
+    "ended the run); 2 for a bad option, a missing folder or a bad machine file;\n"
+    "3 when the installer returned without ending its process.\n";
 
 struct Options {
   bool help = false;
@@ -105,7 +106,10 @@ Options ParseOptions(const std::vector<std::string>& args) {
       o.trace = true;
       continue;
     }
-    if (arg.compare(0, 2, "--") != 0) throw UsageError{"unexpected argument \"" + arg + "\""};
+    if (arg.compare(0, 2, "--") != 0) {
+      if (!arg.empty() && arg[0] == '-') throw UsageError{"unknown option \"" + arg + "\""};
+      throw UsageError{"unexpected argument \"" + arg + "\""};
+    }
     std::string name = arg, value;
     bool hasValue = false;
     size_t eq = arg.find('=');

@@ -325,6 +325,10 @@ FileChanges CompareFiles(const FileSnapshot& before, const FileSnapshot& after,
     }
     std::string what = std::string(b == before.end() ? "new" : "replaced") + ", " +
                        Bytes(now.data.size()) + Origin(now, before, report);
+    if (b != before.end() && b->second.attributes != now.attributes) {
+      what += "; attributes " + AttributeText(b->second.attributes) + " -> " +
+              AttributeText(now.attributes);
+    }
     auto staged = stagedTo.find(f.first);
     if (staged != stagedTo.end()) {
       what += staged->second.empty() ? "; deleted at the restart"
