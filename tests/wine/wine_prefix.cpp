@@ -243,7 +243,12 @@ std::string TemplatePath() {
 // test processes from making it twice.
 bool EnsureTemplate(std::string* error) {
   static bool done = false;
+  static std::string failure;  // a failed attempt is not repeated by every test
   if (done) return true;
+  if (!failure.empty()) {
+    *error = failure;
+    return false;
+  }
   RemoveStaleTestFolders();
   const std::string tmpl = TemplatePath();
   const std::string lockPath = tmpl + ".lock";
@@ -279,6 +284,7 @@ bool EnsureTemplate(std::string* error) {
   flock(lock, LOCK_UN);
   close(lock);
   done = ok;
+  if (!ok) failure = *error;
   return ok;
 }
 
