@@ -5,6 +5,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -362,6 +363,253 @@ TEST(PreviewRun, ExampleMachineFileRunsAndShowsItsEffects) {
             placed.substr(line, placed.find('\n', line) - line).find("(read-only archive) ->"))
       << placed;
   EXPECT_NE(std::string::npos, Section(o.out, "Registry keys removed").find("Engine"));
+}
+
+}  // namespace
+
+namespace {
+
+using preview::Rename;
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& l : lines) text += l + "\n";
+  return text;
+}
+
+TEST(Report, RegistryComparisonFindsWrittenChangedAndRemovedEntries) {
+  sim::Reset(sim::Windows::WinXP);
+  sim::RegPutDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "Same", 1);
+  sim::RegPutDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "Changed", 1);
+  sim::RegPutDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "Dropped", 1);
+  sim::RegPutDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Gone\\Deep\\Deeper", "X", 1);
+  sim::RegPutDword(HKEY_CURRENT_USER, "Software\\Mine", "X", 1);
+  preview::RegistrySnapshot before = preview::TakeRegistry(true);
+
+  sim::RegPutString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "Changed", "now text");
+  sim::RegRemoveKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept");
+  sim::RegPutDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "Same", 1);
+  sim::RegPutString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "Changed", "now text");
+  sim::RegRemoveKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Gone");
+  sim::RegPutKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\New\\Empty");
+  sim::RegRemoveKey(HKEY_CURRENT_USER, "Software\\Mine");
+  preview::RegistryChanges changes = preview::CompareRegistry(before, preview::TakeRegistry(true));
+
+  ASSERT_EQ(3u, changes.keys.size());
+  const preview::KeyChange& kept = changes.keys[0];
+  EXPECT_EQ("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kept", kept.path);
+  EXPECT_FALSE(kept.created);
+  ASSERT_EQ(1u, kept.written.size());  // "Same" is unchanged and not listed
+  EXPECT_EQ("Changed", kept.written[0].name);
+  EXPECT_TRUE(kept.written[0].hadOld);
+  EXPECT_EQ(DWORD(REG_DWORD), kept.written[0].old.type);
+  EXPECT_EQ(sim::StringOf("now text"), kept.written[0].value.data);
+  EXPECT_EQ(std::vector<std::string>{"Dropped"}, kept.removedValues);
+  EXPECT_TRUE(changes.keys[1].created);
+  EXPECT_EQ("HKEY_LOCAL_MACHINE\\SOFTWARE\\New", changes.keys[1].path);
+  EXPECT_TRUE(changes.keys[2].created);
+  // A removed tree is named once, by its top; the user's key by its usual root.
+  EXPECT_EQ((std::vector<std::string>{"HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone",
+                                      "HKEY_CURRENT_USER\\Software\\Mine"}),
+            changes.removedKeys);
+  EXPECT_TRUE(changes.security.empty());
+}
+
+TEST(Report, AccessListChangesAreFoundOnTheNtFamily) {
+  sim::Reset(sim::Windows::WinXP);
+  const std::string key = "SYSTEM\\CurrentControlSet\\Enum\\Root";
+  preview::RegistrySnapshot before = preview::TakeRegistry(true);
+  sim::KeySecurity security = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, key);
+  security.dacl.insert(security.dacl.begin(),
+                       sim::Ace{ACCESS_ALLOWED_ACE_TYPE, 3, 0x10000000, "S-1-1-0"});
+  sim::SetKeySecurity(HKEY_LOCAL_MACHINE, key, security);
+  preview::RegistryChanges changes = preview::CompareRegistry(before, preview::TakeRegistry(true));
+  ASSERT_FALSE(changes.security.empty());
+  EXPECT_EQ("HKEY_LOCAL_MACHINE\\" + key, changes.security[0].path);
+  EXPECT_NE(changes.security[0].before, changes.security[0].after);
+}
+
+TEST(Report, PendingRenamesOfBothFamiliesReadAsFromAndTo) {
+  sim::Reset(sim::Windows::WinXP);
+  sim::RegPut(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+              "PendingFileRenameOperations", REG_MULTI_SZ,
+              std::string("\\??\\C:\\A.NEW\0!\\??\\C:\\A.DLL\0\\??\\C:\\B.TMP\0\0\0", 42));
+  std::vector<Rename> nt = preview::PendingRenamesNow(false, preview::TakeFiles());
+  ASSERT_EQ(2u, nt.size());
+  EXPECT_EQ("C:\\A.NEW", nt[0].from);
+  EXPECT_EQ("C:\\A.DLL", nt[0].to);
+  EXPECT_TRUE(nt[0].replace);
+  EXPECT_EQ("C:\\B.TMP", nt[1].from);
+  EXPECT_EQ("", nt[1].to);  // deleted at the restart
+
+  sim::Reset(sim::Windows::Win98);
+  sim::PutIni(sim::WindowsFolder() + "\\Wininit.ini",
+              "[Other]\r\nC:\\X=C:\\Y\r\n[rename]\r\n; a note\r\nC:\\A.DLL=C:\\A.NEW\r\n"
+              "NUL=C:\\B.TMP\r\n");
+  std::vector<Rename> nineX = preview::PendingRenamesNow(true, preview::TakeFiles());
+  ASSERT_EQ(2u, nineX.size());
+  EXPECT_EQ("C:\\A.NEW", nineX[0].from);
+  EXPECT_EQ("C:\\A.DLL", nineX[0].to);
+  EXPECT_EQ("C:\\B.TMP", nineX[1].from);
+  EXPECT_EQ("", nineX[1].to);
+}
+
+TEST(Report, ValuesShowTheirBytesWhenTheyAreNotPlainText) {
+  auto text = [](DWORD type, const std::string& data) {
+    sim::Value v;
+    v.type = type;
+    v.data = data;
+    return preview::ValueText(v);
+  };
+  EXPECT_EQ("REG_SZ \"a\\\\b \\\"q\\\"\", 8 bytes", text(REG_SZ, std::string("a\\b \"q\"\0", 8)));
+  EXPECT_EQ("REG_SZ \"\", 1 byte", text(REG_SZ, std::string(1, '\0')));
+  // Without its terminating zero, or with one inside, a text shows its bytes.
+  EXPECT_EQ("REG_SZ 61 62, 2 bytes", text(REG_SZ, "ab"));
+  EXPECT_EQ("REG_SZ 61 00 62 00, 4 bytes", text(REG_SZ, std::string("a\0b\0", 4)));
+  EXPECT_EQ("REG_DWORD 0x00000102 (258), 4 bytes", text(REG_DWORD, std::string("\x02\x01\0\0", 4)));
+  EXPECT_EQ("REG_DWORD 01 02, 2 bytes", text(REG_DWORD, "\x01\x02"));
+  EXPECT_EQ("REG_MULTI_SZ \"x\", \"yz\", 6 bytes", text(REG_MULTI_SZ, std::string("x\0yz\0\0", 6)));
+  EXPECT_EQ("REG_SZ \"tab\\x09\", 5 bytes", text(REG_SZ, std::string("tab\t\0", 5)));
+  EXPECT_EQ("type 11 (no data), 0 bytes", text(11, ""));
+}
+
+TEST(Report, Regedit4FileWritesEveryKindOfChange) {
+  preview::RunReport report;
+  preview::KeyChange key;
+  key.path = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Miravelt";
+  auto value = [](const std::string& name, DWORD type, const std::string& data) {
+    preview::ValueChange v;
+    v.name = name;
+    v.value.type = type;
+    v.value.data = data;
+    return v;
+  };
+  key.written.push_back(value("", REG_SZ, std::string("C:\\A \"B\"\0", 9)));
+  key.written.push_back(value("Count", REG_DWORD, std::string("\x0a\0\0\0", 4)));
+  key.written.push_back(value("Path", REG_EXPAND_SZ, std::string("%x%\0", 4)));
+  key.written.push_back(value("Raw", REG_SZ, "no zero"));
+  key.written.push_back(value("Big", REG_BINARY, std::string(40, '\x11')));
+  key.removedValues.push_back("Old");
+  report.registry.keys.push_back(key);
+  report.registry.removedKeys.push_back("HKEY_CURRENT_USER\\Software\\Miravelt\\Engine");
+  std::string text = preview::Regedit4Text(report);
+
+  EXPECT_EQ(0u, text.find("REGEDIT4\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Miravelt\\Engine]\r\n"));
+  EXPECT_NE(std::string::npos, text.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Miravelt]\r\n"));
+  EXPECT_NE(std::string::npos, text.find("\r\n@=\"C:\\\\A \\\"B\\\"\"\r\n"));
+  EXPECT_NE(std::string::npos, text.find("\r\n\"Count\"=dword:0000000a\r\n"));
+  EXPECT_NE(std::string::npos, text.find("\r\n\"Path\"=hex(2):25,78,25,00\r\n"));
+  EXPECT_NE(std::string::npos, text.find("\r\n\"Raw\"=hex(1):6e,6f,20,7a,65,72,6f\r\n"));
+  EXPECT_NE(std::string::npos, text.find("\r\n\"Old\"=-\r\n"));
+  // Long data is continued on the next line, as regedit writes it.
+  size_t big = text.find("\"Big\"=hex:");
+  ASSERT_NE(std::string::npos, big);
+  std::string bigLines = text.substr(big, text.find("\r\n\r\n", big) - big);
+  EXPECT_NE(std::string::npos, bigLines.find(",\\\r\n  11,"));
+  size_t bytes = 0;
+  for (size_t i = 0; i + 1 < bigLines.size(); ++i) bytes += bigLines.compare(i, 2, "11") == 0;
+  EXPECT_EQ(40u, bytes);
+  for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos;
+       start = end + 2) {
+    EXPECT_LE(end - start, 80u) << text.substr(start, end - start);
+  }
+}
+
+TEST(Report, IniDifferencesAreGroupedBySection) {
+  EXPECT_EQ("", Joined(preview::IniDifferences("[A]\r\nx=1\r\n", "[A]\nx=1\n")));
+  EXPECT_EQ(
+      "[VCache]\n+ MinFileCache=20480\n",
+      Joined(preview::IniDifferences("[boot]\r\nshell=x\r\n",
+                                     "[boot]\r\nshell=x\r\n[VCache]\r\nMinFileCache=20480\r\n")));
+  // Section names are compared without case; a repeated header continues
+  // its section.
+  EXPECT_EQ("[386Enh]\n- device=a\n+ ;evice=a\n",
+            Joined(preview::IniDifferences("[386Enh]\r\ndevice=a\r\n[x]\r\n[386enh]\r\nk=v\r\n",
+                                           "[386ENH]\r\n;evice=a\r\nk=v\r\n[x]\r\n")));
+  EXPECT_EQ("- top=1\n[Gone]\n- a=b\n[Empty]\n",
+            Joined(preview::IniDifferences("top=1\r\n[Gone]\r\na=b\r\n", "[Empty]\r\n")));
+}
+
+TEST(Report, VeryLongDifferencesStayInOrderWithoutMatching) {
+  std::vector<std::string> a, b;
+  for (int i = 0; i < 3000; ++i) {
+    a.push_back("old" + std::to_string(i));
+    b.push_back("new" + std::to_string(i));
+  }
+  a.insert(a.begin(), "same");
+  b.insert(b.begin(), "same");
+  std::vector<std::string> diff = preview::DiffLines(a, b);
+  ASSERT_EQ(6000u, diff.size());
+  EXPECT_EQ("- old0", diff[0]);
+  EXPECT_EQ("- old2999", diff[2999]);
+  EXPECT_EQ("+ new0", diff[3000]);
+}
+
+TEST(MachineFile, DescribedStateIsBuiltOnTheMachine) {
+  preview::MachineDescription d;
+  std::string error;
+  ASSERT_TRUE(preview::ParseMachineDescription(R"({
+      "folders": ["%APP%\\Plugins"],
+      "files": [{"path": "%SYSTEM%\\OLD.DLL", "text": ["a", "b"], "readOnly": true},
+                {"path": "C:\\New\\Deep\\X.BIN", "hex": "00ff", "locked": true}],
+      "ini": {"%WINDOWS%\\Orvo.ini": "[S]\r\nk=v\r\n"},
+      "registry": [{"key": "HKLM\\SOFTWARE\\T", "name": "V", "type": "REG_DWORD", "data": 5}],
+      "processes": ["TOOL.EXE", "C:\\Other\\ORVO.EXE"],
+      "readOnly": ["%WINDOWS%\\Orvo.ini"],
+      "missing": ["%WINDOWS%\\INF", "C:\\Not\\There"]
+    })",
+                                               &d, &error))
+      << error;
+  sim::Reset(sim::Windows::Win98);
+  preview::PathNames names{sim::WindowsFolder(), sim::SystemFolder(), "C:\\SETUP",
+                           "C:\\Apps\\Orvo"};
+  ASSERT_TRUE(preview::ApplyMachineDescription(d, names, &error)) << error;
+  EXPECT_TRUE(sim::IsFolder("C:\\Apps\\Orvo\\Plugins"));
+  std::string data;
+  ASSERT_TRUE(sim::FileData(sim::SystemFolder() + "\\OLD.DLL", &data));
+  EXPECT_EQ("a\r\nb\r\n", data);
+  EXPECT_TRUE(sim::Attributes(sim::SystemFolder() + "\\OLD.DLL") & FILE_ATTRIBUTE_READONLY);
+  ASSERT_TRUE(sim::FileData("C:\\New\\Deep\\X.BIN", &data));
+  EXPECT_EQ(std::string("\0\xff", 2), data);
+  EXPECT_EQ("[S]\r\nk=v\r\n", sim::IniText(sim::WindowsFolder() + "\\Orvo.ini"));
+  EXPECT_TRUE(sim::Attributes(sim::WindowsFolder() + "\\Orvo.ini") & FILE_ATTRIBUTE_READONLY);
+  sim::Value value;
+  ASSERT_TRUE(sim::RegGet(HKEY_LOCAL_MACHINE, "SOFTWARE\\T", "V", &value));
+  EXPECT_EQ(sim::DwordOf(5), value.data);
+  EXPECT_FALSE(sim::Exists(sim::WindowsFolder() + "\\INF"));
+  std::set<DWORD> pids;
+  std::set<std::string> paths;
+  for (const sim::ProcessSpec& p : sim::Processes()) {
+    EXPECT_TRUE(pids.insert(p.pid).second) << "pid " << p.pid << " twice";
+    paths.insert(p.imagePath);
+  }
+  EXPECT_TRUE(paths.count("C:\\Apps\\Orvo\\TOOL.EXE"));
+  EXPECT_TRUE(paths.count("C:\\Other\\ORVO.EXE"));
+}
+
+TEST(PreviewOptions, ValuesAfterEqualsSignsAndExplicitlyEmptyArguments) {
+  Outcome o = Preview({"--windows=win2k", "--app="});
+  ASSERT_EQ(0, o.code) << o.err;
+  EXPECT_NE(std::string::npos, o.out.find("simulated Windows 2000 (NT family)"));
+  // No argument at all: the command line is the installer's path alone, and
+  // without the sample nothing is taken from a disc.
+  EXPECT_NE(std::string::npos, o.out.find("command line   \"C:\\SETUP\\DRVSETUP.EXE\"\n"));
+  EXPECT_EQ(std::string::npos, o.out.find("CD-ROM drive"));
+  EXPECT_EQ(std::string::npos, Section(o.out, "Files placed").find("ORVOOEM.DLL"));
+  EXPECT_NE(std::string::npos, Section(o.out, "Files removed").find("none"));
+}
+
+TEST(PreviewOptions, DiscFoldersAreCopiedWithTheirSubfolders) {
+  Scratch scratch;
+  scratch.Put("disc/DATA/DOC/Guide-de.pdf", "de");
+  scratch.Put("disc/DATA/DOC/Guide-en.pdf", "en");
+  fs::create_directories(scratch.Path("disc/EMPTY"));
+  Outcome o = Preview({"--cd", "f=" + scratch.Path("disc"), "--app", "C:\\Orvo", "--doc", "Guide"});
+  ASSERT_EQ(0, o.code) << o.err;
+  EXPECT_NE(std::string::npos, o.out.find("CD-ROM drive   F: the files of"));
+  std::string placed = Section(o.out, "Files placed");
+  EXPECT_NE(std::string::npos, placed.find("C:\\Orvo\\Guide-de.pdf")) << placed;
+  EXPECT_NE(std::string::npos, placed.find("from F:\\DATA\\DOC\\Guide-en.pdf")) << placed;
 }
 
 }  // namespace
