@@ -56,12 +56,14 @@ struct ValueWrite {
   std::string name;
   uint32_t type = 0;
   uint32_t count = 0;
+  size_t callIndex = 0;  // the RegSetValueExA call's place in trace.calls
 };
 
 inline std::vector<ValueWrite> ValueWrites(const RelayTrace& trace) {
   std::vector<ValueWrite> out;
   const RelayCall* lastCreate = nullptr;
-  for (const auto& c : trace.calls) {
+  for (size_t i = 0; i < trace.calls.size(); ++i) {
+    const RelayCall& c = trace.calls[i];
     if (c.function == "RegCreateKeyExA") {
       lastCreate = &c;
     } else if (c.function == "RegSetValueExA") {
@@ -74,6 +76,7 @@ inline std::vector<ValueWrite> ValueWrites(const RelayTrace& trace) {
       w.name = c.Text(1);
       w.type = Arg32(c, 3);
       w.count = Arg32(c, 5);
+      w.callIndex = i;
       out.push_back(w);
     }
   }
