@@ -78,6 +78,9 @@ bool PrepareSample(WinePrefix& p, bool nineX, std::string* error) {
   }
   // Wine ships an ASPI library of its own; the sample machine has none.
   p.Remove("C:\\windows\\system32\\wnaspi32.dll");
+  // Folders every Windows has and a 64-bit Wine prefix lacks.
+  p.MakeFolder("C:\\windows\\system");
+  if (nineX) p.MakeFolder("C:\\windows\\system32\\iosubsys");
   // The engine settings the host application leaves for the current user.
   p.PresetValue("HKCU\\Software\\Miravelt\\Engine", "Device", winetest::kRegSz,
                 winetest::SzBytes("Default"));
@@ -321,7 +324,10 @@ int Report(WinePrefix& p, bool nineX) {
             << "  source folder  " << kSourceFolder << "\\ holds the sample package files\n"
             << "  CD-ROM drive   " << preview::SampleDiscDrive() << ": the sample disc\n"
             << "  command line   " << commandLine << "\n"
-            << "  (Wine's own wnaspi32.dll was removed first: the sample machine has none)\n";
+            << "  made first     no wnaspi32.dll (Wine ships one; the sample machine has none);\n"
+            << "                 the folders C:\\windows\\system"
+            << (nineX ? " and C:\\windows\\system32\\iosubsys" : "") << ", which Windows has\n"
+            << "                 and a Wine prefix lacks\n";
 
   const std::string systemIni = "C:\\windows\\system.ini";
   HostFiles filesBefore = ListDriveC(p);
