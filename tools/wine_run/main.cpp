@@ -328,6 +328,11 @@ int Report(WinePrefix& p, bool nineX) {
             << "                 the folders C:\\windows\\system"
             << (nineX ? " and C:\\windows\\system32\\iosubsys" : "") << ", which Windows has\n"
             << "                 and a Wine prefix lacks\n";
+  if (nineX) {
+    std::cout
+        << "  note           Wine keeps C:\\windows\\system32 as the system folder on win98,\n"
+        << "                 so the 9x drivers folder is C:\\windows\\system3232\\Drivers\n";
+  }
 
   const std::string systemIni = "C:\\windows\\system.ini";
   HostFiles filesBefore = ListDriveC(p);
