@@ -38,7 +38,9 @@ std::vector<ExpectedValue> DeviceValues() {
 }
 
 // Lines of [386Enh] before the run. Only the exact lower-case entry is the
-// driver's; the others stay active, in their places.
+// driver's; the others stay active, in their places. No comment line: Wine
+// hands a section back without its comments, so one would be lost on the
+// write-back (Windows keeps it).
 const std::vector<std::string> kEnhBefore = {
     "device=*vmm32", "device=zoltavex.vxd", "device=ZOLTAVEX.VXD",    "device=zoltavex.vxd.1",
     "keyboard=*vkd", "device=zoltavex.vxd", "device=C:\\zoltavex.vxd"};
