@@ -613,3 +613,23 @@ TEST(PreviewOptions, DiscFoldersAreCopiedWithTheirSubfolders) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PreviewRun, EverySampleFileIsInstalledOnOneFamilyWithoutAMessage) {
+  std::string both;
+  for (const char* family : {"9x", "nt"}) {
+    Outcome o = Preview({"--family", family});
+    ASSERT_EQ(0, o.code) << family << o.err;
+    EXPECT_NE(std::string::npos, Section(o.out, "Message boxes").find("none")) << family;
+    both += o.out;
+  }
+  for (const preview::SampleFile& file : preview::SampleSourceFiles()) {
+    EXPECT_NE(std::string::npos, both.find("from C:\\SETUP\\" + file.path + "\n")) << file.path;
+  }
+  for (const preview::SampleFile& file : preview::SampleDiscFiles()) {
+    EXPECT_NE(std::string::npos, both.find("from E:\\" + file.path + "\n")) << file.path;
+  }
+}
+
+}  // namespace
