@@ -567,7 +567,9 @@ std::vector<MessageBoxCall> MessageBoxes(const RelayTrace& trace) {
   std::vector<MessageBoxCall> out;
   for (const auto& c : trace.calls) {
     if (c.function != "MessageBoxA") continue;
-    out.push_back({c.Text(1), c.Text(2), c.Value(3)});
+    // The type is a 32-bit argument: 64-bit code leaves the upper half of
+    // its register undefined.
+    out.push_back({c.Text(1), c.Text(2), c.Value(3) & 0xffffffffu});
   }
   return out;
 }

@@ -376,7 +376,7 @@ TEST_F(WinePrefixTest, RelayTraceShowsMessageBoxesCopiesExitCodeAndExactCommandL
   ASSERT_EQ(1u, copies.size());
   EXPECT_EQ("C:\\tools\\a.txt", copies[0].Text(0));
   EXPECT_EQ("C:\\tools\\b.txt", copies[0].Text(1));
-  EXPECT_EQ(0u, copies[0].Value(2));
+  EXPECT_EQ(0u, copies[0].Value(2) & 0xffffffffu);
   EXPECT_TRUE(copies[0].returned);
   EXPECT_EQ(1u, copies[0].retval);
 
