@@ -1,6 +1,8 @@
 // SYSTEM.INI [386Enh]: turning a driver's device= lines into comments.
 #include "system_ini.h"
 
+#include "file_placement.h"
+
 #include <cstring>
 #include <vector>
 
@@ -12,6 +14,28 @@ const DWORD kFirstBufferSize = 8192;
 // A section that still does not fit is left as it stands rather than
 // written back cut short.
 const DWORD kLargestBufferSize = 64u * 1024u * 1024u;
+
+// The buffer for the next read of a section that did not fit: twice the last
+// one, and at least as large as SYSTEM.INI itself (a section's entries never
+// take more room than its lines), so a large section is read once more, not
+// once per doubling.
+DWORD NextSectionBufferSize(DWORD lastSize) {
+  DWORD next = lastSize * 2;
+  char folder[MAX_PATH + 1] = {};
+  const UINT length = GetWindowsDirectoryA(folder, sizeof(folder));
+  if (length == 0 || length >= sizeof(folder)) return next;
+  const std::string path = NormalizeFolder(folder, 1) + kSystemIni;
+  WIN32_FIND_DATAA found;
+  std::memset(&found, 0, sizeof(found));
+  HANDLE search = FindFirstFileA(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return next;
+  FindClose(search);
+  if (found.nFileSizeHigh != 0 || found.nFileSizeLow > kLargestBufferSize) {
+    return kLargestBufferSize;
+  }
+  if (found.nFileSizeLow + 2 > next) next = found.nFileSizeLow + 2;
+  return next;
+}
 
 }  // namespace
 
@@ -35,10 +59,10 @@ void DisableDeviceEntries(char* sectionBuffer, size_t bufferSize,
 void DisableSystemIniDevice(const std::string& deviceFileName) {
   WritePrivateProfileStringA(NULL, NULL, NULL, kSystemIni);
   // The platform answers size - 2 when the section did not fit: read it
-  // again into a buffer twice as large until it does. Two zero bytes past
-  // the size handed over keep the list ended whatever the platform wrote.
+  // again into a larger buffer until it does. Two zero bytes past the size
+  // handed over keep the list ended whatever the platform wrote.
   std::vector<char> section;
-  for (DWORD size = kFirstBufferSize;; size *= 2) {
+  for (DWORD size = kFirstBufferSize;; size = NextSectionBufferSize(size)) {
     section.assign(size + 2, '\0');
     const DWORD count = GetPrivateProfileSectionA(kSection, section.data(), size, kSystemIni);
     if (count != size - 2) break;
