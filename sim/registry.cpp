@@ -4,7 +4,8 @@
 //
 // HKEY_LOCAL_MACHINE and HKEY_USERS hold every key; the other predefined
 // roots are views into them. Names compare without regard to case and keep
-// the case they were created with; subkeys and values keep creation order.
+// the case they were created with. Values keep creation order; subkeys are
+// sorted by name on the NT family and keep creation order on the 9x family.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -323,7 +324,13 @@ Key* AddSubkey(Key* parent, const std::string& name) {
   Key* added = key.get();
   const std::string upper = Upper(name);
   parent->subkeys[upper] = std::move(key);
-  parent->subkeyOrder.push_back(upper);
+  // The NT family keeps a key's subkeys sorted by their upper-cased names
+  // and enumerates them in that order; the 9x family keeps the order in
+  // which they were made.
+  auto at = parent->subkeyOrder.end();
+  if (!Is9x(M().version))
+    at = std::lower_bound(parent->subkeyOrder.begin(), parent->subkeyOrder.end(), upper);
+  parent->subkeyOrder.insert(at, upper);
   return added;
 }
 
