@@ -15,26 +15,23 @@ const DWORD kFirstBufferSize = 8192;
 // written back cut short.
 const DWORD kLargestBufferSize = 64u * 1024u * 1024u;
 
-// The buffer for the next read of a section that did not fit: twice the last
-// one, and at least as large as SYSTEM.INI itself (a section's entries never
-// take more room than its lines), so a large section is read once more, not
-// once per doubling.
-DWORD NextSectionBufferSize(DWORD lastSize) {
-  DWORD next = lastSize * 2;
+// The size of SYSTEM.INI in the windows folder, or 0 when it cannot be
+// found. A section's entries never take more room than its lines, so a buffer
+// of this size plus the list's two closing zeros holds any of its sections.
+DWORD SystemIniSize() {
   char folder[MAX_PATH + 1] = {};
   const UINT length = GetWindowsDirectoryA(folder, sizeof(folder));
-  if (length == 0 || length >= sizeof(folder)) return next;
+  if (length == 0 || length >= sizeof(folder)) return 0;
   const std::string path = NormalizeFolder(folder, 1) + kSystemIni;
   WIN32_FIND_DATAA found;
   std::memset(&found, 0, sizeof(found));
   HANDLE search = FindFirstFileA(path.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return next;
+  if (search == INVALID_HANDLE_VALUE) return 0;
   FindClose(search);
   if (found.nFileSizeHigh != 0 || found.nFileSizeLow > kLargestBufferSize) {
     return kLargestBufferSize;
   }
-  if (found.nFileSizeLow + 2 > next) next = found.nFileSizeLow + 2;
-  return next;
+  return found.nFileSizeLow;
 }
 
 }  // namespace
@@ -58,11 +55,15 @@ void DisableDeviceEntries(char* sectionBuffer, size_t bufferSize,
 
 void DisableSystemIniDevice(const std::string& deviceFileName) {
   WritePrivateProfileStringA(NULL, NULL, NULL, kSystemIni);
-  // The platform answers size - 2 when the section did not fit: read it
-  // again into a larger buffer until it does. Two zero bytes past the size
-  // handed over keep the list ended whatever the platform wrote.
+  // The whole section is read: into the usual buffer when SYSTEM.INI fits
+  // in it, else into one as large as the file. Should the platform still
+  // answer size - 2 (the section did not fit), it is read again into a
+  // buffer twice as large. Two zero bytes past the size handed over keep the
+  // list ended whatever the platform wrote.
+  const DWORD fileSize = SystemIniSize();
+  DWORD size = fileSize + 2 > kFirstBufferSize ? fileSize + 2 : kFirstBufferSize;
   std::vector<char> section;
-  for (DWORD size = kFirstBufferSize;; size = NextSectionBufferSize(size)) {
+  for (;; size *= 2) {
     section.assign(size + 2, '\0');
     const DWORD count = GetPrivateProfileSectionA(kSection, section.data(), size, kSystemIni);
     if (count != size - 2) break;
