@@ -125,12 +125,13 @@ std::string ReadWhole(const std::string& path) {
 // The last lines of a child's error output, enough to see what it reported.
 std::string Tail(const std::string& text, size_t lines) {
   size_t pos = text.size();
-  for (size_t n = 0; n <= lines && pos > 0; ++n) {
-    size_t prev = text.rfind('\n', pos - 1);
-    if (prev == std::string::npos) return text;
-    pos = prev;
+  while (pos > 0 && text[pos - 1] == '\n') --pos;
+  for (size_t n = 0; n < lines && pos > 0; ++n) {
+    const size_t newline = text.rfind('\n', pos - 1);
+    if (newline == std::string::npos) return text;
+    pos = newline;
   }
-  return text.substr(pos + 1);
+  return pos == 0 ? text : text.substr(pos + 1);
 }
 
 void WriteAll(int fd, const std::string& text) {

@@ -1,0 +1,61 @@
+// Differential runs: one scenario, described once, built on the simulated
+// machine and in a Wine prefix, and run on both; the installer's platform
+// calls and every change the runs made (files, registry, INI files, pending
+// renames, the access list of the device tree) are compared, after each run
+// and after the restart.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "machine_state.h"
+#include "trace_compare.h"
+
+namespace prove {
+
+struct DriveSpec {
+  char letter = 'D';
+  std::string wineType;  // "cdrom", "hd", ...
+  unsigned simType = 0;  // DRIVE_*
+};
+
+struct RegPreset {
+  std::string key;   // "HKCU\\Software\\..."
+  std::string name;  // value name; unused for a bare key
+  uint32_t type = 0;
+  std::string data;
+  bool keyOnly = false;
+};
+
+struct Scenario {
+  std::string name;
+  std::string version;                                     // Wine's name: "win98", "winxp", ...
+  std::vector<std::pair<std::string, std::string>> files;  // Windows path -> contents
+  std::vector<std::string> folders;                        // made on both machines
+  std::vector<DriveSpec> drives;
+  std::vector<RegPreset> registry;  // in this order
+  std::string held;                 // a file held open without sharing while the installer runs
+  std::string hostPath;             // where the host application runs from; "" when it does not run
+  std::string arguments;            // after the installer's quoted path on the command line
+  int runs = 1;                     // runs before the restart
+};
+
+// The scenarios of the differential runs; `quick` keeps a few.
+std::vector<Scenario> Scenarios(bool quick);
+
+// What the runs and the comparison produced.
+struct ScenarioReport {
+  std::string name;
+  bool ran = false;                              // both machines were built and run
+  std::string error;                             // why not
+  std::vector<std::string> differences;          // "<scenario> <phase> ...", one per difference
+  std::vector<std::string> simTrace, wineTrace;  // normalised calls of each run, for a look
+};
+
+ScenarioReport RunScenario(const Scenario& scenario);
+
+// The command line both machines start the installer with.
+std::string CommandLine(const Scenario& scenario);
+
+}  // namespace prove

@@ -1,0 +1,141 @@
+// prove_wine: the installer on the simulated machine against Wine.
+//
+//   prove_wine differential [--quick] [--only=NAME,...] [--known=FILE] [--traces]
+//     Runs each scenario on both machines and prints every difference that
+//     the known list does not cover, then
+//       differential: S scenarios, D differences outside the known list
+//   prove_wine versions [--quick] [--only=win95,...]
+//     Runs the full install, the guard and the final phase under Wine on
+//     each Windows version, then
+//       versions: P of V passed
+//
+// Exit code 0 only when nothing is outside the known list / every version
+// passed.
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "differential.h"
+#include "known_differences.h"
+#include "versions.h"
+
+namespace {
+
+std::vector<std::string> List(const std::string& text) {
+  std::vector<std::string> out;
+  std::stringstream in(text);
+  std::string item;
+  while (std::getline(in, item, ',')) {
+    if (!item.empty()) out.push_back(item);
+  }
+  return out;
+}
+
+bool Selected(const std::vector<std::string>& only, const std::string& name) {
+  if (only.empty()) return true;
+  for (const std::string& o : only) {
+    if (o == name) return true;
+  }
+  return false;
+}
+
+int Differential(bool quick, const std::vector<std::string>& only, const std::string& knownPath,
+                 bool traces) {
+  std::vector<prove::KnownDifference> known;
+  std::string error;
+  if (!prove::LoadKnownDifferences(knownPath, &known, &error)) {
+    std::cerr << "the known differences: " << error << "\n";
+    return 2;
+  }
+  size_t scenarios = 0, outside = 0;
+  std::map<std::string, size_t> covered;
+  for (const prove::Scenario& scenario : prove::Scenarios(quick && only.empty())) {
+    if (!Selected(only, scenario.name)) continue;
+    ++scenarios;
+    const prove::ScenarioReport report = prove::RunScenario(scenario);
+    if (!report.ran) {
+      // A scenario that could not be run is a difference of its own: the
+      // comparison did not take place.
+      std::cout << scenario.name << ": NOT RUN: " << report.error << "\n";
+      ++outside;
+      continue;
+    }
+    size_t own = 0, knownHere = 0;
+    for (const std::string& line : report.differences) {
+      if (const prove::KnownDifference* entry = prove::FindKnown(known, line)) {
+        ++covered[entry->title];
+        ++knownHere;
+      } else {
+        std::cout << "  DIFF " << line << "\n";
+        ++own;
+      }
+    }
+    outside += own;
+    std::cout << scenario.name << ": " << own << " differences outside the known list, "
+              << knownHere << " known\n";
+    if (traces) {
+      std::cout << "  --- simulated machine\n";
+      for (const std::string& line : report.simTrace) std::cout << "  " << line << "\n";
+      std::cout << "  --- Wine\n";
+      for (const std::string& line : report.wineTrace) std::cout << "  " << line << "\n";
+    }
+    std::cout.flush();
+  }
+  for (const auto& entry : covered)
+    std::cout << "known: " << entry.second << " x " << entry.first << "\n";
+  std::cout << "differential: " << scenarios << " scenarios, " << outside
+            << " differences outside the known list" << std::endl;
+  return outside == 0 ? 0 : 1;
+}
+
+int Versions(bool quick, const std::vector<std::string>& only) {
+  std::vector<std::string> names = prove::VersionNames(quick && only.empty());
+  size_t total = 0, passed = 0;
+  for (const std::string& name : names) {
+    if (!Selected(only, name)) continue;
+    ++total;
+    const prove::VersionReport report = prove::RunVersion(name);
+    for (const std::string& failure : report.failures)
+      std::cout << "  FAIL " << name << ": " << failure << "\n";
+    std::cout << name << ": " << (report.failures.empty() ? "passed" : "FAILED") << "\n";
+    std::cout.flush();
+    if (report.failures.empty()) ++passed;
+  }
+  std::cout << "versions: " << passed << " of " << total << " passed" << std::endl;
+  return passed == total ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::cerr << "usage: prove_wine differential|versions [--quick] [--only=a,b] "
+                 "[--known=FILE] [--traces]\n";
+    return 2;
+  }
+  const std::string mode = argv[1];
+  bool quick = false, traces = false;
+  std::vector<std::string> only;
+  std::string known = DRVSETUP_KNOWN_DIFFERENCES;
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--quick") {
+      quick = true;
+    } else if (arg == "--traces") {
+      traces = true;
+    } else if (arg.compare(0, 7, "--only=") == 0) {
+      only = List(arg.substr(7));
+    } else if (arg.compare(0, 8, "--known=") == 0) {
+      known = arg.substr(8);
+    } else {
+      std::cerr << "unknown option " << arg << "\n";
+      return 2;
+    }
+  }
+  if (mode == "differential") return Differential(quick, only, known, traces);
+  if (mode == "versions") return Versions(quick, only);
+  std::cerr << "unknown mode " << mode << "\n";
+  return 2;
+}

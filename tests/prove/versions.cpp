@@ -1,0 +1,256 @@
+#include "versions.h"
+
+#include <algorithm>
+
+#include "wine_prefix.h"
+
+namespace prove {
+
+namespace {
+
+using winetest::RelayTrace;
+using winetest::WinePrefix;
+
+const char kWindows[] = "C:\\windows";
+const char kSystem[] = "C:\\windows\\system32";
+const char kSource[] = "C:\\setup";
+const char kInstaller[] = "C:\\setup\\drvsetup.exe";
+const char kApp[] = "C:\\Program Files\\Orvo Studio";
+const char kGuardMessage[] = "Please close Orvo-Studio, restart your machine and run setup again !";
+
+const char* const kPackageFiles[] = {
+    "ZOLTAVEX.VXD", "ZOLTAV16.DLL", "ZOLTAVEX.INF", "ZOLTAVEX.DLL", "ZOLTAVEX.EXE",
+    "ZOLTAVEX.SYS", "WNASPI32.9x",  "WINASPI.9x",   "ASPIENUM.9x",  "APIX.9x",
+    "ASPI32.NT",    "WNASPI32.NT",  "WINASPI.NT",   "WOWPOST.NT",   "KOVA51USB.INF",
+    "DQ_USB.INF",   "FTD2XX.DLL",   "FTD2XXUN.EXE", "FTD2XX.SYS"};
+
+const char kSystemIni[] =
+    "[386Enh]\r\n"
+    "ebios=*ebios\r\n"
+    "device=zoltavex.vxd\r\n"
+    "keyboard=*vkd\r\n"
+    "\r\n"
+    "[vcache]\r\n"
+    "MinFileCache=512\r\n";
+
+bool Is9x(const std::string& v) { return v == "win95" || v == "win98" || v == "winme"; }
+
+// NT 3.51 walks the processes with a snapshot, as the 9x family does.
+bool TakesSnapshotWalk(const std::string& v) { return Is9x(v) || v == "nt351"; }
+
+class Checker {
+ public:
+  explicit Checker(VersionReport* report) : report_(report) {}
+  void That(bool ok, const std::string& what) {
+    if (!ok) report_->failures.push_back(what);
+  }
+  void Equal(const std::string& actual, const std::string& expected, const std::string& what) {
+    That(actual == expected, what + ": \"" + actual + "\", expected \"" + expected + "\"");
+  }
+
+ private:
+  VersionReport* report_;
+};
+
+std::string CommandLine() { return "\"" + std::string(kInstaller) + "\" \"" + kApp + "\" Manual"; }
+
+void CheckWalk(Checker& check, const RelayTrace& trace, const std::string& version,
+               const std::string& run) {
+  const bool snapshot = trace.Count("CreateToolhelp32Snapshot") > 0;
+  const bool identifiers = trace.Count("EnumProcesses") + trace.Count("K32EnumProcesses") > 0;
+  if (TakesSnapshotWalk(version)) {
+    check.That(snapshot && !identifiers, run + ": the process walk is not the snapshot walk");
+  } else {
+    check.That(identifiers && !snapshot, run + ": the process walk is not the identifier walk");
+  }
+}
+
+void CheckGuard(Checker& check, WinePrefix& wine, const std::string& version) {
+  RelayTrace trace;
+  const winetest::RunResult r = wine.RunCommandLineTraced(CommandLine(), kInstaller, &trace);
+  check.That(!r.timedOut && trace.found, "guard: the installer did not run");
+  if (r.timedOut || !trace.found) return;
+  check.That(r.exitCode == 0, "guard: exit code " + std::to_string(r.exitCode));
+  const auto boxes = winetest::MessageBoxes(trace);
+  check.That(boxes.size() == 1 && boxes[0].text == kGuardMessage &&
+                 boxes[0].caption == "Miravelt Installation" && boxes[0].type == 0,
+             "guard: not exactly the guard's message");
+  for (const char* touching : {"CopyFileA", "MoveFileExA", "DeleteFileA", "RegCreateKeyExA",
+                               "RegDeleteKeyA", "WritePrivateProfileStringA"})
+    check.That(trace.Count(touching) == 0, std::string("guard: ") + touching + " was called");
+  CheckWalk(check, trace, version, "guard");
+  check.That(wine.Exists(std::string(kApp) + "\\HISTORY.TXT"), "guard: HISTORY.TXT was removed");
+}
+
+std::string ValueBytes(const winetest::RegTree& tree, const std::string& key,
+                       const std::string& name, uint32_t* type = nullptr) {
+  const winetest::RegValue* v = tree.Value(key, name);
+  if (type) *type = v ? v->type : 0;
+  return v ? v->data : std::string("(missing)");
+}
+
+void CheckInstall(Checker& check, WinePrefix& wine, const std::string& version) {
+  const std::string enumRoot = "MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root\\";
+  const winetest::KeySecurity securityBefore = wine.KeySecurityOf(enumRoot);
+
+  RelayTrace trace;
+  const winetest::RunResult r = wine.RunCommandLineTraced(CommandLine(), kInstaller, &trace);
+  check.That(!r.timedOut && trace.found, "install: the installer did not run");
+  if (r.timedOut || !trace.found) return;
+  check.That(r.exitCode == 0, "install: exit code " + std::to_string(r.exitCode));
+  for (const auto& box : winetest::MessageBoxes(trace))
+    check.That(false, "install: message box \"" + box.text + "\"");
+  CheckWalk(check, trace, version, "install");
+
+  const std::string sys = std::string(kSystem) + "\\";
+  const std::string inf = std::string(kWindows) + "\\inf\\";
+  // Files placed before the restart.
+  std::vector<std::string> placed = {
+      inf + "ZOLTAVEX.INF", inf + "KOVA51USB.INF", inf + "DQ_USB.INF", sys + "FTD2XX.DLL",
+      sys + "FTD2XXUN.EXE", sys + "ZOLTAVEX.DL",   sys + "ZOLTAVEX.EX"};
+  if (Is9x(version)) {
+    placed.push_back(sys + "ZOLTAVEX.VXD");
+    placed.push_back(sys + "ZOLTAV16.DLL");
+    placed.push_back(std::string(kWindows) + "\\system3232\\Drivers\\FTD2XX.SYS");
+  } else {
+    placed.push_back(sys + "DRIVERS\\ZOLTAVEX.SYS");
+    placed.push_back(sys + "Drivers\\FTD2XX.SYS");
+  }
+  for (const std::string& path : placed) check.That(wine.Exists(path), "install: no " + path);
+
+  // The final phase.
+  const std::string app = std::string(kApp) + "\\";
+  check.That(!wine.Exists(app + "HISTORY.TXT"), "final phase: HISTORY.TXT is still there");
+  check.Equal(wine.FileText(app + "ORVOOEM.DLL"), "oem on F", "final phase: ORVOOEM.DLL");
+  check.Equal(wine.FileText(app + "Manual-de.pdf"), "de on F", "final phase: Manual-de.pdf");
+  check.Equal(wine.FileText(app + "Manual-en.pdf"), "en on E", "final phase: Manual-en.pdf");
+
+  const std::string miravelt = "HKLM\\Software\\Miravelt\\ZOLTAVEX";
+  const winetest::RegTree engine = wine.DumpKey(miravelt);
+  check.Equal(winetest::ToHex(ValueBytes(engine, "", "Enabled")), "01000000", "install: Enabled");
+  check.Equal(winetest::ToHex(ValueBytes(engine, "", "Config")), "3a7c51e9b20611d48f2d024b7e19c358",
+              "install: Config");
+  const winetest::RegTree run =
+      wine.DumpKey("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+  check.Equal(ValueBytes(run, "", "Realtime Audio Engine"), winetest::SzBytes("zoltavex.exe"),
+              "install: the Run value");
+
+  if (Is9x(version)) {
+    const std::string ini = wine.FileText(std::string(kWindows) + "\\system.ini");
+    std::string min, max;
+    winetest::IniValue(ini, "VCache", "MinFileCache", &min);
+    winetest::IniValue(ini, "VCache", "MaxFileCache", &max);
+    check.That(min == "20480" && max == "20480", "install: the file cache limits");
+    for (const std::string& line : winetest::IniSectionLines(ini, "386Enh"))
+      check.That(line != "device=zoltavex.vxd", "install: the device line is still active");
+    const std::string wininit = wine.FileText(std::string(kWindows) + "\\wininit.ini");
+    const auto renames = winetest::IniSectionLines(wininit, "RENAME");
+    check.That(renames.size() == 10,
+               "install: " + std::to_string(renames.size()) + " Wininit.ini renames, expected 10");
+    const winetest::RegTree device =
+        wine.DumpKey("HKLM\\System\\CurrentControlSet\\Services\\Class\\REALTIME\\ZOLT");
+    check.Equal(ValueBytes(device, "", "DeviceDriver"), winetest::SzBytes("ZOLTAVEX.VXD"),
+                "install: DeviceDriver");
+    const winetest::RegTree aspi =
+        wine.DumpKey("HKLM\\SYSTEM\\CurrentControlSet\\Services\\VXD\\ASPIEnum");
+    check.Equal(ValueBytes(aspi, "", "StaticVxD"), winetest::SzBytes("ASPIENUM.VXD"),
+                "install: StaticVxD");
+  } else {
+    const auto pending = wine.PendingRenames();
+    check.That(pending.size() == 10,
+               "install: " + std::to_string(pending.size()) + " pending renames, expected 10");
+    const winetest::RegTree service =
+        wine.DumpKey("HKLM\\SYSTEM\\CurrentControlSet\\Services\\ZOLTAVEX");
+    uint32_t type = 0;
+    const std::string image = ValueBytes(service, "", "ImagePath", &type);
+    check.That(type == winetest::kRegExpandSz && image.size() == 30,
+               "install: ImagePath is not a 30-byte REG_EXPAND_SZ");
+    const winetest::RegTree device =
+        wine.DumpKey("HKLM\\SYSTEM\\CurrentControlSet\\Enum\\Root\\REALTIME\\0000");
+    check.Equal(ValueBytes(device, "", "Service"), winetest::SzBytes("ZOLTAVEX"),
+                "install: the device's Service");
+    check.That(device.HasKey("Device Parameters") && device.HasKey("LogConf"),
+               "install: the device's subkeys");
+    const winetest::KeySecurity securityAfter = wine.KeySecurityOf(enumRoot);
+    check.That(securityBefore.ok && securityAfter.ok && securityBefore.sddl == securityAfter.sddl,
+               "install: the device tree's access list was not given back: " + securityBefore.sddl +
+                   " -> " + securityAfter.sddl);
+    const winetest::RegTree aspi =
+        wine.DumpKey("HKLM\\SYSTEM\\CurrentControlSet\\Services\\Aspi32");
+    check.Equal(winetest::ToHex(ValueBytes(aspi, "", "Start")), "02000000",
+                "install: Aspi32 Start");
+  }
+}
+
+void CheckRestart(Checker& check, WinePrefix& wine, const std::string& version) {
+  check.That(wine.Restart(), "restart: wineboot -r failed");
+  const std::string sys = std::string(kSystem) + "\\";
+  check.Equal(wine.FileText(sys + "ZOLTAVEX.DLL"), "ZOLTAVEX.DLL", "restart: ZOLTAVEX.DLL");
+  check.Equal(wine.FileText(sys + "ZOLTAVEX.EXE"), "ZOLTAVEX.EXE", "restart: ZOLTAVEX.EXE");
+  check.That(!wine.Exists(sys + "ZOLTAVEX.DL") && !wine.Exists(sys + "ZOLTAVEX.EX"),
+             "restart: a staging name is left");
+  if (Is9x(version)) {
+    check.Equal(wine.FileText(sys + "WNASPI32.DLL"), "WNASPI32.9x", "restart: WNASPI32.DLL");
+    check.Equal(wine.FileText(sys + "IOSUBSYS\\APIX.VXD"), "APIX.9x", "restart: APIX.VXD");
+    const std::string wininit = wine.FileText(std::string(kWindows) + "\\wininit.ini");
+    check.That(winetest::IniSectionLines(wininit, "RENAME").empty(),
+               "restart: Wininit.ini renames are left");
+  } else {
+    check.Equal(wine.FileText(sys + "Drivers\\ASPI32.SYS"), "ASPI32.NT", "restart: ASPI32.SYS");
+    check.Equal(wine.FileText(std::string(kWindows) + "\\SYSTEM\\WOWPOST.EXE"), "WOWPOST.NT",
+                "restart: WOWPOST.EXE");
+    check.That(wine.PendingRenames().empty(), "restart: pending renames are left");
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> VersionNames(bool quick) {
+  if (quick) return {"win98", "winxp"};
+  return {"win95", "win98", "winme", "nt351", "nt40", "win2k", "winxp", "win7", "win10"};
+}
+
+VersionReport RunVersion(const std::string& version) {
+  VersionReport report;
+  Checker check(&report);
+  WinePrefix wine;
+  if (!wine.Ready()) {
+    check.That(false, "no Wine prefix: " + wine.Error());
+    return report;
+  }
+  bool ok = wine.SetVersion(version) && wine.PlaceInstaller();
+  wine.Remove(std::string(kSystem) + "\\wnaspi32.dll");
+  for (const char* file : kPackageFiles)
+    ok = ok && wine.PutFile(std::string(kSource) + "\\" + file, file);
+  if (Is9x(version)) {
+    ok = ok && wine.MakeFolder(std::string(kSystem) + "\\IOSUBSYS") &&
+         wine.MakeFolder(std::string(kWindows) + "\\system3232\\Drivers");
+  } else {
+    ok = ok && wine.MakeFolder(std::string(kWindows) + "\\SYSTEM");
+  }
+  ok = ok && wine.PutFile(std::string(kWindows) + "\\system.ini", kSystemIni);
+  ok = ok && !wine.AddDrive('D', "hd").empty() && !wine.AddDrive('E', "cdrom").empty() &&
+       !wine.AddDrive('F', "cdrom").empty();
+  ok = ok && wine.PutFile("D:\\OEM\\ORVOOEM.DLL", "oem on fixed D") &&
+       wine.PutFile("E:\\DATA\\DOC\\Manual-en.pdf", "en on E") &&
+       wine.PutFile("F:\\OEM\\ORVOOEM.DLL", "oem on F") &&
+       wine.PutFile("F:\\DATA\\DOC\\Manual-de.pdf", "de on F") &&
+       wine.PutFile("F:\\DATA\\DOC\\Manual-en.pdf", "en on F");
+  ok = ok && wine.PutFile(std::string(kApp) + "\\HISTORY.TXT", "release notes") &&
+       wine.PutFile(std::string(kApp) + "\\ORVOOEM.DLL", "older oem library") &&
+       wine.PlaceProgram("standin.exe", std::string(kApp) + "\\ORVO.EXE");
+  ok = ok && wine.StartSession() && wine.StartBackground(std::string(kApp) + "\\ORVO.EXE");
+  check.That(ok, "the prefix could not be prepared");
+  if (!ok) return report;
+
+  CheckGuard(check, wine, version);
+  // A new session without the host application.
+  wine.EndSession();
+  check.That(wine.Remove(std::string(kApp) + "\\ORVO.EXE"), "the host application stayed");
+  check.That(wine.StartSession(), "the second session did not start");
+  CheckInstall(check, wine, version);
+  CheckRestart(check, wine, version);
+  return report;
+}
+
+}  // namespace prove
