@@ -304,8 +304,15 @@ void Compare(const Scenario& s, const Side& simSide, const Side& wineSide, Scena
   auto add = [&](const std::string& phase, const std::string& text) {
     report->differences.push_back(s.name + " " + phase + " " + text);
   };
+  std::set<std::string> changed;
+  auto count = [&](const std::map<std::string, std::string>& changes) {
+    for (const auto& c : changes) changed.insert(c.first);
+  };
   for (int run = 0; run < s.runs; ++run) {
     const std::string phase = "run" + std::to_string(run + 1);
+    report->calls += simSide.traces[run].size();
+    count(Changes(simSide.before, simSide.afterRuns[run]));
+    count(Changes(wineSide.before, wineSide.afterRuns[run]));
     if (simSide.exitCodes[run] != wineSide.exitCodes[run]) {
       add(phase, "exit: sim " + std::to_string(simSide.exitCodes[run]) + "; wine " +
                      std::to_string(wineSide.exitCodes[run]));
@@ -317,6 +324,9 @@ void Compare(const Scenario& s, const Side& simSide, const Side& wineSide, Scena
                         Changes(wineSide.before, wineSide.afterRuns[run])))
       add(phase, "state " + line);
   }
+  count(Changes(simSide.before, simSide.afterRestart));
+  count(Changes(wineSide.before, wineSide.afterRestart));
+  report->changes = changed.size();
   for (const std::string& line : CompareChanges(Changes(simSide.before, simSide.afterRestart),
                                                 Changes(wineSide.before, wineSide.afterRestart)))
     add("restart", "state " + line);

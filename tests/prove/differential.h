@@ -51,6 +51,8 @@ struct ScenarioReport {
   std::string error;                             // why not
   std::vector<std::string> differences;          // "<scenario> <phase> ...", one per difference
   std::vector<std::string> simTrace, wineTrace;  // normalised calls of each run, for a look
+  size_t calls = 0;    // calls of the simulated machine's runs that were compared
+  size_t changes = 0;  // items that a run or the restart changed on either machine
 };
 
 ScenarioReport RunScenario(const Scenario& scenario);

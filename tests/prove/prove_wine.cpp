@@ -73,7 +73,8 @@ int Differential(bool quick, const std::vector<std::string>& only, const std::st
       }
     }
     outside += own;
-    std::cout << scenario.name << ": " << own << " differences outside the known list, "
+    std::cout << scenario.name << ": " << report.calls << " calls and " << report.changes
+              << " changes compared; " << own << " differences outside the known list, "
               << knownHere << " known\n";
     if (traces) {
       std::cout << "  --- simulated machine\n";
@@ -99,7 +100,8 @@ int Versions(bool quick, const std::vector<std::string>& only) {
     const prove::VersionReport report = prove::RunVersion(name);
     for (const std::string& failure : report.failures)
       std::cout << "  FAIL " << name << ": " << failure << "\n";
-    std::cout << name << ": " << (report.failures.empty() ? "passed" : "FAILED") << "\n";
+    std::cout << name << ": " << (report.failures.empty() ? "passed" : "FAILED") << " ("
+              << report.checks << " checks, " << report.failures.size() << " failed)\n";
     std::cout.flush();
     if (report.failures.empty()) ++passed;
   }

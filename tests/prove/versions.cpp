@@ -42,6 +42,7 @@ class Checker {
  public:
   explicit Checker(VersionReport* report) : report_(report) {}
   void That(bool ok, const std::string& what) {
+    ++report_->checks;
     if (!ok) report_->failures.push_back(what);
   }
   void Equal(const std::string& actual, const std::string& expected, const std::string& what) {

@@ -13,6 +13,7 @@ std::vector<std::string> VersionNames(bool quick);
 
 struct VersionReport {
   std::vector<std::string> failures;  // empty when the version passed
+  size_t checks = 0;                  // how many things were checked
 };
 
 VersionReport RunVersion(const std::string& version);
