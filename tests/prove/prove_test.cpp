@@ -3,9 +3,11 @@
 // the known-difference list.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "differential.h"
 #include "fault_campaign.h"
 #include "known_differences.h"
 #include "machine_state.h"
@@ -289,6 +291,37 @@ TEST(TraceCompare, KeyHandlesAreNamedByThePathTheyWereOpenedFor) {
           "RegCloseKey(HKEY_CURRENT_USER\\SOFTWARE\\E) = 0"}));
 }
 
+TEST(TraceCompare, SnapshotWalkAndFailedSearches) {
+  const std::vector<sim::Call> sim = {
+      SimCall("CreateToolhelp32Snapshot", "0x2, 0", "0x1004"),
+      SimCall("Process32First", "0x1004, 304", "1"),
+      SimCall("Process32Next", "0x1004, 304", "1"),
+      SimCall("Process32Next", "0x1004, 304", "0"),
+      SimCall("CloseHandle", "0x1004", "1"),
+      SimCall("FindFirstFileA", "\"C:\\\\x\", ptr", "0xFFFFFFFFFFFFFFFF"),
+      SimCall("LoadLibraryA", "\"PSAPI.DLL\"", "NULL"),
+  };
+  winetest::RelayTrace wine;
+  wine.calls = {
+      Relay("KERNEL32", "GetVersionExA", {Number(1)}, 1),
+      Relay("KERNEL32", "CreateToolhelp32Snapshot", {Number(0x100000002ull), Number(0)}, 0x60),
+      Relay("KERNEL32", "Process32First", {Number(0x60), Number(0x21f000)}, 1),
+      Relay("KERNEL32", "Process32Next", {Number(0x60), Number(0x21f000)}, 0),
+      Relay("KERNEL32", "CloseHandle", {Number(0x60)}, 1),
+      Relay("KERNEL32", "FindFirstFileA", {Text(0xc0, "C:\\x"), Number(0x21f000)},
+            0xffffffffffffffffull),
+      Relay("KERNEL32", "LoadLibraryA", {Text(0xc1, "PSAPI.DLL")}, 0),
+  };
+  std::vector<std::string> fromWine = Texts(prove::NormalizeRelayTrace(wine));
+  fromWine.erase(fromWine.begin());  // the version query
+  const std::vector<std::string> expected = {
+      "CreateToolhelp32Snapshot(2, 0) = snap(2)", "Process32First(snap(2), ptr) = 1",
+      "CloseHandle(snap(2)) = 1", "FindFirstFileA(\"C:\\x\", ptr) = INVALID",
+      "LoadLibraryA(\"PSAPI.DLL\") = NULL"};
+  EXPECT_EQ(Texts(prove::NormalizeSimTrace(sim)), expected);
+  EXPECT_EQ(fromWine, expected);
+}
+
 // ------------------------------------------------------------------- state
 
 TEST(MachineState, IniItemsCountLinesAndKeepTheRenameOrder) {
@@ -313,6 +346,70 @@ TEST(MachineState, ChangesCompareAsSets) {
   EXPECT_EQ(prove::CompareChanges(simChanges, wineChanges),
             (std::vector<std::string>{"file B: sim absent -> size=3; wine unchanged",
                                       "reg K: sim key -> absent; wine unchanged"}));
+}
+
+TEST(MachineState, TheSimulatedMachineIsReadAsItems) {
+  sim::Reset(sim::Windows::WinXP);
+  sim::PutFile("C:\\Watched\\Sub\\a.txt", "abc", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+  sim::PutIni("C:\\Watched\\x.ini", "[S]\r\nk=v\r\n");
+  sim::RegPutDword(HKEY_LOCAL_MACHINE, "Software\\Watched\\Key", "Enabled", 1);
+  ASSERT_TRUE(MoveFileExA("C:\\Watched\\Sub\\a.txt", "C:\\Watched\\b.txt", 5));
+  prove::Watch watch;
+  watch.folders = {"C:\\Watched"};
+  watch.iniFiles = {"C:\\Watched\\x.ini"};
+  watch.keys = {"HKLM\\Software\\Watched"};
+  watch.securityKey = "SYSTEM\\CurrentControlSet\\Enum\\Root";
+  prove::State state = prove::SimState(watch);
+  EXPECT_EQ(state["file C:\\WATCHED\\SUB\\A.TXT"], "size=3 attr=0x21 data=\"abc\"");
+  EXPECT_EQ(state.count("file C:\\WATCHED\\X.INI"), 0u) << "INI files are read as entries";
+  EXPECT_EQ(state["ini C:\\WATCHED\\X.INI [S] k=v"], "1");
+  EXPECT_EQ(state["reg HKLM\\SOFTWARE\\WATCHED\\KEY"], "key");
+  EXPECT_EQ(state["reg HKLM\\SOFTWARE\\WATCHED\\KEY : ENABLED"], "type=4 data=01000000");
+  EXPECT_NE(state["pending"].find("a.txt -> !"), std::string::npos) << state["pending"];
+  EXPECT_FALSE(state["security SYSTEM\\CURRENTCONTROLSET\\ENUM\\ROOT"].empty());
+}
+
+TEST(MachineState, TheCopiedRegistryReplacesTheWatchedKeys) {
+  sim::Reset(sim::Windows::Win98);
+  sim::RegPutString(HKEY_LOCAL_MACHINE, "Software\\Watched\\Old", "x", "y");
+  prove::RegistryCopy copy;
+  copy.keys = {"HKLM\\Software\\Watched", "HKLM\\Software\\Watched\\New"};
+  copy.values = {{"HKLM\\Software\\Watched\\New", "v", REG_BINARY, std::string("\0\1", 2)}};
+  prove::PutSimRegistry(copy, {"HKLM\\Software\\Watched"});
+  EXPECT_EQ(sim::RegSubkeys(HKEY_LOCAL_MACHINE, "Software\\Watched"),
+            std::vector<std::string>{"New"});
+  sim::Value value;
+  ASSERT_TRUE(sim::RegGet(HKEY_LOCAL_MACHINE, "Software\\Watched\\New", "v", &value));
+  EXPECT_EQ(value.type, DWORD(REG_BINARY));
+  EXPECT_EQ(value.data, std::string("\0\1", 2));
+}
+
+// --------------------------------------------------------- differential
+
+TEST(Differential, TheScenariosCoverEveryCaseAndQuickKeepsAFew) {
+  const std::vector<prove::Scenario> all = prove::Scenarios(false);
+  std::vector<std::string> names;
+  for (const prove::Scenario& s : all) {
+    names.push_back(s.name);
+    const std::string installer = "\"C:\\setup\\drvsetup.exe\"";
+    EXPECT_EQ(prove::CommandLine(s).compare(0, installer.size(), installer), 0) << s.name;
+  }
+  for (const char* required :
+       {"full-9x", "full-nt", "empty-source-9x", "empty-source-nt", "copy-failures-9x",
+        "copy-failures-nt", "guard-9x", "guard-nt", "engine-tree-9x", "engine-tree-nt",
+        "final-phase-9x", "final-phase-nt", "wininit-refused-9x", "second-run-9x", "second-run-nt"})
+    EXPECT_NE(std::find(names.begin(), names.end(), required), names.end()) << required;
+  for (const prove::Scenario& s : all) {
+    if (s.name.compare(0, 6, "guard-") == 0) EXPECT_FALSE(s.hostPath.empty());
+    if (s.name.compare(0, 11, "second-run-") == 0) EXPECT_EQ(s.runs, 2);
+    if (s.name.compare(0, 12, "final-phase-") == 0) {
+      EXPECT_FALSE(s.drives.empty());
+      EXPECT_NE(prove::CommandLine(s).find("Manual"), std::string::npos);
+    }
+  }
+  const std::vector<prove::Scenario> quick = prove::Scenarios(true);
+  EXPECT_LT(quick.size(), all.size());
+  EXPECT_GE(quick.size(), 2u);
 }
 
 // ---------------------------------------------------------- known list
