@@ -21,6 +21,21 @@ Fn LookUp(HMODULE library, const char* name) {
   return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
 }
 
+// Loads the security library and looks up one of its functions. Returns the
+// library, to be freed by the caller, or NULL (nothing held) when the library
+// does not load or lacks the function.
+template <typename Fn>
+HMODULE LoadSecurityFunction(const char* name, Fn* function) {
+  HMODULE library = LoadLibraryA(kSecurityLibrary);
+  if (!library) return NULL;
+  *function = LookUp<Fn>(library, name);
+  if (!*function) {
+    FreeLibrary(library);
+    return NULL;
+  }
+  return library;
+}
+
 WORD WordAt(const std::string& bytes, size_t offset) {
   WORD value = 0;
   std::memcpy(&value, bytes.data() + offset, sizeof(value));
@@ -70,14 +85,9 @@ std::string KeyObjectName(HKEY root, const std::string& keyPath) {
 }
 
 bool GrantKeyAccess(HKEY root, const std::string& keyPath, DWORD accessMask) {
-  HMODULE library = LoadLibraryA(kSecurityLibrary);
+  SetNamedSecurityInfoFn setSecurity = NULL;
+  HMODULE library = LoadSecurityFunction("SetNamedSecurityInfoA", &setSecurity);
   if (!library) return false;
-  SetNamedSecurityInfoFn setSecurity =
-      LookUp<SetNamedSecurityInfoFn>(library, "SetNamedSecurityInfoA");
-  if (!setSecurity) {
-    FreeLibrary(library);
-    return false;
-  }
   std::string objectName = KeyObjectName(root, keyPath);
 
   SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
@@ -107,14 +117,9 @@ bool GrantKeyAccess(HKEY root, const std::string& keyPath, DWORD accessMask) {
 }
 
 bool ReadKeyAccess(HKEY root, const std::string& keyPath, SavedKeyAccess& saved) {
-  HMODULE library = LoadLibraryA(kSecurityLibrary);
+  GetNamedSecurityInfoFn getSecurity = NULL;
+  HMODULE library = LoadSecurityFunction("GetNamedSecurityInfoA", &getSecurity);
   if (!library) return false;
-  GetNamedSecurityInfoFn getSecurity =
-      LookUp<GetNamedSecurityInfoFn>(library, "GetNamedSecurityInfoA");
-  if (!getSecurity) {
-    FreeLibrary(library);
-    return false;
-  }
   const std::string objectName = KeyObjectName(root, keyPath);
 
   bool read = false;
@@ -144,14 +149,9 @@ bool ReadKeyAccess(HKEY root, const std::string& keyPath, SavedKeyAccess& saved)
 }
 
 bool RestoreKeyAccess(HKEY root, const std::string& keyPath, const SavedKeyAccess& saved) {
-  HMODULE library = LoadLibraryA(kSecurityLibrary);
+  SetNamedSecurityInfoFn setSecurity = NULL;
+  HMODULE library = LoadSecurityFunction("SetNamedSecurityInfoA", &setSecurity);
   if (!library) return false;
-  SetNamedSecurityInfoFn setSecurity =
-      LookUp<SetNamedSecurityInfoFn>(library, "SetNamedSecurityInfoA");
-  if (!setSecurity) {
-    FreeLibrary(library);
-    return false;
-  }
   std::string objectName = KeyObjectName(root, keyPath);
 
   // A protected list is the key's whole list; an unprotected one gets the
