@@ -400,8 +400,12 @@ TEST(Differential, TheScenariosCoverEveryCaseAndQuickKeepsAFew) {
         "final-phase-9x", "final-phase-nt", "wininit-refused-9x", "second-run-9x", "second-run-nt"})
     EXPECT_NE(std::find(names.begin(), names.end(), required), names.end()) << required;
   for (const prove::Scenario& s : all) {
-    if (s.name.compare(0, 6, "guard-") == 0) EXPECT_FALSE(s.hostPath.empty());
-    if (s.name.compare(0, 11, "second-run-") == 0) EXPECT_EQ(s.runs, 2);
+    if (s.name.compare(0, 6, "guard-") == 0) {
+      EXPECT_FALSE(s.hostPath.empty());
+    }
+    if (s.name.compare(0, 11, "second-run-") == 0) {
+      EXPECT_EQ(s.runs, 2);
+    }
     if (s.name.compare(0, 12, "final-phase-") == 0) {
       EXPECT_FALSE(s.drives.empty());
       EXPECT_NE(prove::CommandLine(s).find("Manual"), std::string::npos);
