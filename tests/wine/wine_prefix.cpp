@@ -234,9 +234,20 @@ void RemoveStaleTestFolders() {
   for (const auto& path : stale) RemoveTestFolder(path);
 }
 
+// A folder named in the environment, made absolute: Wine refuses a relative
+// WINEPREFIX, and a test process may change its working folder.
+std::string FolderFromEnvironment(const char* name, const char* fallback) {
+  const char* overridden = std::getenv(name);
+  std::string folder = overridden && *overridden ? overridden : fallback;
+  if (!folder.empty() && folder[0] != '/') {
+    std::vector<char> cwd(4096);
+    if (getcwd(cwd.data(), cwd.size())) folder = std::string(cwd.data()) + "/" + folder;
+  }
+  return folder;
+}
+
 std::string TemplatePath() {
-  const char* overridden = std::getenv("DRVSETUP_WINE_TEMPLATE");
-  return overridden && *overridden ? overridden : DRVSETUP_WINE_TEMPLATE;
+  return FolderFromEnvironment("DRVSETUP_WINE_TEMPLATE", DRVSETUP_WINE_TEMPLATE);
 }
 
 // Makes the template prefix once per build tree. A lock file keeps parallel
@@ -295,15 +306,15 @@ bool EnsureTemplate(std::string* error) {
 bool WineInstalled() { return OnPath("wine") && OnPath("wineserver") && OnPath("wineboot"); }
 
 std::string ProgramsDir() {
-  const char* overridden = std::getenv("DRVSETUP_WIN64_DIR");
-  return overridden && *overridden ? overridden : DRVSETUP_WIN64_DIR;
+  return FolderFromEnvironment("DRVSETUP_WIN64_DIR", DRVSETUP_WIN64_DIR);
 }
 
 std::string ProgramPath(const std::string& name) { return ProgramsDir() + "/" + name; }
 
 bool ProgramsBuilt(std::string* missing) {
   missing->clear();
-  for (const char* p : {"drvsetup.exe", "probe.exe", "standin.exe", "empty.exe"}) {
+  for (const char* p :
+       {"drvsetup.exe", "probe.exe", "standin.exe", "empty.exe", "empty_imports.exe"}) {
     if (access(ProgramPath(p).c_str(), R_OK) != 0) {
       if (!missing->empty()) *missing += ", ";
       *missing += p;
