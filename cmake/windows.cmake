@@ -2,12 +2,34 @@
 # the system's own DLLs; and the small Windows programs the Wine tests use.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
-add_executable(drvsetup WIN32 ${DRVSETUP_SOURCES})
-target_include_directories(drvsetup PRIVATE ${DRVSETUP_INCLUDES})
+enable_language(RC)
+
+# Resources (manifest, version information) and the runtime pieces that only
+# the Windows executable needs: src/run/res.
+set(DRVSETUP_RES ${CMAKE_SOURCE_DIR}/src/run/res)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(DRVSETUP_MANIFEST_ARCH x86)
+else()
+  set(DRVSETUP_MANIFEST_ARCH amd64)
+endif()
+set(DRVSETUP_VERSION_QUAD "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0")
+set(DRVSETUP_MANIFEST ${CMAKE_BINARY_DIR}/res/drvsetup.manifest)
+configure_file(${DRVSETUP_RES}/drvsetup.manifest ${DRVSETUP_MANIFEST} @ONLY)
+configure_file(${DRVSETUP_RES}/drvsetup_version.h.in ${CMAKE_BINARY_DIR}/res/drvsetup_version.h @ONLY)
+
+add_executable(drvsetup WIN32 ${DRVSETUP_SOURCES} ${DRVSETUP_RES}/drvsetup.rc
+               ${DRVSETUP_RES}/terminate_handler.cpp)
+target_include_directories(drvsetup PRIVATE ${DRVSETUP_INCLUDES} ${CMAKE_BINARY_DIR}/res)
+set_property(SOURCE ${DRVSETUP_RES}/drvsetup.rc APPEND PROPERTY OBJECT_DEPENDS
+             ${DRVSETUP_MANIFEST} ${CMAKE_BINARY_DIR}/res/drvsetup_version.h)
 target_link_options(drvsetup PRIVATE -static -s)
 target_link_libraries(drvsetup PRIVATE advapi32 user32)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   target_compile_definitions(drvsetup PRIVATE DRVSETUP_32BIT=1)
+  # The 32-bit executable runs on Windows 95 and NT 3.51/4.0: they load only
+  # programs that ask for at most version 4.0 of the system and subsystem.
+  target_link_options(drvsetup PRIVATE -Wl,--major-os-version,4,--minor-os-version,0
+                      -Wl,--major-subsystem-version,4,--minor-subsystem-version,0)
 endif()
 
 # Helper programs for the Wine tests (tests/wine/progs/NAME.cpp -> NAME.exe).
