@@ -12,7 +12,11 @@ bool HostApplicationFound = false;
 namespace {
 
 #if defined(_WIN32) && !defined(_WIN64)
+// The records as 32-bit Windows lays them out.
 static_assert(sizeof(PROCESSENTRY32) == 296, "the snapshot record of 32-bit Windows");
+static_assert(sizeof(OSVERSIONINFOA) == 148, "the version record of 32-bit Windows");
+static_assert(sizeof(HMODULE) == 4, "one module handle of 32-bit Windows");
+static_assert(sizeof(DWORD) == 4, "one process identifier of 32-bit Windows");
 #endif
 
 // The process interfaces are looked up at run time: the Toolhelp functions
