@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <ostream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -30,6 +31,9 @@ const Build kBuilds[] = {
     {"win32", DRVSETUP_WIN32_DIR, 32, "x86", "4.0", "4.0"},
     {"win64", DRVSETUP_WIN64_DIR, 64, "amd64", "4.0", "5.2"},
 };
+
+// Test names and messages show the build by its name.
+void PrintTo(const Build& build, std::ostream* os) { *os << build.name; }
 
 std::string ExePath(const Build& build) { return std::string(build.dir) + "/drvsetup.exe"; }
 
