@@ -347,9 +347,8 @@ TEST(PreviewRun, ExportedSampleRunsLikeTheBuiltInOne) {
 namespace {
 
 TEST(PreviewRun, ExampleMachineFileRunsAndShowsItsEffects) {
-  std::string example = (fs::path(__FILE__).parent_path() / ".." / ".." / "tools" / "preview" /
-                         "examples" / "upgrade.json")
-                            .string();
+  std::string example =
+      (fs::path(DRVSETUP_SOURCE_DIR) / "tools" / "preview" / "examples" / "upgrade.json").string();
   Outcome o = Preview({"--family", "9x", "--machine", example});
   ASSERT_EQ(0, o.code) << o.err;
   EXPECT_NE(std::string::npos,
