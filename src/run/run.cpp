@@ -9,6 +9,7 @@
 #include "packages.h"
 
 DWORD PlatformFamily = 0;
+DWORD PlatformMajorVersion = 0;
 
 namespace {
 
@@ -25,7 +26,9 @@ const size_t kLongestToken = 256;
 void ReadPlatformFamily() {
   OSVERSIONINFOA version = {};
   version.dwOSVersionInfoSize = sizeof(version);
-  PlatformFamily = GetVersionExA(&version) ? version.dwPlatformId : 0;
+  const bool read = GetVersionExA(&version) != FALSE;
+  PlatformFamily = read ? version.dwPlatformId : 0;
+  PlatformMajorVersion = read ? version.dwMajorVersion : 0;
 }
 
 bool IsBlank(unsigned char c) { return c >= 1 && c <= 32; }
