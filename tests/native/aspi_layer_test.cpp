@@ -265,12 +265,9 @@ TEST_P(AspiLayerCut, RunAgainAfterACutAnywhereCompletesTheLayer) {
   for (size_t k = 1; k <= calls; ++k) {
     SCOPED_TRACE("cut before call " + std::to_string(k) + " of " + std::to_string(calls));
     Build();
-    RunCutBefore(k, calls, [] {
+    CutRunAgainAndRestart(k, calls, [] {
       InstallAspiLayer("C:\\SETUP\\", sim::WindowsFolder(), sim::SystemFolder());
     });
-    sim::Restart();
-    Install();
-    sim::Restart();
     ExpectComplete(values);
     if (HasFailure()) break;
   }

@@ -101,29 +101,29 @@ class AudioKernelNt : public ::testing::Test {
     return {"\\??\\" + sys_ + from, "!\\??\\" + sys_ + to};
   }
 
-  // Lets administrators write below Enum\Root without any grant.
-  void MakeEnumRootWritable() {
-    sim::KeySecurity security = securityBefore_;
+  // A list with one more entry in front: allowed, inherited below (OI|CI).
+  static sim::KeySecurity WithInheritableEntry(sim::KeySecurity security, DWORD mask,
+                                               const char* sid) {
     sim::Ace ace;
     ace.flags = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-    ace.mask = KEY_ALL_ACCESS;
-    ace.sid = "S-1-5-32-544";
+    ace.mask = mask;
+    ace.sid = sid;
     security.dacl.insert(security.dacl.begin(), ace);
-    sim::SetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot, security);
-    securityBefore_ = security;
+    return security;
+  }
+
+  // Lets administrators write below Enum\Root without any grant.
+  void MakeEnumRootWritable() {
+    securityBefore_ = WithInheritableEntry(securityBefore_, KEY_ALL_ACCESS, "S-1-5-32-544");
+    sim::SetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot, securityBefore_);
   }
 
   // What a run stopped between its grant and the withdrawal leaves on a key
   // whose list was `start` then: the grant's entry in front of the key's own
   // ones, inherited below, and the device keys written under it.
   static void LeaveGrantOfCutRun(const sim::KeySecurity& start) {
-    sim::KeySecurity cut = start;
-    sim::Ace grant;
-    grant.flags = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-    grant.mask = GENERIC_ALL;
-    grant.sid = "S-1-1-0";
-    cut.dacl.insert(cut.dacl.begin(), grant);
-    sim::SetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot, cut);
+    sim::SetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot,
+                        WithInheritableEntry(start, GENERIC_ALL, "S-1-1-0"));
     sim::RegPutString(HKEY_LOCAL_MACHINE, kDeviceKey, "Class", "REALTIME");
   }
 
@@ -266,7 +266,6 @@ TEST_F(AudioKernelNt, GrantLeftByACutRunIsWithdrawnWithTheRestOfTheListKept) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     SetUp();
-    sim::SetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot, c.start);
     LeaveGrantOfCutRun(c.start);
     ASSERT_NE(c.everyoneMayWrite, EveryoneFullAccessBelow(kEnumRoot));
     sim::Restart();
@@ -315,12 +314,9 @@ TEST_F(AudioKernelNt, RunCutAnywhereThenRunAgainLeavesTheListAsShipped) {
   for (size_t k = 1; k <= calls; ++k) {
     SCOPED_TRACE("cut before call " + std::to_string(k));
     SetUp();
-    RunCutBefore(k, calls, [] {
+    CutRunAgainAndRestart(k, calls, [] {
       InstallAudioKernel("C:\\SETUP\\", sim::WindowsFolder(), sim::SystemFolder());
     });
-    sim::Restart();
-    Install();
-    sim::Restart();
     ASSERT_EQ(sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot), securityBefore_)
         << sim::SecurityText(sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot));
     ASSERT_EQ("", EveryoneFullAccessBelow(kEnumRoot));

@@ -29,3 +29,10 @@ sim::RunResult RunCutBefore(size_t k, size_t callsOfWholeRun, void (*entry)()) {
   sim::ClearFaults();
   return result;
 }
+
+void CutRunAgainAndRestart(size_t k, size_t callsOfWholeRun, void (*entry)()) {
+  RunCutBefore(k, callsOfWholeRun, entry);
+  sim::Restart();
+  sim::Run(entry);
+  sim::Restart();
+}

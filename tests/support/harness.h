@@ -16,6 +16,9 @@ sim::RunResult RunInstaller(const std::string& arguments = std::string());
 // calls of a whole run of entry (callsOfWholeRun) bound the plan. The fault
 // plan is cleared afterwards; the restart is the caller's.
 sim::RunResult RunCutBefore(size_t k, size_t callsOfWholeRun, void (*entry)());
+// A stopped run and what follows it on a real machine: entry cut before its
+// call k, the restart, a whole run of entry, and the next restart.
+void CutRunAgainAndRestart(size_t k, size_t callsOfWholeRun, void (*entry)());
 
 // Just the texts of the message boxes shown so far.
 std::vector<std::string> BoxTexts();
