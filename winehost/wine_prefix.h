@@ -1,163 +1,47 @@
-// Wine test helper: a Wine prefix of its own per test, the programs run in
-// it, and the state read back from it.
+// The Wine host: a Wine prefix of its own per user (a test, a proof run, a
+// tool), the programs run in it, and the state read back from it.
 //
 // A template prefix is made once per build tree (wineboot -i, about 12 s) and
 // copied for every WinePrefix, which therefore has its own wineserver. The
-// test configures the prefix (Windows version, drives), places files, starts a
-// session, runs drvsetup.exe or the helper programs, and reads the registry,
-// files, INI files, pending renames and key security through probe.exe inside
-// that session. The session is kept alive between runs (wineserver -p), since
-// a new session acts as a restart; Restart() restarts on purpose.
+// user configures the prefix (Windows version, drives), places files, starts
+// a session, runs drvsetup.exe or the helper programs, and reads the
+// registry, files, INI files, pending renames and key security through
+// probe.exe inside that session. The session is kept alive between runs
+// (wineserver -p), since a new session acts as a restart; Restart() restarts
+// on purpose.
 //
-// Paths given to the helper are Windows paths ("C:\windows\system32"); the
-// helper maps them onto the prefix, ignoring case as Windows does.
+// Paths given to the host are Windows paths ("C:\windows\system32"); the
+// host maps them onto the prefix, ignoring case as Windows does.
+//
+// Nothing here fails a test or ends a program: an operation that cannot be
+// done returns false (or an empty result) and, where the reason is the host's
+// own (a probe that failed, a registry file that cannot be edited now, a
+// session that did not start), records it in Problems().
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
-namespace winetest {
+#include "relay_trace.h"
+#include "wine_data.h"
+#include "wine_process.h"
+
+namespace winehost {
 
 // ------------------------------------------------------------ availability
-bool WineInstalled();                              // `wine` and `wineserver` on PATH
 std::string ProgramsDir();                         // the win64 build: drvsetup.exe, probe.exe ...
 std::string ProgramPath(const std::string& name);  // ProgramsDir() + "/" + name
 // Fills `missing` with the programs that are not built.
 bool ProgramsBuilt(std::string* missing);
 
-// Skips the test when Wine is missing; fails it when the win64 programs are.
-#define WINE_TEST_REQUIREMENTS()                                                            \
-  do {                                                                                      \
-    if (!::winetest::WineInstalled())                                                       \
-      GTEST_SKIP() << "Wine is not installed (no wine/wineserver on PATH): "                \
-                      "install the Debian packages wine and wine64 to run the Wine tests";  \
-    std::string missing_;                                                                   \
-    if (!::winetest::ProgramsBuilt(&missing_))                                              \
-      FAIL() << "missing in " << ::winetest::ProgramsDir() << ": " << missing_              \
-             << "; build the win64 preset (cmake --preset win64 && cmake --build --preset " \
-                "win64) or point DRVSETUP_WIN64_DIR at a win64 build";                      \
-  } while (0)
-
-// ------------------------------------------------------------ data read back
-struct RegValue {
-  uint32_t type = 0;
-  std::string data;  // the bytes as RegEnumValueA delivers them
-};
-
-// A registry key and everything below it. Key paths are relative to the
-// dumped key ("" is the key itself), value names as stored; lookups ignore
-// case.
-struct RegTree {
-  bool exists = false;
-  std::vector<std::string> keys;  // in the order dumped
-  // key path -> value name -> value
-  std::map<std::string, std::map<std::string, RegValue>> values;
-
-  bool HasKey(const std::string& relPath) const;
-  const RegValue* Value(const std::string& relPath, const std::string& name) const;
-  size_t ValueCount() const;
-};
-
-struct FileEntry {
-  std::string path;  // relative to the listed folder
-  uint32_t attributes = 0;
-  uint64_t size = 0;
-  bool folder = false;
-};
-
-// One entry of PendingFileRenameOperations, paths as stored (with "\??\").
-struct PendingRename {
-  std::string from;
-  std::string to;        // empty: delete at restart
-  bool replace = false;  // the target was marked '!' (MOVEFILE_REPLACE_EXISTING)
-};
-
-struct KeySecurity {
-  bool ok = false;
-  uint16_t control = 0;  // SECURITY_DESCRIPTOR_CONTROL
-  std::string sddl;      // the DACL as SDDL ("D:...")
-};
-
-struct VersionInfo {
-  uint32_t platform = 0, major = 0, minor = 0, build = 0;
-};
-
-// ----------------------------------------------------------- relay trace
-struct RelayArg {
-  std::string raw;         // as printed: "140004015 \"C:\\\\x\""
-  uint64_t value = 0;      // the number before any string
-  bool hasText = false;    // a string followed the number
-  bool wide = false;       // L"..."
-  bool truncated = false;  // Wine cut the string ("...)
-  std::string text;        // the string, unescaped
-};
-
-struct RelayCall {
-  std::string tid;
-  std::string dll;  // as Wine prints it: "KERNEL32", "user32", "ADVAPI32"
-  std::string function;
-  std::vector<RelayArg> args;
-  bool returned = false;  // a Ret line was seen (ExitProcess has none)
-  uint64_t retval = 0;
-  uint64_t retAddress = 0;
-
-  const std::string& Text(size_t i) const;  // args[i].text, "" when absent
-  uint64_t Value(size_t i) const;           // args[i].value, 0 when absent
-};
-
-struct RelayTrace {
-  bool found = false;  // the program's process was seen in the log
-  std::string pid;
-  uint64_t imageBase = 0;
-  std::vector<RelayCall> calls;  // calls made from the program's own code
-
-  std::vector<RelayCall> Named(const std::string& function) const;
-  size_t Count(const std::string& function) const;
-};
-
-// Keeps, of a log written with WINEDEBUG=+pid,+loaddll,+relay, the calls that
-// the program `exeName` (file name, any case) made from its own image
-// (imageSize bytes from the base its loaddll line reports), with their
-// results. Calls of other processes and calls between Wine's own libraries
-// are dropped.
-RelayTrace ParseRelayLog(const std::string& log, const std::string& exeName, uint64_t imageSize);
-// SizeOfImage from a PE file's header; 0 when it cannot be read.
-uint64_t PeImageSize(const std::string& hostPath);
-
-struct MessageBoxCall {
-  std::string text, caption;
-  uint64_t type = 0;
-};
-std::vector<MessageBoxCall> MessageBoxes(const RelayTrace& trace);
-// The code passed to ExitProcess from the program's code; -1 when none.
-int64_t ExitProcessCode(const RelayTrace& trace);
-
-// ----------------------------------------------------------------- INI text
-// The value of `key` in `section` of an INI file's text: names compared
-// without case, blanks around names and values dropped, the first entry wins.
-bool IniValue(const std::string& text, const std::string& section, const std::string& key,
-              std::string* value);
-// The lines of a section as they stand (without the header); empty when the
-// section is missing.
-std::vector<std::string> IniSectionLines(const std::string& text, const std::string& section);
-
-// ------------------------------------------------------------------- a run
-struct RunResult {
-  int exitCode = -1;      // the Windows program's exit code (low 8 bits, as wine passes it on)
-  bool timedOut = false;  // the run was stopped; a hang, never a time check
-  std::string out, err;
-};
-
-std::string ToHex(const std::string& bytes);
-
-// Registry value types by their platform numbers.
-enum : uint32_t { kRegSz = 1, kRegExpandSz = 2, kRegBinary = 3, kRegDword = 4, kRegMultiSz = 7 };
-std::string DwordBytes(uint32_t v);
-std::string SzBytes(const std::string& s);  // the text and its terminating zero
+// Wine's names of the Windows versions it can pretend to be, oldest first:
+// win95, win98, winme, nt351, nt40, win2k, winxp, win7, win10.
+const std::vector<std::string>& WindowsVersions();
+// The version reports the 9x platform (win95, win98, winme).
+bool NineXVersion(const std::string& name);
 
 // ------------------------------------------------------------ the prefix
 class WinePrefix {
@@ -168,14 +52,13 @@ class WinePrefix {
   WinePrefix& operator=(const WinePrefix&) = delete;
 
   bool Ready() const { return ready_; }
-  const std::string& Error() const { return error_; }
-  const std::string& Root() const { return root_; }      // the test's own folder
+  const std::string& Error() const { return error_; }    // why it is not Ready()
+  const std::string& Root() const { return root_; }      // the prefix user's own folder
   const std::string& Prefix() const { return prefix_; }  // WINEPREFIX
 
   // -- configuration. Drives need a new session; call before StartSession.
-  // Windows version by Wine's name: win95, win98, winme, nt351, nt40, win2k,
-  // winxp, win7, win10. Works before and during a session (for the programs
-  // started afterwards).
+  // Windows version by Wine's name (WindowsVersions()). Works before and during a session (for the
+  // programs started afterwards).
   bool SetVersion(const std::string& name);
   // A drive letter onto a host folder (created when missing); type is Wine's:
   // "cdrom", "hd", "floppy", "network", "ramdisk". Returns the host folder.
@@ -263,16 +146,24 @@ class WinePrefix {
   RunResult Probe(const std::vector<std::string>& args,
                   std::vector<std::vector<std::string>>* records = nullptr);
 
+  // -- what went wrong on the host's side, oldest first; TakeProblems()
+  // hands them over and forgets them.
+  const std::vector<std::string>& Problems() const { return problems_; }
+  std::vector<std::string> TakeProblems();
+
  private:
   struct Spawned {
     pid_t pid;
     std::string out;
   };
-  std::vector<std::string> Environment(const std::string& winedebug) const;
-  RunResult Exec(const std::vector<std::string>& argv, const std::string& cwd,
+  // A Wine program in this prefix (wineArgv[0] is "wine", "wineserver" or
+  // "wineboot", see WineCommand) in cwd, its output read back.
+  RunResult Exec(const std::vector<std::string>& wineArgv, const std::string& cwd,
                  const std::string& winedebug, int timeoutSeconds = 120);
-  pid_t Spawn(const std::vector<std::string>& argv, const std::string& cwd,
+  // The same in the background, its output into outFile.
+  pid_t Spawn(const std::vector<std::string>& wineArgv, const std::string& cwd,
               const std::string& outFile);
+  void Problem(const std::string& text) { problems_.push_back(text); }
   bool AppendRegistry(const std::string& file, const std::string& text);
   bool RegistrySection(const std::string& key, std::string* file, std::string* header);
   RunResult Launch(const std::string& commandLine, const std::string& winedebug);
@@ -287,6 +178,7 @@ class WinePrefix {
   std::vector<Spawned> background_;
   std::string holdEvent_;
   int counter_ = 0;
+  std::vector<std::string> problems_;
 };
 
-}  // namespace winetest
+}  // namespace winehost
