@@ -17,6 +17,9 @@
 // done returns false (or an empty result) and, where the reason is the host's
 // own (a probe that failed, a registry file that cannot be edited now, a
 // session that did not start), records it in Problems().
+//
+// The Wine facts this relies on (sessions and restarts, running as root,
+// versions, drives, relay traces) are in docs/wine-notes.md.
 #pragma once
 
 #include <sys/types.h>

@@ -1,6 +1,8 @@
 // The Wine tests' layer over the Wine host: the test is skipped without Wine,
 // fails without the win64 programs, and fails with every problem the host
-// met on its side.
+// met on its side. Why the tests are written as they are (sessions kept
+// alive, immutable files, folders in place of INI files) is in
+// docs/wine-notes.md.
 #pragma once
 
 #include <gtest/gtest.h>
