@@ -84,22 +84,32 @@ void RemoveStaleTestFolders() {
   for (const auto& path : stale) RemoveHostTree(path);
 }
 
-std::string TemplatePath() {
-  return FolderFromEnvironment("DRVSETUP_WINE_TEMPLATE", DRVSETUP_WINE_TEMPLATE);
+// One template per Wine: a 32-bit prefix is not a 64-bit one.
+std::string TemplatePath(WineArch arch) {
+  const std::string base = FolderFromEnvironment("DRVSETUP_WINE_TEMPLATE", DRVSETUP_WINE_TEMPLATE);
+  return arch == WineArch::k32 ? base + "-win32" : base;
 }
+
+// A guard against a hang only; emulated 32-bit Wine starts far slower.
+int TimeLimit(WineArch arch, int seconds) { return arch == WineArch::k32 ? 3 * seconds : seconds; }
+
+size_t emulatorRetries = 0;
+const int kEmulatorRetriesPerRun = 2;
 
 // Makes the template prefix once per build tree. A lock file keeps parallel
 // test processes from making it twice.
-bool EnsureTemplate(std::string* error) {
-  static bool done = false;
-  static std::string failure;  // a failed attempt is not repeated by every test
+bool EnsureTemplate(WineArch arch, std::string* error) {
+  static bool doneFor[2] = {false, false};
+  static std::string failureFor[2];  // a failed attempt is not repeated by every test
+  bool& done = doneFor[arch == WineArch::k32];
+  std::string& failure = failureFor[arch == WineArch::k32];
   if (done) return true;
   if (!failure.empty()) {
     *error = failure;
     return false;
   }
   RemoveStaleTestFolders();
-  const std::string tmpl = TemplatePath();
+  const std::string tmpl = TemplatePath(arch);
   const std::string lockPath = tmpl + ".lock";
   int lock = open(lockPath.c_str(), O_RDWR | O_CREAT, 0644);
   if (lock < 0) {
@@ -115,7 +125,7 @@ bool EnsureTemplate(std::string* error) {
     unlink(log.c_str());
     RunLogged(PlainCommand({"rm", "-rf", building, tmpl}));
     auto wine = [&](const std::vector<std::string>& wineArgv) {
-      return RunLogged(WineCommand(wineArgv, building, "-all"), log);
+      return RunLogged(WineCommand(wineArgv, building, "-all", arch), log);
     };
     int rc = wine({"wineboot", "-i"});
     if (rc == 0)
@@ -140,17 +150,22 @@ bool EnsureTemplate(std::string* error) {
 
 // ------------------------------------------------------------ availability
 
-std::string ProgramsDir() {
+std::string ProgramsDir(WineArch arch) {
+  if (arch == WineArch::k32) return FolderFromEnvironment("DRVSETUP_WIN32_DIR", DRVSETUP_WIN32_DIR);
   return FolderFromEnvironment("DRVSETUP_WIN64_DIR", DRVSETUP_WIN64_DIR);
 }
 
-std::string ProgramPath(const std::string& name) { return ProgramsDir() + "/" + name; }
+std::string ProgramPath(const std::string& name, WineArch arch) {
+  return ProgramsDir(arch) + "/" + name;
+}
 
-bool ProgramsBuilt(std::string* missing) {
+size_t EmulatorRetries() { return emulatorRetries; }
+
+bool ProgramsBuilt(std::string* missing, WineArch arch) {
   missing->clear();
   for (const char* p :
        {"drvsetup.exe", "probe.exe", "standin.exe", "empty.exe", "empty_imports.exe"}) {
-    if (access(ProgramPath(p).c_str(), R_OK) != 0) {
+    if (access(ProgramPath(p, arch).c_str(), R_OK) != 0) {
       if (!missing->empty()) *missing += ", ";
       *missing += p;
     }
@@ -170,8 +185,8 @@ bool NineXVersion(const std::string& name) {
 
 // ------------------------------------------------------------ the prefix
 
-WinePrefix::WinePrefix() {
-  if (!EnsureTemplate(&error_)) return;
+WinePrefix::WinePrefix(WineArch arch) : arch_(arch) {
+  if (!EnsureTemplate(arch_, &error_)) return;
   std::string pattern = TempDir() + "/drvsetup-wine-XXXXXX";
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back(0);
@@ -181,15 +196,16 @@ WinePrefix::WinePrefix() {
   }
   root_ = buf.data();
   prefix_ = root_ + "/prefix";
-  if (RunLogged(PlainCommand({"cp", "-a", TemplatePath(), prefix_})) != 0 ||
+  if (RunLogged(PlainCommand({"cp", "-a", TemplatePath(arch_), prefix_})) != 0 ||
       !IsDirectory(prefix_ + "/drive_c/windows")) {
-    error_ = "could not copy the template prefix " + TemplatePath();
+    error_ = "could not copy the template prefix " + TemplatePath(arch_);
     return;
   }
   unlink((prefix_ + "/" + kTemplateMarker).c_str());
   // The probe runs from the test's own folder (drive Z:), outside C:.
   MakeHostFolders(root_ + "/bin");
-  if (RunLogged(PlainCommand({"cp", ProgramPath("probe.exe"), root_ + "/bin/probe.exe"})) != 0) {
+  if (RunLogged(PlainCommand({"cp", ProgramPath("probe.exe", arch_), root_ + "/bin/probe.exe"})) !=
+      0) {
     error_ = "could not copy probe.exe";
     return;
   }
@@ -213,13 +229,18 @@ pid_t WinePrefix::Spawn(const std::vector<std::string>& wineArgv, const std::str
   io.cwd = cwd;
   io.out = io.err = outFile;
   io.ownGroup = true;
-  return StartProcess(WineCommand(wineArgv, prefix_, "-all"), io);
+  return StartProcess(WineCommand(wineArgv, prefix_, "-all", arch_), io);
 }
 
 RunResult WinePrefix::Exec(const std::vector<std::string>& wineArgv, const std::string& cwd,
                            const std::string& winedebug, int timeoutSeconds) {
-  return RunProcess(WineCommand(wineArgv, prefix_, winedebug), cwd, NextFile("out"),
-                    NextFile("err"), timeoutSeconds);
+  for (int attempt = 0;; ++attempt) {
+    RunResult r = RunProcess(WineCommand(wineArgv, prefix_, winedebug, arch_), cwd, NextFile("out"),
+                             NextFile("err"), TimeLimit(arch_, timeoutSeconds));
+    if (arch_ != WineArch::k32 || attempt == kEmulatorRetriesPerRun || !EmulatorCrashed(r))
+      return r;
+    ++emulatorRetries;
+  }
 }
 
 std::vector<std::string> WinePrefix::TakeProblems() {
@@ -380,7 +401,7 @@ bool WinePrefix::Remove(const std::string& winPath) {
 
 bool WinePrefix::PlaceProgram(const std::string& program, const std::string& winPath) {
   std::string data;
-  return ReadHostFile(ProgramPath(program), &data) && PutFile(winPath, data);
+  return ReadHostFile(ProgramPath(program, arch_), &data) && PutFile(winPath, data);
 }
 
 bool WinePrefix::MakeReadOnly(const std::string& winPath) {

@@ -35,10 +35,14 @@
 namespace winehost {
 
 // ------------------------------------------------------------ availability
-std::string ProgramsDir();                         // the win64 build: drvsetup.exe, probe.exe ...
-std::string ProgramPath(const std::string& name);  // ProgramsDir() + "/" + name
+// The build whose programs (drvsetup.exe, probe.exe ...) run: win64 or win32.
+std::string ProgramsDir(WineArch arch = DefaultArch());
+std::string ProgramPath(const std::string& name, WineArch arch = DefaultArch());
 // Fills `missing` with the programs that are not built.
-bool ProgramsBuilt(std::string* missing);
+bool ProgramsBuilt(std::string* missing, WineArch arch = DefaultArch());
+// Runs repeated so far, in this process, because the emulator or Wine's
+// server crashed (EmulatorCrashed); each run is repeated at most twice.
+size_t EmulatorRetries();
 
 // Wine's names of the Windows versions it can pretend to be, oldest first:
 // win95, win98, winme, nt351, nt40, win2k, winxp, win7, win10.
@@ -49,12 +53,14 @@ bool NineXVersion(const std::string& name);
 // ------------------------------------------------------------ the prefix
 class WinePrefix {
  public:
-  WinePrefix();   // a fresh copy of the template; see Ready()
+  // A fresh copy of the template of that Wine; see Ready().
+  explicit WinePrefix(WineArch arch = DefaultArch());
   ~WinePrefix();  // ends the session, releases immutable files, removes everything
   WinePrefix(const WinePrefix&) = delete;
   WinePrefix& operator=(const WinePrefix&) = delete;
 
   bool Ready() const { return ready_; }
+  WineArch Arch() const { return arch_; }
   const std::string& Error() const { return error_; }    // why it is not Ready()
   const std::string& Root() const { return root_; }      // the prefix user's own folder
   const std::string& Prefix() const { return prefix_; }  // WINEPREFIX
@@ -174,6 +180,7 @@ class WinePrefix {
   std::string ProbePath();
   std::string NextFile(const std::string& stem);
 
+  WineArch arch_;
   bool ready_ = false;
   bool sessionLive_ = false;
   std::string error_;

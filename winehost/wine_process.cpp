@@ -41,13 +41,35 @@ bool OnPath(const std::string& program) {
 
 }  // namespace
 
+WineArch DefaultArch() {
+  const char* arch = std::getenv("DRVSETUP_WINE_ARCH");
+  return arch != nullptr && std::strcmp(arch, "win32") == 0 ? WineArch::k32 : WineArch::k64;
+}
+
+const char* ArchName(WineArch arch) { return arch == WineArch::k32 ? "win32" : "win64"; }
+
+namespace {
+
+std::string I386Wine() {
+  const char* path = std::getenv("DRVSETUP_I386_WINE");
+  return path != nullptr && *path ? path : DRVSETUP_I386_WINE;
+}
+
+std::string I386Tree() {
+  const char* path = std::getenv("DRVSETUP_I386_TREE");
+  return path != nullptr && *path ? path : "/var/cache/drvsetup/i386-wine";
+}
+
+}  // namespace
+
 HostCommand WineCommand(const std::vector<std::string>& wineArgv, const std::string& prefix,
-                        const std::string& winedebug) {
+                        const std::string& winedebug, WineArch arch) {
   static const char* const dropped[] = {
       "DISPLAY=",  "WAYLAND_DISPLAY=", "WINEPREFIX=", "WINEDEBUG=", "WINEDLLOVERRIDES=",
       "WINEARCH=", "WINESERVER=",      "WINELOADER=", "LD_PRELOAD="};
   HostCommand command;
-  command.argv = wineArgv;
+  if (arch == WineArch::k32) command.argv = {I386Wine(), "--"};
+  command.argv.insert(command.argv.end(), wineArgv.begin(), wineArgv.end());
   for (const std::string& e : OwnEnvironment()) {
     bool drop = false;
     for (const char* d : dropped) drop = drop || e.compare(0, std::strlen(d), d) == 0;
@@ -62,7 +84,23 @@ HostCommand WineCommand(const std::vector<std::string>& wineArgv, const std::str
 
 HostCommand PlainCommand(const std::vector<std::string>& argv) { return {argv, OwnEnvironment()}; }
 
-bool WineInstalled() { return OnPath("wine") && OnPath("wineserver") && OnPath("wineboot"); }
+bool WineInstalled(WineArch arch) {
+  if (arch == WineArch::k32)
+    return access(I386Wine().c_str(), X_OK) == 0 &&
+           access((I386Tree() + "/.drvsetup-ready").c_str(), R_OK) == 0;
+  return OnPath("wine") && OnPath("wineserver") && OnPath("wineboot");
+}
+
+bool EmulatorCrashed(const RunResult& result) {
+  // A crash leaves no exit code. An exit code, even 1 of an aborted Wine
+  // client, counts as the program's result.
+  if (!result.timedOut && result.exitCode != -1) return false;
+  for (const char* sign :
+       {"qemu: uncaught target signal", "wine client error:", "wineserver crashed"})
+    if (result.err.find(sign) != std::string::npos || result.out.find(sign) != std::string::npos)
+      return true;
+  return false;
+}
 
 pid_t StartProcess(const HostCommand& command, const ProcessIo& io) {
   if (command.argv.empty()) return -1;

@@ -163,6 +163,45 @@ TEST(WineCommand, TakesTheCallersEnvironmentWithoutDisplayOrWineSettings) {
   EXPECT_TRUE(path);
 }
 
+// The 32-bit Wine is entered through the tree's wrapper, with the same
+// argument vector and environment after it.
+TEST(WineCommand, The32BitWineRunsThroughTheTreesWrapper) {
+  const HostCommand c64 = WineCommand({"wineboot", "-r"}, "/p", "-all", WineArch::k64);
+  const HostCommand c32 = WineCommand({"wineboot", "-r"}, "/p", "-all", WineArch::k32);
+  ASSERT_EQ(4u, c32.argv.size());
+  EXPECT_EQ("i386-wine", c32.argv[0].substr(c32.argv[0].rfind('/') + 1));
+  EXPECT_EQ((std::vector<std::string>{"--", "wineboot", "-r"}),
+            std::vector<std::string>(c32.argv.begin() + 1, c32.argv.end()));
+  EXPECT_EQ(c64.env, c32.env);
+}
+
+// Only a run without a result of its own, ended by the emulator or Wine's
+// server, is repeated; an exit code is a result, whatever was printed.
+TEST(EmulatorCrash, OnlyARunWithoutResultAndWithTheCrashMessageCounts) {
+  const char kQemu[] = "qemu: uncaught target signal 11 (Segmentation fault) - core dumped\n";
+  const char kClient[] = "wine client error:84: read: Bad address\n";
+  const char kServer[] = "wineserver crashed, please enable coredumps\n";
+  const struct {
+    int exitCode;
+    bool timedOut;
+    const char* err;
+    bool crashed;
+  } cases[] = {
+      {-1, false, kQemu, true},   {-1, false, kClient, true},
+      {-1, true, kServer, true},  {-1, true, kQemu, true},
+      {0, false, kQemu, false},   {1, false, kClient, false},
+      {3, false, kServer, false}, {-1, false, "", false},
+      {-1, true, "", false},      {-1, false, "qemu: fine\n", false},
+  };
+  for (const auto& c : cases) {
+    RunResult r;
+    r.exitCode = c.exitCode;
+    r.timedOut = c.timedOut;
+    r.err = c.err;
+    EXPECT_EQ(c.crashed, EmulatorCrashed(r)) << c.exitCode << " " << c.timedOut << " " << c.err;
+  }
+}
+
 // -------------------------------------------------------- under Wine
 
 using WinePrefixTest = WineTest;
