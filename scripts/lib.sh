@@ -11,8 +11,9 @@
 #              they are (the test command builds each tree once, then runs
 #              the proof with it)
 #   have_wine  true when wine, wineserver and wineboot are on PATH
-# and exports DRVSETUP_WIN64_DIR, so that every Wine run takes drvsetup.exe
-# and the helper programs from $root/win64.
+# and exports DRVSETUP_WIN64_DIR and DRVSETUP_WIN32_DIR, so that every Wine
+# run takes drvsetup.exe and the helper programs from $root/win64 (or, for
+# the 32-bit Wine, $root/win32).
 
 script_name=${1:-scripts}
 root=${DRVSETUP_BUILD_ROOT:-build}
@@ -20,6 +21,7 @@ mkdir -p "$root"
 root=$(cd "$root" && pwd)
 export DRVSETUP_BUILD_ROOT=$root
 export DRVSETUP_WIN64_DIR=$root/win64
+export DRVSETUP_WIN32_DIR=$root/win32
 
 build() {
   local preset=$1

@@ -230,6 +230,28 @@ void Compare(const Scenario& s, const Side& simSide, const Side& wineSide, Scena
   }
 }
 
+// The two builds under their Wines: exit codes and every change must agree.
+void CompareBuilds(const Scenario& s, const Side& side64, const Side& side32,
+                   ScenarioReport* report) {
+  auto add = [&](const std::string& phase, const std::string& text) {
+    report->buildDifferences.push_back(s.name + " " + phase + " " + text);
+  };
+  for (int run = 0; run < s.runs; ++run) {
+    const std::string phase = "run" + std::to_string(run + 1);
+    if (side64.exitCodes[run] != side32.exitCodes[run])
+      add(phase, "exit: 64-bit " + std::to_string(side64.exitCodes[run]) + "; 32-bit " +
+                     std::to_string(side32.exitCodes[run]));
+    for (const std::string& line :
+         CompareChanges(Changes(side64.before, side64.afterRuns[run]),
+                        Changes(side32.before, side32.afterRuns[run]), "64-bit", "32-bit"))
+      add(phase, "state " + line);
+  }
+  for (const std::string& line :
+       CompareChanges(Changes(side64.before, side64.afterRestart),
+                      Changes(side32.before, side32.afterRestart), "64-bit", "32-bit"))
+    add("restart", "state " + line);
+}
+
 void AddEngineTree(Scenario* s) {
   const std::string engine = "HKCU\\Software\\Miravelt\\Engine";
   // Made in an order that is not the sorted one.
@@ -294,8 +316,10 @@ bool BuildWinePrefix(const Scenario& s, winehost::WinePrefix& wine, std::string*
     *error = "could not set the version or place the installer";
     return false;
   }
-  // Wine ships an ASPI library; neither machine has one here.
+  // Wine ships an ASPI library (the 32-bit Wine also the 16-bit one);
+  // neither machine has one here.
   wine.Remove(std::string(kSystem) + "\\wnaspi32.dll");
+  wine.Remove(std::string(kSystem) + "\\winaspi.dll");
   for (const DriveSpec& d : s.drives) {
     if (wine.AddDrive(d.letter, d.wineType).empty()) {
       *error = std::string("could not add drive ") + d.letter;
@@ -391,12 +415,12 @@ std::vector<Scenario> Scenarios(bool quick) {
   return out;
 }
 
-ScenarioReport RunScenario(const Scenario& scenario) {
+ScenarioReport RunScenario(const Scenario& scenario, winehost::WineArch arch) {
   ScenarioReport report;
   report.name = scenario.name;
   const Watch watch = WatchFor(scenario);
 
-  winehost::WinePrefix wine;
+  winehost::WinePrefix wine(arch);
   Side wineSide, simSide;
   // The simulated machine takes what Wine has where the scenario says
   // nothing, read before the installer runs there.
@@ -412,6 +436,21 @@ ScenarioReport RunScenario(const Scenario& scenario) {
   if (!report.ran) return report;
   RunSim(scenario, watch, &simSide);
   Compare(scenario, simSide, wineSide, &report);
+  if (arch == winehost::WineArch::k32) {
+    winehost::WinePrefix wine64(winehost::WineArch::k64);
+    Side side64;
+    std::string error;
+    const bool ran = BuildWinePrefix(scenario, wine64, &error) &&
+                     RunWine(scenario, wine64, watch, &side64, &error);
+    for (const std::string& problem : wine64.TakeProblems())
+      error += (error.empty() ? "" : "; ") + problem;
+    if (!ran || !error.empty()) {
+      report.ran = false;
+      report.error = "the 64-bit run for the comparison failed: " + error;
+      return report;
+    }
+    CompareBuilds(scenario, side64, wineSide, &report);
+  }
   return report;
 }
 

@@ -206,7 +206,8 @@ std::map<std::string, std::string> Changes(const State& before, const State& aft
 }
 
 std::vector<std::string> CompareChanges(const std::map<std::string, std::string>& sim,
-                                        const std::map<std::string, std::string>& wine) {
+                                        const std::map<std::string, std::string>& wine,
+                                        const char* simName, const char* wineName) {
   std::vector<std::string> out;
   std::set<std::string> items;
   for (const auto& e : sim) items.insert(e.first);
@@ -217,7 +218,7 @@ std::vector<std::string> CompareChanges(const std::map<std::string, std::string>
     const std::string simChange = s == sim.end() ? "unchanged" : s->second;
     const std::string wineChange = w == wine.end() ? "unchanged" : w->second;
     if (simChange != wineChange)
-      out.push_back(item + ": sim " + simChange + "; wine " + wineChange);
+      out.push_back(item + ": " + simName + " " + simChange + "; " + wineName + " " + wineChange);
   }
   return out;
 }

@@ -38,9 +38,10 @@ std::map<std::string, std::string> Changes(const State& before, const State& aft
 
 // The items whose change is not the same on both sides, one line each:
 // "ITEM: sim CHANGE; wine CHANGE" ("unchanged" where a side did not change
-// it).
+// it); the sides can be named otherwise.
 std::vector<std::string> CompareChanges(const std::map<std::string, std::string>& sim,
-                                        const std::map<std::string, std::string>& wine);
+                                        const std::map<std::string, std::string>& wine,
+                                        const char* simName = "sim", const char* wineName = "wine");
 
 // The registry below the watched keys as Wine has it, for building the same
 // starting state on the simulated machine: key paths (root included) and

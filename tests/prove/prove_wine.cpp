@@ -9,8 +9,16 @@
 //     each Windows version, then
 //       versions: P of V passed
 //
+// With --win32 the 32-bit drvsetup.exe runs, under the 32-bit Wine of the
+// i386 tree, and the lines read "differential (32-bit): ..." and "versions
+// (32-bit): ..."; each scenario then also runs the 64-bit drvsetup.exe, and
+// every way in which the two builds left the machine differently counts as
+// a difference outside the known list. Runs repeated because the emulator
+// crashed are counted on a line "emulator retries: N".
+//
 // Exit code 0 only when nothing is outside the known list / every version
 // passed.
+#include <cstdlib>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -22,6 +30,8 @@
 #include "versions.h"
 
 namespace {
+
+std::string label;  // " (32-bit)" with --win32
 
 std::vector<std::string> List(const std::string& text) {
   std::vector<std::string> out;
@@ -62,6 +72,9 @@ int Differential(bool quick, const std::vector<std::string>& only, const std::st
       ++outside;
       continue;
     }
+    for (const std::string& line : report.buildDifferences)
+      std::cout << "  BUILDS " << line << "\n";
+    outside += report.buildDifferences.size();
     size_t own = 0, knownHere = 0;
     for (const std::string& line : report.differences) {
       if (const prove::KnownDifference* entry = prove::FindKnown(known, line)) {
@@ -86,7 +99,7 @@ int Differential(bool quick, const std::vector<std::string>& only, const std::st
   }
   for (const auto& entry : covered)
     std::cout << "known: " << entry.second << " x " << entry.first << "\n";
-  std::cout << "differential: " << scenarios << " scenarios, " << outside
+  std::cout << "differential" << label << ": " << scenarios << " scenarios, " << outside
             << " differences outside the known list" << std::endl;
   return outside == 0 ? 0 : 1;
 }
@@ -105,7 +118,7 @@ int Versions(bool quick, const std::vector<std::string>& only) {
     std::cout.flush();
     if (report.failures.empty()) ++passed;
   }
-  std::cout << "versions: " << passed << " of " << total << " passed" << std::endl;
+  std::cout << "versions" << label << ": " << passed << " of " << total << " passed" << std::endl;
   return passed == total ? 0 : 1;
 }
 
@@ -113,7 +126,7 @@ int Versions(bool quick, const std::vector<std::string>& only) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::cerr << "usage: prove_wine differential|versions [--quick] [--only=a,b] "
+    std::cerr << "usage: prove_wine differential|versions [--quick] [--win32] [--only=a,b] "
                  "[--known=FILE] [--traces]\n";
     return 2;
   }
@@ -125,6 +138,9 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--quick") {
       quick = true;
+    } else if (arg == "--win32") {
+      setenv("DRVSETUP_WINE_ARCH", "win32", 1);
+      label = " (32-bit)";
     } else if (arg == "--traces") {
       traces = true;
     } else if (arg.compare(0, 7, "--only=") == 0) {
@@ -136,8 +152,17 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (mode == "differential") return Differential(quick, only, known, traces);
-  if (mode == "versions") return Versions(quick, only);
-  std::cerr << "unknown mode " << mode << "\n";
-  return 2;
+  if (!label.empty() && !winehost::WineInstalled(winehost::WineArch::k32)) {
+    // Never a silent pass: the 32-bit figures need the tree.
+    std::cerr << "no 32-bit Wine: make the i386 tree with scripts/i386-wine-tree\n";
+    return 1;
+  }
+  if (mode != "differential" && mode != "versions") {
+    std::cerr << "unknown mode " << mode << "\n";
+    return 2;
+  }
+  const int rc =
+      mode == "differential" ? Differential(quick, only, known, traces) : Versions(quick, only);
+  if (!label.empty()) std::cout << "emulator retries: " << winehost::EmulatorRetries() << std::endl;
+  return rc;
 }
