@@ -3,28 +3,15 @@
 #include <cctype>
 #include <set>
 
-#include "drvsetup.h"
-#include "guard.h"
-#include "run.h"
+#include "harness.h"
+#include "installer_process.h"
 #include "sim.h"
+#include "text.h"
 #include "wine_prefix.h"
 
 namespace prove {
 
 namespace {
-
-const char kWindows[] = "C:\\windows";
-const char kSystem[] = "C:\\windows\\system32";
-const char kSource[] = "C:\\setup";
-const char kInstaller[] = "C:\\setup\\drvsetup.exe";
-const char kAppFolder[] = "C:\\Program Files\\Orvo Studio";
-const DWORD kHostPid = 4242;
-
-const char* const kPackageFiles[] = {
-    "ZOLTAVEX.VXD", "ZOLTAV16.DLL", "ZOLTAVEX.INF", "ZOLTAVEX.DLL", "ZOLTAVEX.EXE",
-    "ZOLTAVEX.SYS", "WNASPI32.9x",  "WINASPI.9x",   "ASPIENUM.9x",  "APIX.9x",
-    "ASPI32.NT",    "WNASPI32.NT",  "WINASPI.NT",   "WOWPOST.NT",   "KOVA51USB.INF",
-    "DQ_USB.INF",   "FTD2XX.DLL",   "FTD2XXUN.EXE", "FTD2XX.SYS"};
 
 // The registry the installer reads or writes, HKCU's engine settings apart
 // (each scenario builds those itself, in its own order).
@@ -51,21 +38,6 @@ const char* const kAlignedFolders[] = {"C:\\windows\\system",
                                        "C:\\windows\\system3232\\drivers",
                                        "C:\\windows\\inf"};
 
-const char kSystemIni9x[] =
-    "[boot]\r\n"
-    "shell=Explorer.exe\r\n"
-    "\r\n"
-    "[386Enh]\r\n"
-    "ebios=*ebios\r\n"
-    "device=zoltavex.vxd\r\n"
-    "device=*vcd\r\n"
-    "DEVICE=ZOLTAVEX.VXD\r\n"
-    "device=zoltavex.vxd\r\n"
-    "keyboard=*vkd\r\n"
-    "\r\n"
-    "[vcache]\r\n"
-    "MinFileCache=512\r\n";
-
 const char kSystemIniNt[] =
     "[386Enh]\r\n"
     "woafont=dosapp.fon\r\n"
@@ -73,24 +45,17 @@ const char kSystemIniNt[] =
     "[drivers]\r\n"
     "wave=mmdrv.dll\r\n";
 
-bool Is9xName(const std::string& version) {
-  return version == "win95" || version == "win98" || version == "winme";
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
+using text::Upper;
 
 Scenario Base(const std::string& name, const std::string& version, bool packageFiles) {
   Scenario s;
   s.name = name;
   s.version = version;
-  s.files.emplace_back(std::string(kWindows) + "\\system.ini",
+  s.files.emplace_back(std::string(kWineWindows) + "\\system.ini",
                        Is9xName(version) ? kSystemIni9x : kSystemIniNt);
   if (packageFiles) {
-    for (const char* file : kPackageFiles)
-      s.files.emplace_back(std::string(kSource) + "\\" + file, file);
+    for (const std::string& file : PackageFiles())
+      s.files.emplace_back(std::string(kWineSource) + "\\" + file, file);
   }
   return s;
 }
@@ -98,10 +63,10 @@ Scenario Base(const std::string& name, const std::string& version, bool packageF
 // The folders a full install of each family copies into.
 void AddTargetFolders(Scenario* s) {
   if (Is9xName(s->version)) {
-    s->folders.push_back(std::string(kSystem) + "\\IOSUBSYS");
-    s->folders.push_back(std::string(kWindows) + "\\system3232\\Drivers");
+    s->folders.push_back(std::string(kWineSystem) + "\\IOSUBSYS");
+    s->folders.push_back(std::string(kWineWindows) + "\\system3232\\Drivers");
   } else {
-    s->folders.push_back(std::string(kWindows) + "\\SYSTEM");
+    s->folders.push_back(std::string(kWineWindows) + "\\SYSTEM");
   }
 }
 
@@ -131,16 +96,16 @@ void AddFinalPhase(Scenario* s) {
   s->files.emplace_back("F:\\OEM\\ORVOOEM.DLL", "oem on F");
   s->files.emplace_back("F:\\DATA\\DOC\\Manual-de.pdf", "de on F");
   s->files.emplace_back("F:\\DATA\\DOC\\Manual-en.pdf", "en on F");
-  s->files.emplace_back(std::string(kAppFolder) + "\\HISTORY.TXT", "release notes");
-  s->files.emplace_back(std::string(kAppFolder) + "\\ORVOOEM.DLL", "older oem library");
-  s->arguments = "\"" + std::string(kAppFolder) + "\\\" Manual";
+  s->files.emplace_back(std::string(kWineApp) + "\\HISTORY.TXT", "release notes");
+  s->files.emplace_back(std::string(kWineApp) + "\\ORVOOEM.DLL", "older oem library");
+  s->arguments = "\"" + std::string(kWineApp) + "\\\" Manual";
 }
 
 Watch WatchFor(const Scenario& scenario) {
   Watch watch;
-  watch.folders = {kWindows, kSource, kAppFolder};
-  watch.iniFiles = {std::string(kWindows) + "\\system.ini",
-                    std::string(kWindows) + "\\wininit.ini"};
+  watch.folders = {kWineWindows, kWineSource, kWineApp};
+  watch.iniFiles = {std::string(kWineWindows) + "\\system.ini",
+                    std::string(kWineWindows) + "\\wininit.ini"};
   for (const char* key : kMachineKeys) watch.keys.push_back(key);
   watch.keys.push_back(kUserKey);
   if (!Is9xName(scenario.version)) watch.securityKey = kEnumRoot;
@@ -167,7 +132,7 @@ bool BuildWine(const Scenario& s, winetest::WinePrefix& wine, std::string* error
     return false;
   }
   // Wine ships an ASPI library; neither machine has one here.
-  wine.Remove(std::string(kSystem) + "\\wnaspi32.dll");
+  wine.Remove(std::string(kWineSystem) + "\\wnaspi32.dll");
   for (const DriveSpec& d : s.drives) {
     if (wine.AddDrive(d.letter, d.wineType).empty()) {
       *error = std::string("could not add drive ") + d.letter;
@@ -213,7 +178,7 @@ bool RunWine(const Scenario& s, winetest::WinePrefix& wine, const Watch& watch, 
   }
   for (int run = 0; run < s.runs; ++run) {
     winetest::RelayTrace trace;
-    const winetest::RunResult r = wine.RunCommandLineTraced(CommandLine(s), kInstaller, &trace);
+    const winetest::RunResult r = wine.RunCommandLineTraced(CommandLine(s), kWineInstaller, &trace);
     if (r.timedOut || !trace.found) {
       *error = "the installer did not run under Wine" + std::string(r.timedOut ? " (stopped)" : "");
       return false;
@@ -237,18 +202,18 @@ void BuildSim(const Scenario& s, winetest::WinePrefix& wine, const Watch& watch)
   sim::Windows version = sim::Windows::WinXP;
   sim::WindowsFromName(s.version, &version);
   sim::Reset(version);
-  sim::SetWindowsFolder(kWindows);
-  sim::SetSystemFolder(kSystem);
+  sim::SetWindowsFolder(kWineWindows);
+  sim::SetSystemFolder(kWineSystem);
   sim::Remove("C:\\SETUP");
-  sim::PutFile(kInstaller, "MZ drvsetup");
-  sim::SetModulePath(kInstaller);
+  sim::PutFile(kWineInstaller, "MZ drvsetup");
+  sim::SetModulePath(kWineInstaller);
   // Wine maps its drive Z: onto the host's root.
   sim::SetDrive('Z', DRIVE_FIXED);
 
   // The folders and the machine's registry as Wine has them.
   std::set<std::string> wineFolders;
-  for (const winetest::FileEntry& e : wine.Files(kWindows)) {
-    if (e.folder) wineFolders.insert(Upper(std::string(kWindows) + "\\" + e.path));
+  for (const winetest::FileEntry& e : wine.Files(kWineWindows)) {
+    if (e.folder) wineFolders.insert(Upper(std::string(kWineWindows) + "\\" + e.path));
   }
   for (const char* folder : kAlignedFolders) {
     if (wineFolders.count(Upper(folder))) {
@@ -259,7 +224,6 @@ void BuildSim(const Scenario& s, winetest::WinePrefix& wine, const Watch& watch)
   }
   std::vector<std::string> machineKeys(std::begin(kMachineKeys), std::end(kMachineKeys));
   PutSimRegistry(WineRegistry(wine, machineKeys), machineKeys);
-  sim::RegRemoveKey(HKEY_CURRENT_USER, "Software\\Miravelt");
   (void)watch;
 
   for (const DriveSpec& d : s.drives) sim::SetDrive(d.letter, d.simType);
@@ -276,7 +240,7 @@ void BuildSim(const Scenario& s, winetest::WinePrefix& wine, const Watch& watch)
   }
   if (!s.hostPath.empty()) {
     sim::ProcessSpec host;
-    host.pid = kHostPid;
+    host.pid = 4242;
     host.imagePath = s.hostPath;
     sim::AddProcess(host);
   }
@@ -288,9 +252,7 @@ void RunSim(const Scenario& s, const Watch& watch, Side* side) {
   for (int run = 0; run < s.runs; ++run) {
     sim::SetCommandLine(CommandLine(s));
     sim::ClearTrace();
-    PlatformFamily = 0;
-    HostApplicationFound = false;
-    const sim::RunResult r = sim::Run(RunSetup);
+    const sim::RunResult r = sim::RunInstallerProcess();
     side->exitCodes.push_back(r.exited ? static_cast<int>(r.exitCode) : -1);
     side->traces.push_back(NormalizeSimTrace(sim::Trace()));
     side->afterRuns.push_back(SimState(watch));
@@ -343,9 +305,7 @@ void Compare(const Scenario& s, const Side& simSide, const Side& wineSide, Scena
 }  // namespace
 
 std::string CommandLine(const Scenario& scenario) {
-  std::string line = "\"" + std::string(kInstaller) + "\"";
-  if (!scenario.arguments.empty()) line += " " + scenario.arguments;
-  return line;
+  return sim::InstallerCommandLine(scenario.arguments, kWineInstaller);
 }
 
 std::vector<Scenario> Scenarios(bool quick) {
@@ -356,16 +316,16 @@ std::vector<Scenario> Scenarios(bool quick) {
     Scenario full = Base("full-" + family, version, true);
     AddTargetFolders(&full);
     if (family == "9x") {
-      full.files.emplace_back(std::string(kSystem) + "\\ASPIENUM.VXD", "older aspienum");
+      full.files.emplace_back(std::string(kWineSystem) + "\\ASPIENUM.VXD", "older aspienum");
     } else {
-      full.files.emplace_back(std::string(kWindows) + "\\SYSTEM\\WOWPOST.EXE", "older wowpost");
+      full.files.emplace_back(std::string(kWineWindows) + "\\SYSTEM\\WOWPOST.EXE", "older wowpost");
     }
     out.push_back(full);
 
     if (family == "9x") {
       Scenario refused = Base("wininit-refused-9x", version, true);
       AddTargetFolders(&refused);
-      refused.folders.push_back(std::string(kWindows) + "\\Wininit.ini");
+      refused.folders.push_back(std::string(kWineWindows) + "\\Wininit.ini");
       out.push_back(refused);
     }
     if (quick) continue;
@@ -375,14 +335,14 @@ std::vector<Scenario> Scenarios(bool quick) {
     Scenario failures = Base("copy-failures-" + family, version, true);
     // Folders where files should go, a staging name taken by a folder, and
     // a target held open by another program.
-    failures.folders.push_back(std::string(kWindows) + "\\inf\\DQ_USB.INF");
-    failures.folders.push_back(std::string(kSystem) + "\\ZOLTAVEX.DL");
-    failures.files.emplace_back(std::string(kSystem) + "\\FTD2XX.DLL", "older d2xx");
-    failures.held = std::string(kSystem) + "\\FTD2XX.DLL";
+    failures.folders.push_back(std::string(kWineWindows) + "\\inf\\DQ_USB.INF");
+    failures.folders.push_back(std::string(kWineSystem) + "\\ZOLTAVEX.DL");
+    failures.files.emplace_back(std::string(kWineSystem) + "\\FTD2XX.DLL", "older d2xx");
+    failures.held = std::string(kWineSystem) + "\\FTD2XX.DLL";
     out.push_back(failures);
 
     Scenario guard = Base("guard-" + family, version, true);
-    guard.hostPath = std::string(kAppFolder) + "\\ORVO.EXE";
+    guard.hostPath = std::string(kWineApp) + "\\ORVO.EXE";
     out.push_back(guard);
 
     Scenario tree = Base("engine-tree-" + family, version, false);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "harness.h"
 #include "wine_prefix.h"
 
 namespace prove {
@@ -10,19 +11,6 @@ namespace {
 
 using winetest::RelayTrace;
 using winetest::WinePrefix;
-
-const char kWindows[] = "C:\\windows";
-const char kSystem[] = "C:\\windows\\system32";
-const char kSource[] = "C:\\setup";
-const char kInstaller[] = "C:\\setup\\drvsetup.exe";
-const char kApp[] = "C:\\Program Files\\Orvo Studio";
-const char kGuardMessage[] = "Please close Orvo-Studio, restart your machine and run setup again !";
-
-const char* const kPackageFiles[] = {
-    "ZOLTAVEX.VXD", "ZOLTAV16.DLL", "ZOLTAVEX.INF", "ZOLTAVEX.DLL", "ZOLTAVEX.EXE",
-    "ZOLTAVEX.SYS", "WNASPI32.9x",  "WINASPI.9x",   "ASPIENUM.9x",  "APIX.9x",
-    "ASPI32.NT",    "WNASPI32.NT",  "WINASPI.NT",   "WOWPOST.NT",   "KOVA51USB.INF",
-    "DQ_USB.INF",   "FTD2XX.DLL",   "FTD2XXUN.EXE", "FTD2XX.SYS"};
 
 const char kSystemIni[] =
     "[386Enh]\r\n"
@@ -33,10 +21,8 @@ const char kSystemIni[] =
     "[vcache]\r\n"
     "MinFileCache=512\r\n";
 
-bool Is9x(const std::string& v) { return v == "win95" || v == "win98" || v == "winme"; }
-
 // NT 3.51 walks the processes with a snapshot, as the 9x family does.
-bool TakesSnapshotWalk(const std::string& v) { return Is9x(v) || v == "nt351"; }
+bool TakesSnapshotWalk(const std::string& v) { return Is9xName(v) || v == "nt351"; }
 
 class Checker {
  public:
@@ -53,7 +39,9 @@ class Checker {
   VersionReport* report_;
 };
 
-std::string CommandLine() { return "\"" + std::string(kInstaller) + "\" \"" + kApp + "\" Manual"; }
+std::string CommandLine() {
+  return "\"" + std::string(kWineInstaller) + "\" \"" + kWineApp + "\" Manual";
+}
 
 void CheckWalk(Checker& check, const RelayTrace& trace, const std::string& version,
                const std::string& run) {
@@ -68,7 +56,7 @@ void CheckWalk(Checker& check, const RelayTrace& trace, const std::string& versi
 
 void CheckGuard(Checker& check, WinePrefix& wine, const std::string& version) {
   RelayTrace trace;
-  const winetest::RunResult r = wine.RunCommandLineTraced(CommandLine(), kInstaller, &trace);
+  const winetest::RunResult r = wine.RunCommandLineTraced(CommandLine(), kWineInstaller, &trace);
   check.That(!r.timedOut && trace.found, "guard: the installer did not run");
   if (r.timedOut || !trace.found) return;
   check.That(r.exitCode == 0, "guard: exit code " + std::to_string(r.exitCode));
@@ -80,7 +68,8 @@ void CheckGuard(Checker& check, WinePrefix& wine, const std::string& version) {
                                "RegDeleteKeyA", "WritePrivateProfileStringA"})
     check.That(trace.Count(touching) == 0, std::string("guard: ") + touching + " was called");
   CheckWalk(check, trace, version, "guard");
-  check.That(wine.Exists(std::string(kApp) + "\\HISTORY.TXT"), "guard: HISTORY.TXT was removed");
+  check.That(wine.Exists(std::string(kWineApp) + "\\HISTORY.TXT"),
+             "guard: HISTORY.TXT was removed");
 }
 
 std::string ValueBytes(const winetest::RegTree& tree, const std::string& key,
@@ -95,7 +84,7 @@ void CheckInstall(Checker& check, WinePrefix& wine, const std::string& version) 
   const winetest::KeySecurity securityBefore = wine.KeySecurityOf(enumRoot);
 
   RelayTrace trace;
-  const winetest::RunResult r = wine.RunCommandLineTraced(CommandLine(), kInstaller, &trace);
+  const winetest::RunResult r = wine.RunCommandLineTraced(CommandLine(), kWineInstaller, &trace);
   check.That(!r.timedOut && trace.found, "install: the installer did not run");
   if (r.timedOut || !trace.found) return;
   check.That(r.exitCode == 0, "install: exit code " + std::to_string(r.exitCode));
@@ -103,16 +92,16 @@ void CheckInstall(Checker& check, WinePrefix& wine, const std::string& version) 
     check.That(false, "install: message box \"" + box.text + "\"");
   CheckWalk(check, trace, version, "install");
 
-  const std::string sys = std::string(kSystem) + "\\";
-  const std::string inf = std::string(kWindows) + "\\inf\\";
+  const std::string sys = std::string(kWineSystem) + "\\";
+  const std::string inf = std::string(kWineWindows) + "\\inf\\";
   // Files placed before the restart.
   std::vector<std::string> placed = {
       inf + "ZOLTAVEX.INF", inf + "KOVA51USB.INF", inf + "DQ_USB.INF", sys + "FTD2XX.DLL",
       sys + "FTD2XXUN.EXE", sys + "ZOLTAVEX.DL",   sys + "ZOLTAVEX.EX"};
-  if (Is9x(version)) {
+  if (Is9xName(version)) {
     placed.push_back(sys + "ZOLTAVEX.VXD");
     placed.push_back(sys + "ZOLTAV16.DLL");
-    placed.push_back(std::string(kWindows) + "\\system3232\\Drivers\\FTD2XX.SYS");
+    placed.push_back(std::string(kWineWindows) + "\\system3232\\Drivers\\FTD2XX.SYS");
   } else {
     placed.push_back(sys + "DRIVERS\\ZOLTAVEX.SYS");
     placed.push_back(sys + "Drivers\\FTD2XX.SYS");
@@ -120,7 +109,7 @@ void CheckInstall(Checker& check, WinePrefix& wine, const std::string& version) 
   for (const std::string& path : placed) check.That(wine.Exists(path), "install: no " + path);
 
   // The final phase.
-  const std::string app = std::string(kApp) + "\\";
+  const std::string app = std::string(kWineApp) + "\\";
   check.That(!wine.Exists(app + "HISTORY.TXT"), "final phase: HISTORY.TXT is still there");
   check.Equal(wine.FileText(app + "ORVOOEM.DLL"), "oem on F", "final phase: ORVOOEM.DLL");
   check.Equal(wine.FileText(app + "Manual-de.pdf"), "de on F", "final phase: Manual-de.pdf");
@@ -136,15 +125,15 @@ void CheckInstall(Checker& check, WinePrefix& wine, const std::string& version) 
   check.Equal(ValueBytes(run, "", "Realtime Audio Engine"), winetest::SzBytes("zoltavex.exe"),
               "install: the Run value");
 
-  if (Is9x(version)) {
-    const std::string ini = wine.FileText(std::string(kWindows) + "\\system.ini");
+  if (Is9xName(version)) {
+    const std::string ini = wine.FileText(std::string(kWineWindows) + "\\system.ini");
     std::string min, max;
     winetest::IniValue(ini, "VCache", "MinFileCache", &min);
     winetest::IniValue(ini, "VCache", "MaxFileCache", &max);
     check.That(min == "20480" && max == "20480", "install: the file cache limits");
     for (const std::string& line : winetest::IniSectionLines(ini, "386Enh"))
       check.That(line != "device=zoltavex.vxd", "install: the device line is still active");
-    const std::string wininit = wine.FileText(std::string(kWindows) + "\\wininit.ini");
+    const std::string wininit = wine.FileText(std::string(kWineWindows) + "\\wininit.ini");
     const auto renames = winetest::IniSectionLines(wininit, "RENAME");
     check.That(renames.size() == 10,
                "install: " + std::to_string(renames.size()) + " Wininit.ini renames, expected 10");
@@ -185,20 +174,20 @@ void CheckInstall(Checker& check, WinePrefix& wine, const std::string& version) 
 
 void CheckRestart(Checker& check, WinePrefix& wine, const std::string& version) {
   check.That(wine.Restart(), "restart: wineboot -r failed");
-  const std::string sys = std::string(kSystem) + "\\";
+  const std::string sys = std::string(kWineSystem) + "\\";
   check.Equal(wine.FileText(sys + "ZOLTAVEX.DLL"), "ZOLTAVEX.DLL", "restart: ZOLTAVEX.DLL");
   check.Equal(wine.FileText(sys + "ZOLTAVEX.EXE"), "ZOLTAVEX.EXE", "restart: ZOLTAVEX.EXE");
   check.That(!wine.Exists(sys + "ZOLTAVEX.DL") && !wine.Exists(sys + "ZOLTAVEX.EX"),
              "restart: a staging name is left");
-  if (Is9x(version)) {
+  if (Is9xName(version)) {
     check.Equal(wine.FileText(sys + "WNASPI32.DLL"), "WNASPI32.9x", "restart: WNASPI32.DLL");
     check.Equal(wine.FileText(sys + "IOSUBSYS\\APIX.VXD"), "APIX.9x", "restart: APIX.VXD");
-    const std::string wininit = wine.FileText(std::string(kWindows) + "\\wininit.ini");
+    const std::string wininit = wine.FileText(std::string(kWineWindows) + "\\wininit.ini");
     check.That(winetest::IniSectionLines(wininit, "RENAME").empty(),
                "restart: Wininit.ini renames are left");
   } else {
     check.Equal(wine.FileText(sys + "Drivers\\ASPI32.SYS"), "ASPI32.NT", "restart: ASPI32.SYS");
-    check.Equal(wine.FileText(std::string(kWindows) + "\\SYSTEM\\WOWPOST.EXE"), "WOWPOST.NT",
+    check.Equal(wine.FileText(std::string(kWineWindows) + "\\SYSTEM\\WOWPOST.EXE"), "WOWPOST.NT",
                 "restart: WOWPOST.EXE");
     check.That(wine.PendingRenames().empty(), "restart: pending renames are left");
   }
@@ -220,16 +209,16 @@ VersionReport RunVersion(const std::string& version) {
     return report;
   }
   bool ok = wine.SetVersion(version) && wine.PlaceInstaller();
-  wine.Remove(std::string(kSystem) + "\\wnaspi32.dll");
-  for (const char* file : kPackageFiles)
-    ok = ok && wine.PutFile(std::string(kSource) + "\\" + file, file);
-  if (Is9x(version)) {
-    ok = ok && wine.MakeFolder(std::string(kSystem) + "\\IOSUBSYS") &&
-         wine.MakeFolder(std::string(kWindows) + "\\system3232\\Drivers");
+  wine.Remove(std::string(kWineSystem) + "\\wnaspi32.dll");
+  for (const std::string& file : PackageFiles())
+    ok = ok && wine.PutFile(std::string(kWineSource) + "\\" + file, file);
+  if (Is9xName(version)) {
+    ok = ok && wine.MakeFolder(std::string(kWineSystem) + "\\IOSUBSYS") &&
+         wine.MakeFolder(std::string(kWineWindows) + "\\system3232\\Drivers");
   } else {
-    ok = ok && wine.MakeFolder(std::string(kWindows) + "\\SYSTEM");
+    ok = ok && wine.MakeFolder(std::string(kWineWindows) + "\\SYSTEM");
   }
-  ok = ok && wine.PutFile(std::string(kWindows) + "\\system.ini", kSystemIni);
+  ok = ok && wine.PutFile(std::string(kWineWindows) + "\\system.ini", kSystemIni);
   ok = ok && !wine.AddDrive('D', "hd").empty() && !wine.AddDrive('E', "cdrom").empty() &&
        !wine.AddDrive('F', "cdrom").empty();
   ok = ok && wine.PutFile("D:\\OEM\\ORVOOEM.DLL", "oem on fixed D") &&
@@ -237,17 +226,17 @@ VersionReport RunVersion(const std::string& version) {
        wine.PutFile("F:\\OEM\\ORVOOEM.DLL", "oem on F") &&
        wine.PutFile("F:\\DATA\\DOC\\Manual-de.pdf", "de on F") &&
        wine.PutFile("F:\\DATA\\DOC\\Manual-en.pdf", "en on F");
-  ok = ok && wine.PutFile(std::string(kApp) + "\\HISTORY.TXT", "release notes") &&
-       wine.PutFile(std::string(kApp) + "\\ORVOOEM.DLL", "older oem library") &&
-       wine.PlaceProgram("standin.exe", std::string(kApp) + "\\ORVO.EXE");
-  ok = ok && wine.StartSession() && wine.StartBackground(std::string(kApp) + "\\ORVO.EXE");
+  ok = ok && wine.PutFile(std::string(kWineApp) + "\\HISTORY.TXT", "release notes") &&
+       wine.PutFile(std::string(kWineApp) + "\\ORVOOEM.DLL", "older oem library") &&
+       wine.PlaceProgram("standin.exe", std::string(kWineApp) + "\\ORVO.EXE");
+  ok = ok && wine.StartSession() && wine.StartBackground(std::string(kWineApp) + "\\ORVO.EXE");
   check.That(ok, "the prefix could not be prepared");
   if (!ok) return report;
 
   CheckGuard(check, wine, version);
   // A new session without the host application.
   wine.EndSession();
-  check.That(wine.Remove(std::string(kApp) + "\\ORVO.EXE"), "the host application stayed");
+  check.That(wine.Remove(std::string(kWineApp) + "\\ORVO.EXE"), "the host application stayed");
   check.That(wine.StartSession(), "the second session did not start");
   CheckInstall(check, wine, version);
   CheckRestart(check, wine, version);
