@@ -67,22 +67,10 @@ std::vector<std::string> DeviceValuesSet() {
   return out;
 }
 
-std::string Reg(const std::string& key, const std::string& name) {
-  sim::Value v;
-  if (!sim::RegGet(HKEY_LOCAL_MACHINE, key, name, &v)) return "missing";
-  return std::to_string(v.type) + ":" + v.data;
-}
-std::string Sz(const char* text) { return "1:" + sim::StringOf(text); }
-
-std::string File(const std::string& path) {
-  std::string data;
-  return sim::FileData(path, &data) ? data : "missing";
-}
-
 class AudioKernelNt : public ::testing::Test {
  protected:
   void SetUp() override {
-    sim::Reset(sim::Windows::WinXP);
+    ResetMachine(sim::Windows::WinXP);
     PlatformFamily = 2;
     sys_ = sim::SystemFolder() + "\\";
     for (const char* name : {"ZOLTAVEX.SYS", "ZOLTAVEX.INF", "ZOLTAVEX.DLL", "ZOLTAVEX.EXE"})
