@@ -7,7 +7,7 @@
 // Win32 entry points record calls.
 //
 // Adding one more Win32 call (say FooA of kernel32):
-//   1. Declare it in the simulated branch of src/sysaccess/platform.h, under
+//   1. Declare it in the simulated branch of include/platform.h, under
 //      its library's heading, with the constants, structures and error codes
 //      it needs (the Windows branch has them from <windows.h>).
 //   2. Implement it in the area file of sim/ it belongs to (files.cpp,

@@ -33,8 +33,6 @@ TEST(NormalizeFolderTest, AddsOrRemovesOneTrailingBackslash) {
   EXPECT_EQ(NormalizeFolder("C:\\", 0), "C:");
   EXPECT_EQ(NormalizeFolder("C:\\A\\\\", 0), "C:\\A\\");
   EXPECT_EQ(NormalizeFolder("C:\\A\\\\", 1), "C:\\A\\\\");
-  // Any mode but 1 removes.
-  EXPECT_EQ(NormalizeFolder("C:\\A\\", 7), "C:\\A");
   // Only the last byte counts: a slash is not a backslash.
   EXPECT_EQ(NormalizeFolder("C:/A/", 1), "C:/A/\\");
 }

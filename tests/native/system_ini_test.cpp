@@ -125,6 +125,9 @@ TEST_F(SystemIni, AbsentSectionLeavesTheOtherEntries) {
 }
 
 TEST_F(SystemIni, SectionLargerThanTheFirstBufferLosesNothing) {
+  // A windows folder longer than MAX_PATH: SYSTEM.INI still sizes the buffer.
+  sim::SetWindowsFolder("C:\\" + std::string(300, 'W'));
+  path_ = sim::WindowsFolder() + "\\SYSTEM.INI";
   std::string text = "[386Enh]\r\n";
   std::vector<std::string> expected = {"[386Enh]"};
   for (int i = 0; i < 1200; ++i) {  // about 25 KB
@@ -139,6 +142,7 @@ TEST_F(SystemIni, SectionLargerThanTheFirstBufferLosesNothing) {
   sim::PutIni(path_, text);
   DisableSystemIniDevice(kDevice);
   EXPECT_EQ(Lines(sim::IniText(path_)), expected);
+  EXPECT_EQ(CallsOf("GetPrivateProfileSectionA"), 1u);
 }
 
 TEST_F(SystemIni, SectionThatFillsTheFirstBufferExactlyIsKeptWhole) {
