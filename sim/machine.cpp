@@ -296,22 +296,26 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) 
   return rec.Return<DWORD>(nSize);
 }
 
-UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
-  CallRecord rec("GetSystemDirectoryA", PointerArg(lpBuffer) + ", " + std::to_string(uSize));
+namespace {
+
+// GetSystemDirectoryA and GetWindowsDirectoryA: one folder into the buffer.
+UINT FolderCall(const char* function, const std::string& folder, LPSTR buffer, UINT size) {
+  CallRecord rec(function, PointerArg(buffer) + ", " + std::to_string(size));
   if (rec.ShouldFail()) {
     M().lastError = ERROR_ACCESS_DENIED;
     return rec.Return<UINT>(0);
   }
-  return rec.Return<UINT>(CopyFolder(M().systemFolder, lpBuffer, uSize));
+  return rec.Return<UINT>(CopyFolder(folder, buffer, size));
+}
+
+}  // namespace
+
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
+  return FolderCall("GetSystemDirectoryA", M().systemFolder, lpBuffer, uSize);
 }
 
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
-  CallRecord rec("GetWindowsDirectoryA", PointerArg(lpBuffer) + ", " + std::to_string(uSize));
-  if (rec.ShouldFail()) {
-    M().lastError = ERROR_ACCESS_DENIED;
-    return rec.Return<UINT>(0);
-  }
-  return rec.Return<UINT>(CopyFolder(M().windowsFolder, lpBuffer, uSize));
+  return FolderCall("GetWindowsDirectoryA", M().windowsFolder, lpBuffer, uSize);
 }
 
 int WINAPI GetSystemMetrics(int nIndex) {
