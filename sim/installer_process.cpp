@@ -41,6 +41,7 @@ std::string InstallerCommandLine(const std::string& arguments, const std::string
 
 RunResult RunInstallerProcess() {
   PlatformFamily = 0;
+  PlatformMajorVersion = 0;
   HostApplicationFound = false;
   return Run(RunSetup);
 }

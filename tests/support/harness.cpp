@@ -116,3 +116,20 @@ const char* const kWineSystem = "C:\\windows\\system32";
 const char* const kWineSource = "C:\\setup";
 const char* const kWineInstaller = "C:\\setup\\drvsetup.exe";
 const char* const kWineApp = "C:\\Program Files\\Orvo Studio";
+
+sim::RunResult RunCutBefore(size_t k, size_t callsOfWholeRun, void (*entry)()) {
+  sim::ClearTrace();
+  sim::ClearFaults();
+  // Failing calls can take other paths: twice the whole run's calls is room.
+  for (size_t i = k; i <= 2 * callsOfWholeRun + k; ++i) sim::FailCall(i);
+  const sim::RunResult result = sim::Run(entry);
+  sim::ClearFaults();
+  return result;
+}
+
+void CutRunAgainAndRestart(size_t k, size_t callsOfWholeRun, void (*entry)()) {
+  RunCutBefore(k, callsOfWholeRun, entry);
+  sim::Restart();
+  sim::Run(entry);
+  sim::Restart();
+}
