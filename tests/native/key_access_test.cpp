@@ -280,7 +280,7 @@ TEST(KeyAccessVersions, WithdrawalNamesProtectionFromWindows2000On) {
       const size_t second = call.args.find(", ", first) + 2;
       infos.push_back(call.args.substr(second, call.args.find(", ", second) - second));
     }
-    EXPECT_EQ(std::vector<std::string>({"0x4", c.info}), infos) << sim::TraceText();
+    EXPECT_EQ(infos, std::vector<std::string>({"0x4", c.info})) << sim::TraceText();
     EXPECT_EQ(before, sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot));
     EXPECT_TRUE(sim::Boxes().empty());
   }
