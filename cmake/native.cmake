@@ -8,8 +8,14 @@ if(DRVSETUP_SANITIZE)
 endif()
 
 file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
-list(REMOVE_ITEM SIM_SOURCES ${CMAKE_SOURCE_DIR}/sim/installer_process.cpp)
+list(REMOVE_ITEM SIM_SOURCES ${CMAKE_SOURCE_DIR}/sim/installer_process.cpp
+     ${CMAKE_SOURCE_DIR}/sim/text.cpp)
+# Text helpers (case, hex, escapes): the simulator's, and shared with the Wine
+# host, the tools and the tests.
+add_library(text_helpers STATIC ${CMAKE_SOURCE_DIR}/sim/text.cpp)
+target_include_directories(text_helpers PUBLIC ${CMAKE_SOURCE_DIR}/sim)
 add_library(winsim STATIC ${SIM_SOURCES})
+target_link_libraries(winsim PUBLIC text_helpers)
 target_include_directories(winsim PUBLIC ${CMAKE_SOURCE_DIR}/sim ${CMAKE_SOURCE_DIR}/include)
 
 add_library(drvsetup_core STATIC ${DRVSETUP_SOURCES})
@@ -25,6 +31,7 @@ enable_testing()
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
+add_subdirectory(winehost)
 add_subdirectory(tests)
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
   add_subdirectory(tools)

@@ -143,10 +143,10 @@ State SimState(const Watch& watch) {
   return state;
 }
 
-State WineState(winetest::WinePrefix& wine, const Watch& watch) {
+State WineState(winehost::WinePrefix& wine, const Watch& watch) {
   State state;
   for (const std::string& folder : watch.folders) {
-    for (const winetest::FileEntry& entry : wine.Files(folder)) {
+    for (const winehost::FileEntry& entry : wine.Files(folder)) {
       if (entry.folder) continue;
       const std::string path = folder + "\\" + entry.path;
       if (IsWatchedIni(watch, path)) continue;
@@ -162,7 +162,7 @@ State WineState(winetest::WinePrefix& wine, const Watch& watch) {
     AddIniItems(ini, text, &state);
   }
   for (const std::string& key : watch.keys) {
-    const winetest::RegTree tree = wine.DumpKey(key);
+    const winehost::RegTree tree = wine.DumpKey(key);
     if (!tree.exists) continue;
     for (const std::string& rel : tree.keys) {
       const std::string item = Upper(rel.empty() ? key : key + "\\" + rel);
@@ -175,11 +175,11 @@ State WineState(winetest::WinePrefix& wine, const Watch& watch) {
     }
   }
   std::string pending;
-  for (const winetest::PendingRename& entry : wine.PendingRenames())
+  for (const winehost::PendingRename& entry : wine.PendingRenames())
     pending += (pending.empty() ? "" : " | ") + PendingText(entry.from, entry.to, entry.replace);
   if (!pending.empty()) state["pending"] = pending;
   if (!watch.securityKey.empty()) {
-    const winetest::KeySecurity security = wine.KeySecurityOf("MACHINE\\" + watch.securityKey);
+    const winehost::KeySecurity security = wine.KeySecurityOf("MACHINE\\" + watch.securityKey);
     state["security " + Upper(watch.securityKey)] = security.ok ? security.sddl : "unreadable";
   }
   return state;
@@ -220,10 +220,10 @@ std::vector<std::string> CompareChanges(const std::map<std::string, std::string>
   return out;
 }
 
-RegistryCopy WineRegistry(winetest::WinePrefix& wine, const std::vector<std::string>& keys) {
+RegistryCopy WineRegistry(winehost::WinePrefix& wine, const std::vector<std::string>& keys) {
   RegistryCopy copy;
   for (const std::string& key : keys) {
-    const winetest::RegTree tree = wine.DumpKey(key);
+    const winehost::RegTree tree = wine.DumpKey(key);
     if (!tree.exists) continue;
     for (const std::string& rel : tree.keys) {
       const std::string full = rel.empty() ? key : key + "\\" + rel;

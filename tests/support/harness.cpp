@@ -99,23 +99,12 @@ const std::vector<sim::Windows>& AllVersions() {
   return versions;
 }
 
-bool Is9xName(const std::string& wineVersion) {
-  sim::Windows version;
-  return sim::WindowsFromName(wineVersion, &version) && sim::Is9x(version);
-}
-
 std::string HostFileText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
 }
-
-const char* const kWineWindows = "C:\\windows";
-const char* const kWineSystem = "C:\\windows\\system32";
-const char* const kWineSource = "C:\\setup";
-const char* const kWineInstaller = "C:\\setup\\drvsetup.exe";
-const char* const kWineApp = "C:\\Program Files\\Orvo Studio";
 
 sim::RunResult RunCutBefore(size_t k, size_t callsOfWholeRun, void (*entry)()) {
   sim::ClearTrace();

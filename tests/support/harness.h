@@ -54,17 +54,8 @@ const std::vector<std::string>& PackageFiles();
 extern const char* const kSystemIni9x;
 // Every Windows version the simulated machine can be, oldest first.
 const std::vector<sim::Windows>& AllVersions();
-// Whether Wine's version name ("win98") is one of the 9x family.
-bool Is9xName(const std::string& wineVersion);
 
 // The whole of a file of the machine the tests run on; empty when it cannot
 // be read.
 std::string HostFileText(const std::string& path);
 
-// Where the runs against Wine put things in a prefix: Wine's own folders, the
-// installer and the host application's folder.
-extern const char* const kWineWindows;    // "C:\windows"
-extern const char* const kWineSystem;     // "C:\windows\system32"
-extern const char* const kWineSource;     // "C:\setup"
-extern const char* const kWineInstaller;  // "C:\setup\drvsetup.exe"
-extern const char* const kWineApp;        // "C:\Program Files\Orvo Studio"
