@@ -625,7 +625,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
 }
 
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
-  CallRecord rec("FindFirstFileA", Quote(lpFileName) + ", " + PtrArg(lpFindFileData));
+  CallRecord rec("FindFirstFileA", Quote(lpFileName) + ", " + PointerArg(lpFindFileData));
   Machine& m = M();
   auto fail = [&](DWORD error) {
     m.lastError = error;
@@ -689,7 +689,7 @@ BOOL WINAPI FindClose(HANDLE hFindFile) {
 BOOL WINAPI FileTimeToLocalFileTime(CONST FILETIME* lpFileTime, LPFILETIME lpLocalFileTime) {
   CallRecord rec("FileTimeToLocalFileTime",
                  (lpFileTime ? Hex(FromFileTime(*lpFileTime)) : std::string("NULL")) + ", " +
-                     PtrArg(lpLocalFileTime));
+                     PointerArg(lpLocalFileTime));
   Machine& m = M();
   auto fail = [&](DWORD error) {
     m.lastError = error;
@@ -709,7 +709,7 @@ BOOL WINAPI FileTimeToLocalFileTime(CONST FILETIME* lpFileTime, LPFILETIME lpLoc
 BOOL WINAPI FileTimeToDosDateTime(CONST FILETIME* lpFileTime, WORD* lpFatDate, WORD* lpFatTime) {
   CallRecord rec("FileTimeToDosDateTime",
                  (lpFileTime ? Hex(FromFileTime(*lpFileTime)) : std::string("NULL")) + ", " +
-                     PtrArg(lpFatDate) + ", " + PtrArg(lpFatTime));
+                     PointerArg(lpFatDate) + ", " + PointerArg(lpFatTime));
   Machine& m = M();
   auto fail = [&](DWORD error) {
     m.lastError = error;

@@ -33,7 +33,6 @@ struct FaultScenario {
 // read-only target, files to back up) and "guard" (the same machine with the
 // host application running).
 std::vector<FaultScenario> FaultScenarios(const std::vector<sim::Windows>& versions);
-std::vector<sim::Windows> AllVersions();
 
 // One fault point: the scenario run with call k (1-based) failing.
 struct PointOutcome {

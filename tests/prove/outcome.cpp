@@ -1,4 +1,6 @@
 #include "outcome.h"
+#include "harness.h"
+#include "text.h"
 
 #include <cctype>
 
@@ -10,21 +12,11 @@ const char kInstallerCaption[] = "Miravelt Installation";
 const char kErrorCaption[] = "Application Error";
 const unsigned kErrorType = 0x2010;  // MB_ICONERROR | MB_TASKMODAL
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 const std::vector<std::string>& InstallerMessages() {
   static const std::vector<std::string> messages = {
-      "Please close Orvo-Studio, restart your machine and run setup again !",
+      kGuardMessage,
       "Unable to copy \"ZOLTAVEX.VXD\" to Systemdirectory!",
       "Unable to copy \"ZOLTAV16.DLL\" to Systemdirectory!",
       "Unable to copy \"ZOLTAVEX.INF\" to INF directory !",
@@ -89,49 +81,16 @@ std::vector<std::string> SplitArgs(const std::string& args) {
   return out;
 }
 
-std::string Unquote(const std::string& arg) {
-  if (arg.size() < 2 || arg.front() != '"' || arg.back() != '"') return arg;
-  std::string out;
-  for (size_t i = 1; i + 1 < arg.size(); ++i) {
-    char c = arg[i];
-    if (c != '\\' || i + 2 >= arg.size()) {
-      out += c;
-      continue;
-    }
-    const char next = arg[++i];
-    switch (next) {
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case 'x':
-        // Two hex digits, both before the closing quote.
-        if (i + 3 < arg.size() && std::isxdigit(static_cast<unsigned char>(arg[i + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(arg[i + 2]))) {
-          out += static_cast<char>(std::stoul(arg.substr(i + 1, 2), nullptr, 16));
-          i += 2;
-        }
-        break;
-      default:
-        out += next;
-    }
-  }
-  return out;
-}
-
 std::string FatalIniFile(const sim::Call& call) {
   if (call.function != "WritePrivateProfileStringA") return std::string();
   const std::vector<std::string> args = SplitArgs(call.args);
   if (args.size() != 4 || args[0] == "NULL") return std::string();
-  const std::string section = Unquote(args[0]);
-  const std::string file = Unquote(args[3]);
-  if (EqualNoCase(section, "RENAME") && EqualNoCase(file, "Wininit.ini")) return "Wininit.ini";
-  if (EqualNoCase(section, "VCache") && EqualNoCase(file, "System.ini")) return "System.ini";
+  const std::string section = text::Unquote(args[0]);
+  const std::string file = text::Unquote(args[3]);
+  if (text::EqualNoCase(section, "RENAME") && text::EqualNoCase(file, "Wininit.ini"))
+    return "Wininit.ini";
+  if (text::EqualNoCase(section, "VCache") && text::EqualNoCase(file, "System.ini"))
+    return "System.ini";
   return std::string();
 }
 

@@ -12,9 +12,10 @@
 #include <vector>
 
 #include "fault_campaign.h"
+#include "harness.h"
 
 int main(int argc, char** argv) {
-  std::vector<sim::Windows> versions = prove::AllVersions();
+  std::vector<sim::Windows> versions = AllVersions();
   bool isolate = true;
   bool quiet = false;
   for (int i = 1; i < argc; ++i) {
