@@ -358,11 +358,10 @@ bool ParseMachineDescription(const std::string& text, MachineDescription* out, s
   return true;
 }
 
-namespace {
-
-// What a path that is not a regular file is, for a message.
-std::string KindOf(const std::filesystem::file_status& status) {
-  switch (status.type()) {
+std::string KindOfFile(std::filesystem::file_type type) {
+  switch (type) {
+    case std::filesystem::file_type::regular:
+      return "a file";
     case std::filesystem::file_type::directory:
       return "a folder";
     case std::filesystem::file_type::character:
@@ -374,11 +373,9 @@ std::string KindOf(const std::filesystem::file_status& status) {
     case std::filesystem::file_type::socket:
       return "a socket";
     default:
-      return "a file";
+      return "an entry of unknown kind";
   }
 }
-
-}  // namespace
 
 bool LoadMachineDescription(const std::string& fileName, MachineDescription* out,
                             std::string* error) {
@@ -407,8 +404,8 @@ bool LoadMachineDescription(const std::string& fileName, MachineDescription* out
     return false;
   }
   if (text.size() > kMaxMachineFileBytes) {
-    *error = KindOf(status) + " holding more than 16 MiB; a machine description may be at most " +
-             "16 MiB";
+    *error = KindOfFile(status.type()) +
+             " holding more than 16 MiB; a machine description may be at most " + "16 MiB";
     return false;
   }
   if (text.empty()) {

@@ -4,6 +4,7 @@
 // They are JSON files; tools/preview/README.md describes the format.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,10 @@ bool ParseMachineDescription(const std::string& json, MachineDescription* out, s
 // one holding zero bytes is refused with what it is.
 bool LoadMachineDescription(const std::string& fileName, MachineDescription* out,
                             std::string* error);
+
+// What a file system entry is, for a message: "a file", "a folder", "a
+// pipe", "a character device", ...
+std::string KindOfFile(std::filesystem::file_type type);
 
 // Text from the input as an error message shows it: in double quotes,
 // control characters as \xNN, and cut after limit bytes with the number of

@@ -205,21 +205,6 @@ bool IsWindowsName(const std::string& name) {
   return true;
 }
 
-std::string KindOfEntry(std::filesystem::file_type type) {
-  switch (type) {
-    case std::filesystem::file_type::fifo:
-      return "a pipe";
-    case std::filesystem::file_type::socket:
-      return "a socket";
-    case std::filesystem::file_type::character:
-      return "a character device";
-    case std::filesystem::file_type::block:
-      return "a block device";
-    default:
-      return "neither a file nor a folder";
-  }
-}
-
 struct CopyError {
   std::string text;
 };
@@ -294,7 +279,7 @@ long CopyRealFolder(const std::string& realFolder, const std::string& machineFol
           continue;
         }
         if (status.type() != fs::file_type::regular) {
-          throw CopyError{Shown(real.string()) + ": " + KindOfEntry(status.type()) +
+          throw CopyError{Shown(real.string()) + ": " + KindOfFile(status.type()) +
                           ", not a file or folder"};
         }
         uintmax_t size = entry.file_size(ec);

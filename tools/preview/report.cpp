@@ -35,8 +35,11 @@ std::string Hex2(unsigned char c) {
   return buffer;
 }
 
-// Text in double quotes; bytes that would not print are shown as \xNN.
-std::string Quoted(const std::string& text) {
+// Text in double quotes; bytes that would not print are shown as \xNN. Long
+// texts are cut after 1024 bytes (the JSON report has them whole).
+std::string Quoted(const std::string& whole) {
+  const size_t kLongest = 1024;
+  std::string text = whole.substr(0, kLongest);
   std::string q = "\"";
   for (char c : text) {
     unsigned char u = static_cast<unsigned char>(c);
@@ -49,7 +52,11 @@ std::string Quoted(const std::string& text) {
       q += c;
     }
   }
-  return q + "\"";
+  q += "\"";
+  if (whole.size() > kLongest) {
+    q += "... (" + std::to_string(whole.size() - kLongest) + " more bytes)";
+  }
+  return q;
 }
 
 std::string Bytes(size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
