@@ -330,6 +330,7 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCST
   };
   if (rec.ShouldFail()) return fail(ERROR_ACCESS_DENIED);
   if (!lpFileName || !*lpFileName) return fail(ERROR_INVALID_PARAMETER);
+  if (DWORD e = PathLengthError(lpFileName)) return fail(e);
   std::string full = ProfilePath(lpFileName);
   if (!lpAppName && !lpKeyName && !lpString) {
     // Flushing the cached copy: nothing is cached here; the answer is zero
@@ -410,6 +411,7 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
   };
   if (rec.ShouldFail()) return answerDefault(ERROR_ACCESS_DENIED);
   if (!lpFileName) return answerDefault(ERROR_INVALID_PARAMETER);
+  if (DWORD e = PathLengthError(lpFileName)) return answerDefault(e);
   std::string data;
   DWORD error = ERROR_SUCCESS;
   if (!ReadProfile(ProfilePath(lpFileName), &data, &error)) return answerDefault(error);
@@ -454,6 +456,7 @@ DWORD WINAPI GetPrivateProfileSectionA(LPCSTR lpAppName, LPSTR lpReturnedString,
   };
   if (rec.ShouldFail()) return empty(ERROR_ACCESS_DENIED);
   if (!lpAppName || !lpFileName) return empty(ERROR_INVALID_PARAMETER);
+  if (DWORD e = PathLengthError(lpFileName)) return empty(e);
   std::string data;
   DWORD error = ERROR_SUCCESS;
   if (!ReadProfile(ProfilePath(lpFileName), &data, &error)) return empty(error);
@@ -478,6 +481,7 @@ BOOL WINAPI WritePrivateProfileSectionA(LPCSTR lpAppName, LPCSTR lpString, LPCST
   };
   if (rec.ShouldFail()) return fail(ERROR_ACCESS_DENIED);
   if (!lpAppName || !lpFileName || !*lpFileName) return fail(ERROR_INVALID_PARAMETER);
+  if (DWORD e = PathLengthError(lpFileName)) return fail(e);
   std::string full = ProfilePath(lpFileName);
   bool exists = false;
   if (DWORD e = WritableProfile(full, &exists)) return fail(e);
