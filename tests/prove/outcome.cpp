@@ -22,24 +22,13 @@ bool EndsWithNoCase(const std::string& s, const std::string& end) {
 
 const char kEnumRootKey[] = "SYSTEM\\CurrentControlSet\\Enum\\Root";
 
-std::string HexOf(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
 // Every key and value below a key, named from the root's short name.
 void AddKeyItems(HKEY root, const std::string& path, const std::string& name, MachineState* state) {
   (*state)["reg " + name] = "key";
   for (const std::string& value : sim::RegValueNames(root, path)) {
     sim::Value v;
     if (sim::RegGet(root, path, value, &v))
-      (*state)["reg " + name + " : " + UpperCase(value)] =
-          std::to_string(v.type) + " " + HexOf(v.data);
+      (*state)["reg " + name + " : " + UpperCase(value)] = std::to_string(v.type) + " " + v.data;
   }
   for (const std::string& sub : sim::RegSubkeys(root, path))
     AddKeyItems(root, path.empty() ? sub : path + "\\" + sub, name + "\\" + UpperCase(sub), state);
