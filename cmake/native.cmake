@@ -9,7 +9,7 @@ endif()
 
 file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
 add_library(winsim STATIC ${SIM_SOURCES})
-target_include_directories(winsim PUBLIC ${CMAKE_SOURCE_DIR}/sim ${CMAKE_SOURCE_DIR}/src/sysaccess)
+target_include_directories(winsim PUBLIC ${CMAKE_SOURCE_DIR}/sim ${CMAKE_SOURCE_DIR}/include)
 
 add_library(drvsetup_core STATIC ${DRVSETUP_SOURCES})
 target_include_directories(drvsetup_core PUBLIC ${DRVSETUP_INCLUDES})

@@ -11,6 +11,9 @@
 extern DWORD PlatformFamily;
 const DWORD FAMILY_9X = VER_PLATFORM_WIN32_WINDOWS;
 
+// Sets PlatformFamily; the run calls it once, before its first step.
+void ReadPlatformFamily();
+
 // Folder strings are 8-bit (ANSI) paths. The source folder ends in a
 // backslash; the windows and system folders arrive as the platform reports
 // them and each package normalises its own copies.
@@ -23,3 +26,7 @@ extern const char* const InstallerCaption;  // "Miravelt Installation"
 // MessageBoxA without owner, the installer's caption, MB_OK. The run goes on
 // once the user has closed it.
 void ShowInstallerMessage(const std::string& text);
+
+// The one error that ends a run: "Unable to write to <iniFile>" in an
+// "Application Error" box (type 0x2010), then exit code 1.
+[[noreturn]] void FailIniWrite(const std::string& iniFile);

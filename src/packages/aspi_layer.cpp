@@ -75,9 +75,9 @@ void PlaceFiles(const AspiFile (&files)[N], const std::string& sourceFolder,
 
 void InstallAspiLayer(const std::string& sourceFolder, const std::string& windowsFolder,
                       const std::string& systemFolder) {
-  const std::string source = NormalizeFolder(sourceFolder, 1);
-  const std::string windows = NormalizeFolder(windowsFolder, 1);
-  const std::string system = NormalizeFolder(systemFolder, 1);
+  const std::string source = NormalizeFolder(sourceFolder, kAddTrailingBackslash);
+  const std::string windows = NormalizeFolder(windowsFolder, kAddTrailingBackslash);
+  const std::string system = NormalizeFolder(systemFolder, kAddTrailingBackslash);
   const bool family9x = PlatformFamily == FAMILY_9X;
 
   // The first file of the family's table marks an installed layer.

@@ -9,27 +9,6 @@
 const BYTE EngineConfigDefault[16] = {0x3A, 0x7C, 0x51, 0xE9, 0xB2, 0x06, 0x11, 0xD4,
                                       0x8F, 0x2D, 0x02, 0x4B, 0x7E, 0x19, 0xC3, 0x58};
 
-void WriteRegistryRows(const RegistryRow* rows, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
-    const RegistryRow& row = rows[i];
-    const BYTE* bytes = static_cast<const BYTE*>(row.bytes);
-    switch (row.kind) {
-      case REG_SZ:
-        WriteStringValue(HKEY_LOCAL_MACHINE, row.key, row.name, row.text);
-        break;
-      case REG_DWORD:
-        WriteDwordValue(HKEY_LOCAL_MACHINE, row.key, row.name, row.number);
-        break;
-      case REG_BINARY:
-        WriteBinaryValue(HKEY_LOCAL_MACHINE, row.key, row.name, bytes, row.byteCount);
-        break;
-      default:
-        WriteRawValue(HKEY_LOCAL_MACHINE, row.key, row.name, bytes, row.byteCount, row.kind);
-        break;
-    }
-  }
-}
-
 namespace {
 
 const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -50,6 +29,7 @@ const RegistryRow kDeviceRows9x[] = {
     {kDriverKey, "PortName", REG_SZ, "ZOLTAVEX", 0, nullptr, 0},
     {kDriverKey, "DeviceDriver", REG_SZ, "ZOLTAVEX.VXD", 0, nullptr, 0},
     {kDriverKey, "DeviceDesc", REG_SZ, "Miravelt RealTime Audio Kernel", 0, nullptr, 0},
+    // "DrivereDesc" is spelled so in the shipped system; do not correct.
     {kDriverKey, "DrivereDesc", REG_SZ, "Miravelt RealTime Audio Kernel", 0, nullptr, 0},
     {kDriverKey, "InfPath", REG_SZ, "ZOLTAVEX.INF", 0, nullptr, 0},
     {kDriverKey, "InfSection", REG_SZ, "ZOLTAVEX", 0, nullptr, 0},
@@ -81,8 +61,10 @@ void InstallAudioEngine(const std::string& sourceFolder, const std::string& syst
 
 void InstallAudioKernel9x(const std::string& sourceFolder, const std::string& windowsFolder,
                           const std::string& systemFolder) {
+  // "Systemdirectory" is written as one word in the shipped system; do not correct.
   CopyPackageFile(sourceFolder + "ZOLTAVEX.VXD", systemFolder + "ZOLTAVEX.VXD",
                   "Unable to copy \"ZOLTAVEX.VXD\" to Systemdirectory!");
+  // "Systemdirectory" is written as one word in the shipped system; do not correct.
   CopyPackageFile(sourceFolder + "ZOLTAV16.DLL", systemFolder + "ZOLTAV16.DLL",
                   "Unable to copy \"ZOLTAV16.DLL\" to Systemdirectory!");
 
@@ -102,9 +84,9 @@ void InstallAudioKernel9x(const std::string& sourceFolder, const std::string& wi
 
 void InstallAudioKernel(const std::string& sourceFolder, const std::string& windowsFolder,
                         const std::string& systemFolder) {
-  const std::string source = NormalizeFolder(sourceFolder, 1);
-  const std::string windows = NormalizeFolder(windowsFolder, 1);
-  const std::string system = NormalizeFolder(systemFolder, 1);
+  const std::string source = NormalizeFolder(sourceFolder, kAddTrailingBackslash);
+  const std::string windows = NormalizeFolder(windowsFolder, kAddTrailingBackslash);
+  const std::string system = NormalizeFolder(systemFolder, kAddTrailingBackslash);
   if (PlatformFamily == FAMILY_9X)
     InstallAudioKernel9x(source, windows, system);
   else

@@ -1,7 +1,6 @@
 // The four package installers, called by the run in this order.
 #pragma once
 
-#include <cstddef>
 #include <string>
 
 #include "drvsetup.h"
@@ -29,25 +28,3 @@ void InstallAudioEngine(const std::string& sourceFolder, const std::string& syst
 
 // Default engine configuration, written once as "Config".
 extern const BYTE EngineConfigDefault[16];
-
-// One registry value of a package's table, under HKEY_LOCAL_MACHINE.
-// REG_SZ rows carry text, REG_DWORD rows a number; REG_BINARY rows go through
-// WriteBinaryValue and every other kind through WriteRawValue, both with the
-// row's bytes and byte count.
-struct RegistryRow {
-  const char* key;
-  const char* name;  // "" is the key's default value
-  DWORD kind;
-  const char* text;
-  DWORD number;
-  const void* bytes;
-  DWORD byteCount;
-};
-
-// Writes the rows in order; nothing is tested or reported.
-void WriteRegistryRows(const RegistryRow* rows, size_t count);
-
-template <size_t N>
-void WriteRegistryRows(const RegistryRow (&rows)[N]) {
-  WriteRegistryRows(rows, N);
-}

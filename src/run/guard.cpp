@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "run.h"
+#include "folders.h"
 
 bool HostApplicationFound = false;
 

@@ -4,8 +4,6 @@
 
 #include <vector>
 
-#include "file_placement.h"
-
 namespace {
 
 const char* const kSystemIni = "System.ini";

@@ -4,15 +4,14 @@
 #include <vector>
 
 #include "file_placement.h"
+#include "folders.h"
 #include "guard.h"
 #include "housekeeping.h"
 #include "packages.h"
 
-DWORD PlatformFamily = 0;
-
 namespace {
 
-// The first buffer size for the folder and module path queries.
+// The first buffer size for the module path query.
 const DWORD kPathBufferSize = 261;
 // Beyond this no Windows path can reach; a query still asking for more is
 // taken as failed.
@@ -22,25 +21,7 @@ const DWORD kLongestPath = 65536;
 // one is taken as absent, since a cut path could name another folder.
 const size_t kLongestToken = 256;
 
-void ReadPlatformFamily() {
-  OSVERSIONINFOA version = {};
-  version.dwOSVersionInfoSize = sizeof(version);
-  PlatformFamily = GetVersionExA(&version) ? version.dwPlatformId : 0;
-}
-
 bool IsBlank(unsigned char c) { return c >= 1 && c <= 32; }
-
-// Reads a folder the platform reports, growing the buffer while the answer
-// does not fit, so a long folder never comes back cut or empty.
-std::string ReadFolder(UINT(WINAPI* query)(LPSTR, UINT)) {
-  std::vector<char> buffer(kPathBufferSize, '\0');
-  for (;;) {
-    UINT length = query(buffer.data(), static_cast<UINT>(buffer.size()));
-    if (length < buffer.size()) return std::string(buffer.data());
-    if (length > kLongestPath) return std::string();
-    buffer.assign(length + 1, '\0');
-  }
-}
 
 // The installer's own path, read whole however long it is.
 std::string ReadModulePath() {
@@ -56,10 +37,6 @@ std::string ReadModulePath() {
 bool DbcsEnabled() { return GetSystemMetrics(SM_DBCSENABLED) != 0; }
 
 }  // namespace
-
-std::string ReadSystemFolder() { return ReadFolder(GetSystemDirectoryA); }
-
-std::string ReadWindowsFolder() { return ReadFolder(GetWindowsDirectoryA); }
 
 std::string CommandLineToken(const char* commandLine, int n) {
   if (commandLine == NULL || n < 0) return std::string();
@@ -123,7 +100,7 @@ void CopyFromCdRom(const std::string& relativePath, const std::string& targetPat
 }
 
 void RunFinalPhase(const std::string& applicationFolder, const std::string& documentName) {
-  const std::string folder = NormalizeFolder(applicationFolder, 1);
+  const std::string folder = NormalizeFolder(applicationFolder, kAddTrailingBackslash);
   DeleteFileA((folder + "HISTORY.TXT").c_str());
   CopyFromCdRom("OEM\\ORVOOEM.DLL", folder + "ORVOOEM.DLL");
   if (documentName.empty()) return;
@@ -135,8 +112,7 @@ void RunSetup() {
   ReadPlatformFamily();
 
   if (EnumerateProcesses(IsHostApplicationProcess, 0) && HostApplicationFound) {
-    MessageBoxA(NULL, "Please close Orvo-Studio, restart your machine and run setup again !",
-                InstallerCaption, MB_OK);
+    ShowInstallerMessage("Please close Orvo-Studio, restart your machine and run setup again !");
     ExitProcess(0);
   }
 

@@ -19,11 +19,6 @@ std::string CommandLineToken(const char* commandLine, int n);
 // The installer's folder: its path cut after the last backslash or colon.
 std::string SourceFolderOf(const std::string& installerPath);
 
-// The system and windows folders as the platform reports them (no trailing
-// backslash), read whole however long they are.
-std::string ReadSystemFolder();
-std::string ReadWindowsFolder();
-
 std::string FindOnCdRom(const std::string& relativePath);
 void CopyFromCdRom(const std::string& relativePath, const std::string& targetPath);
 

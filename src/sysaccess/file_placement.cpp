@@ -5,22 +5,10 @@
 #include <cstring>
 #include <vector>
 
-const char* const InstallerCaption = "Miravelt Installation";
-
-void ShowInstallerMessage(const std::string& text) {
-  MessageBoxA(NULL, text.c_str(), InstallerCaption, MB_OK);
-}
-
-void FailIniWrite(const std::string& iniFile) {
-  const std::string text = "Unable to write to " + iniFile;
-  MessageBoxA(NULL, text.c_str(), "Application Error", MB_ICONERROR | MB_TASKMODAL);
-  ExitProcess(1);
-}
-
 std::string NormalizeFolder(const std::string& path, BYTE mode) {
   if (path.empty()) return path;
   const bool endsInBackslash = path.back() == '\\';
-  if (mode == 1) return endsInBackslash ? path : path + '\\';
+  if (mode == kAddTrailingBackslash) return endsInBackslash ? path : path + '\\';
   return endsInBackslash ? path.substr(0, path.size() - 1) : path;
 }
 

@@ -6,7 +6,11 @@
 
 #include "drvsetup.h"
 
-// Mode 1: ensure one trailing backslash; any other mode: remove one.
+// NormalizeFolder's modes: 1 ensures one trailing backslash; any other mode
+// removes one.
+const BYTE kAddTrailingBackslash = 1;
+const BYTE kRemoveTrailingBackslash = 0;
+
 std::string NormalizeFolder(const std::string& path, BYTE mode);
 
 // True when a file (not a folder) with a last-write time inside the DOS date
@@ -30,7 +34,3 @@ bool StageFile(const std::string& sourcePath, const std::string& stagingPath,
 // ends the run). NT family: MoveFileExA(existing, new, 5), unless that exact
 // pair is already pending.
 void ScheduleRenameAtRestart(const std::string& existingPath, const std::string& newPath);
-
-// The one error that ends a run: "Unable to write to <iniFile>" in an
-// "Application Error" box (type 0x2010), then exit code 1.
-[[noreturn]] void FailIniWrite(const std::string& iniFile);

@@ -52,3 +52,24 @@ void WriteBinaryValue(HKEY root, const std::string& keyPath, const std::string& 
                       const BYTE* data, DWORD byteCount) {
   WriteRawValue(root, keyPath, valueName, data, byteCount, REG_BINARY);
 }
+
+void WriteRegistryRows(const RegistryRow* rows, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    const RegistryRow& row = rows[i];
+    const BYTE* bytes = static_cast<const BYTE*>(row.bytes);
+    switch (row.kind) {
+      case REG_SZ:
+        WriteStringValue(HKEY_LOCAL_MACHINE, row.key, row.name, row.text);
+        break;
+      case REG_DWORD:
+        WriteDwordValue(HKEY_LOCAL_MACHINE, row.key, row.name, row.number);
+        break;
+      case REG_BINARY:
+        WriteBinaryValue(HKEY_LOCAL_MACHINE, row.key, row.name, bytes, row.byteCount);
+        break;
+      default:
+        WriteRawValue(HKEY_LOCAL_MACHINE, row.key, row.name, bytes, row.byteCount, row.kind);
+        break;
+    }
+  }
+}

@@ -1,10 +1,11 @@
 // SYSTEM.INI [386Enh]: turning a driver's device= lines into comments.
 #include "system_ini.h"
 
-#include "file_placement.h"
-
 #include <cstring>
 #include <vector>
+
+#include "file_placement.h"
+#include "folders.h"
 
 namespace {
 
@@ -19,10 +20,9 @@ const DWORD kLargestBufferSize = 64u * 1024u * 1024u;
 // found. A section's entries never take more room than its lines, so a buffer
 // of this size plus the list's two closing zeros holds any of its sections.
 DWORD SystemIniSize() {
-  char folder[MAX_PATH + 1] = {};
-  const UINT length = GetWindowsDirectoryA(folder, sizeof(folder));
-  if (length == 0 || length >= sizeof(folder)) return 0;
-  const std::string path = NormalizeFolder(folder, 1) + kSystemIni;
+  const std::string folder = ReadWindowsFolder();
+  if (folder.empty()) return 0;
+  const std::string path = NormalizeFolder(folder, kAddTrailingBackslash) + kSystemIni;
   WIN32_FIND_DATAA found;
   std::memset(&found, 0, sizeof(found));
   HANDLE search = FindFirstFileA(path.c_str(), &found);

@@ -39,8 +39,6 @@ TEST(NormalizeFolderTest, AddsOrRemovesOneTrailingBackslash) {
   EXPECT_EQ("C:", NormalizeFolder("C:\\", 0));
   EXPECT_EQ("C:\\A\\", NormalizeFolder("C:\\A\\\\", 0));
   EXPECT_EQ("C:\\A\\\\", NormalizeFolder("C:\\A\\\\", 1));
-  // Any mode but 1 removes.
-  EXPECT_EQ("C:\\A", NormalizeFolder("C:\\A\\", 7));
   // Only the last byte counts: a slash is not a backslash.
   EXPECT_EQ("C:/A/\\", NormalizeFolder("C:/A/", 1));
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "folders.h"
 #include "harness.h"
 #include "run.h"
 #include "sim.h"

@@ -126,6 +126,9 @@ TEST_F(SystemIni, AbsentSectionLeavesTheOtherEntries) {
 }
 
 TEST_F(SystemIni, SectionLargerThanTheFirstBufferLosesNothing) {
+  // A windows folder longer than MAX_PATH: SYSTEM.INI still sizes the buffer.
+  sim::SetWindowsFolder("C:\\" + std::string(300, 'W'));
+  path_ = sim::WindowsFolder() + "\\SYSTEM.INI";
   std::string text = "[386Enh]\r\n";
   std::vector<std::string> expected = {"[386Enh]"};
   for (int i = 0; i < 1200; ++i) {  // about 25 KB
@@ -140,6 +143,9 @@ TEST_F(SystemIni, SectionLargerThanTheFirstBufferLosesNothing) {
   sim::PutIni(path_, text);
   DisableSystemIniDevice(kDevice);
   EXPECT_EQ(expected, Lines(sim::IniText(path_)));
+  size_t reads = 0;
+  for (const sim::Call& call : sim::Trace()) reads += call.function == "GetPrivateProfileSectionA";
+  EXPECT_EQ(1u, reads);
 }
 
 TEST_F(SystemIni, SectionThatFillsTheFirstBufferExactlyIsKeptWhole) {
