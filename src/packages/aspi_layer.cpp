@@ -56,19 +56,30 @@ const RegistryRow kValuesNt[] = {
     {kAspi32ParametersKey, "ExcludeMiniports", REG_SZ, "", 0, nullptr, 0},
 };
 
-template <size_t N>
-void PlaceFiles(const AspiFile (&files)[N], const std::string& sourceFolder,
-                const std::string& windowsFolder, const std::string& systemFolder) {
-  for (const AspiFile& file : files) {
-    const std::string& folder = file.target == Folder::Windows ? windowsFolder : systemFolder;
-    const std::string staging = folder + file.stagingName;
-    const std::string finalPath = folder + file.finalName;
-    if (!CopyFileA((sourceFolder + file.sourceName).c_str(), staging.c_str(), FALSE)) continue;
-    // Renames run at the restart in the order they were made: the file that
-    // holds the final name moves aside before the staged one takes it.
-    ScheduleRenameAtRestart(finalPath, folder + file.backupName);
-    ScheduleRenameAtRestart(staging, finalPath);
-  }
+// One row: the staged copy and, only when it succeeded, its two renames.
+void PlaceFile(const AspiFile& file, const std::string& sourceFolder,
+               const std::string& windowsFolder, const std::string& systemFolder) {
+  const std::string& folder = file.target == Folder::Windows ? windowsFolder : systemFolder;
+  const std::string staging = folder + file.stagingName;
+  const std::string finalPath = folder + file.finalName;
+  if (!CopyFileA((sourceFolder + file.sourceName).c_str(), staging.c_str(), FALSE)) return;
+  // Renames run at the restart in the order they were made: the file that
+  // holds the final name moves aside before the staged one takes it.
+  ScheduleRenameAtRestart(finalPath, folder + file.backupName);
+  ScheduleRenameAtRestart(staging, finalPath);
+}
+
+// The family's files and values. The first row's final name marks an
+// installed layer, so that row comes last, after the values: a run stopped
+// anywhere before it leaves no marker behind, and the next run does the
+// whole package again instead of skipping what was never done.
+template <size_t Files, size_t Values>
+void InstallFamily(const AspiFile (&files)[Files], const RegistryRow (&values)[Values],
+                   const std::string& sourceFolder, const std::string& windowsFolder,
+                   const std::string& systemFolder) {
+  for (size_t i = 1; i < Files; ++i) PlaceFile(files[i], sourceFolder, windowsFolder, systemFolder);
+  WriteRegistryRows(values);
+  PlaceFile(files[0], sourceFolder, windowsFolder, systemFolder);
 }
 
 }  // namespace
@@ -85,10 +96,8 @@ void InstallAspiLayer(const std::string& sourceFolder, const std::string& window
   if (FileExists(system + marker.finalName)) return;
 
   if (family9x) {
-    PlaceFiles(kFiles9x, source, windows, system);
-    WriteRegistryRows(kValues9x);
+    InstallFamily(kFiles9x, kValues9x, source, windows, system);
   } else {
-    PlaceFiles(kFilesNt, source, windows, system);
-    WriteRegistryRows(kValuesNt);
+    InstallFamily(kFilesNt, kValuesNt, source, windows, system);
   }
 }

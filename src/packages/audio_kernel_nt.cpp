@@ -9,6 +9,7 @@
 namespace {
 
 const char kEnumRoot[] = "SYSTEM\\CurrentControlSet\\Enum\\Root\\";
+const char kPermissionMessage[] = "Unable to set permission for \"HKLM\\System\\Enum\\Root\" !";
 
 #define REALTIME_CLASS_GUID "{6B1F0A52-9D37-4C8E-A2F4-5E70C3D91B68}"
 
@@ -82,15 +83,25 @@ void InstallAudioKernelNt(const std::string& sourceFolder, const std::string& wi
 
   // Everyone may change the device tree only while the device is written;
   // its own access list is put back afterwards. A list that cannot be read
-  // could not be put back, so then no grant is made at all.
+  // could not be put back, so then no grant is made at all. An entry of the
+  // grant's kind already in the list was left by a run stopped before its
+  // withdrawal: it is not part of the list to put back, and the list is put
+  // back even when this run's grant is refused.
   SavedKeyAccess saved;
-  const bool granted = ReadKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved) &&
-                       GrantKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, GENERIC_ALL);
-  if (!granted) ShowInstallerMessage("Unable to set permission for \"HKLM\\System\\Enum\\Root\" !");
+  const bool read = ReadKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved);
+  const bool leftOver = read && DropGrantEntries(saved, GENERIC_ALL);
+  const bool granted = read && GrantKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, GENERIC_ALL);
+  if (!granted) ShowInstallerMessage(kPermissionMessage);
 
   WriteRegistryRows(kDeviceRowsNt);
 
-  if (granted) RestoreKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved);
+  // A refused withdrawal is tried once more; when that fails too, Everyone
+  // keeps full access, and the user is told (once a run).
+  if (granted || leftOver) {
+    const bool withdrawn = RestoreKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved) ||
+                           RestoreKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved);
+    if (!withdrawn && granted) ShowInstallerMessage(kPermissionMessage);
+  }
 
   InstallAudioEngine(sourceFolder, systemFolder);
 }

@@ -46,10 +46,11 @@ void PutWord(std::string& bytes, size_t offset, WORD value) {
   std::memcpy(&bytes[offset], &value, sizeof(value));
 }
 
-// The entries that are the key's own: inherited entries are dropped, since
-// the platform adds the parent's inheritable entries to an unprotected DACL
-// itself. A list that cannot be walked is handed back as it stands.
-std::string ExplicitEntries(const std::string& acl) {
+// The list without the entries that `drop` picks (each handed over as its
+// bytes); the header's size and count follow. A list that cannot be walked
+// is handed back as it stands.
+template <typename Pick>
+std::string WithoutEntries(const std::string& acl, Pick drop) {
   if (acl.size() < sizeof(ACL)) return acl;
   const size_t aclSize = WordAt(acl, offsetof(ACL, AclSize)) < acl.size()
                              ? WordAt(acl, offsetof(ACL, AclSize))
@@ -60,11 +61,11 @@ std::string ExplicitEntries(const std::string& acl) {
   size_t pos = sizeof(ACL);
   for (WORD i = 0; i < aceCount; ++i) {
     if (pos + sizeof(ACE_HEADER) > aclSize) return acl;
-    const BYTE flags = static_cast<BYTE>(acl[pos + offsetof(ACE_HEADER, AceFlags)]);
     const WORD aceSize = WordAt(acl, pos + offsetof(ACE_HEADER, AceSize));
     if (aceSize < sizeof(ACE_HEADER) || pos + aceSize > aclSize) return acl;
-    if (!(flags & INHERITED_ACE)) {
-      result.append(acl, pos, aceSize);
+    const std::string entry = acl.substr(pos, aceSize);
+    if (!drop(entry)) {
+      result += entry;
       ++kept;
     }
     pos += aceSize;
@@ -73,6 +74,49 @@ std::string ExplicitEntries(const std::string& acl) {
   PutWord(result, offsetof(ACL, AceCount), kept);
   return result;
 }
+
+WORD EntryCount(const std::string& acl) {
+  return acl.size() < sizeof(ACL) ? 0 : WordAt(acl, offsetof(ACL, AceCount));
+}
+
+// The entries that are the key's own: inherited entries are dropped, since
+// the platform adds the parent's inheritable entries to an unprotected DACL
+// itself.
+std::string ExplicitEntries(const std::string& acl) {
+  return WithoutEntries(acl, [](const std::string& entry) {
+    return (static_cast<BYTE>(entry[offsetof(ACE_HEADER, AceFlags)]) & INHERITED_ACE) != 0;
+  });
+}
+
+const BYTE kEveryoneSid[] = {1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0};      // S-1-1-0
+const BYTE kLocalSystemSid[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};  // S-1-5-18
+
+// One inheritable allow-entry, byte for byte as the platform stores it.
+std::string AllowEntry(DWORD mask, const BYTE (&sid)[12]) {
+  std::string entry(sizeof(ACE_HEADER) + sizeof(DWORD) + sizeof sid, '\0');
+  entry[offsetof(ACE_HEADER, AceType)] = ACCESS_ALLOWED_ACE_TYPE;
+  entry[offsetof(ACE_HEADER, AceFlags)] = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+  PutWord(entry, offsetof(ACE_HEADER, AceSize), static_cast<WORD>(entry.size()));
+  std::memcpy(&entry[sizeof(ACE_HEADER)], &mask, sizeof mask);
+  std::memcpy(&entry[sizeof(ACE_HEADER) + sizeof(DWORD)], sid, sizeof sid);
+  return entry;
+}
+
+// The device tree's list as the platform ships it: the system may do
+// everything, everyone may read.
+std::string SystemAndReadersList() {
+  const std::string entries =
+      AllowEntry(GENERIC_ALL, kLocalSystemSid) + AllowEntry(GENERIC_READ, kEveryoneSid);
+  std::string acl(sizeof(ACL), '\0');
+  acl[offsetof(ACL, AclRevision)] = ACL_REVISION;
+  PutWord(acl, offsetof(ACL, AclSize), static_cast<WORD>(sizeof(ACL) + entries.size()));
+  PutWord(acl, offsetof(ACL, AceCount), 2);
+  return acl + entries;
+}
+
+// Whether the platform takes the protection flags of a DACL: Windows 2000
+// (version 5) brought them; NT 4 and NT 3.51 know the plain DACL only.
+bool DaclProtectionKnown() { return PlatformMajorVersion >= 5; }
 
 }  // namespace
 
@@ -162,11 +206,25 @@ bool RestoreKeyAccess(HKEY root, const std::string& keyPath, const SavedKeyAcces
   std::vector<DWORD> aligned((bytes.size() + sizeof(DWORD) - 1) / sizeof(DWORD));
   if (!bytes.empty()) std::memcpy(aligned.data(), bytes.data(), bytes.size());
   PACL acl = saved.daclPresent && !bytes.empty() ? reinterpret_cast<PACL>(aligned.data()) : NULL;
-  const SECURITY_INFORMATION what =
-      DACL_SECURITY_INFORMATION | (saved.isProtected ? PROTECTED_DACL_SECURITY_INFORMATION
-                                                     : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION;
+  if (DaclProtectionKnown()) {
+    what |= saved.isProtected ? PROTECTED_DACL_SECURITY_INFORMATION
+                              : UNPROTECTED_DACL_SECURITY_INFORMATION;
+  }
   const bool restored =
       setSecurity(&objectName[0], SE_REGISTRY_KEY, what, NULL, NULL, acl, NULL) == ERROR_SUCCESS;
   FreeLibrary(library);
   return restored;
+}
+
+bool DropGrantEntries(SavedKeyAccess& saved, DWORD accessMask) {
+  if (!saved.daclPresent) return false;
+  const std::string grant = AllowEntry(accessMask, kEveryoneSid);
+  const std::string kept =
+      WithoutEntries(saved.acl, [&grant](const std::string& entry) { return entry == grant; });
+  if (EntryCount(kept) == EntryCount(saved.acl)) return false;
+  // A list that held nothing else would shut every account out of the key;
+  // it gets the platform's own list for the device tree instead.
+  saved.acl = EntryCount(kept) ? kept : SystemAndReadersList();
+  return true;
 }

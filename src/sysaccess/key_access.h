@@ -19,4 +19,16 @@ struct SavedKeyAccess {
 };
 
 bool ReadKeyAccess(HKEY root, const std::string& keyPath, SavedKeyAccess& saved);
+// Writes the saved list back. Before Windows 2000 (PlatformMajorVersion
+// below 5) only the DACL is named; from then on its protection as well.
 bool RestoreKeyAccess(HKEY root, const std::string& keyPath, const SavedKeyAccess& saved);
+
+// Leaves out of a saved list every entry GrantKeyAccess(accessMask) writes:
+// allowed, inherited by objects and containers below (flags 3), that mask,
+// Everyone (S-1-1-0). In a list read before a grant such an entry is one an
+// earlier grant left when its withdrawal never came; written back, it would
+// stay for good. Entries of any other type, flags, mask or SID are kept, in
+// their order. A list left without any entry gets the device tree's usual
+// list (the system all, everyone read) instead of shutting every account
+// out. Returns whether an entry was left out.
+bool DropGrantEntries(SavedKeyAccess& saved, DWORD accessMask);

@@ -2,9 +2,12 @@
 #include "drvsetup.h"
 
 DWORD PlatformFamily = 0;
+DWORD PlatformMajorVersion = 0;
 
 void ReadPlatformFamily() {
   OSVERSIONINFOA version = {};
   version.dwOSVersionInfoSize = sizeof(version);
-  PlatformFamily = GetVersionExA(&version) ? version.dwPlatformId : 0;
+  const bool read = GetVersionExA(&version) != FALSE;
+  PlatformFamily = read ? version.dwPlatformId : 0;
+  PlatformMajorVersion = read ? version.dwMajorVersion : 0;
 }

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "harness.h"
 #include "packages.h"
 #include "sim.h"
 
@@ -76,15 +77,16 @@ TEST_F(AspiLayer9x, StagesAllRowsWithBackupsAndCompletesAtRestart) {
   EXPECT_TRUE(sim::Boxes().empty());
   EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
   const std::string s = sys_;
+  // The marker's row (WNASPI32) comes last, after the values.
   EXPECT_EQ(WininitRenames(), (std::vector<std::string>{
-                                  s + "WNASPI32.OLD=" + s + "WNASPI32.DLL",
-                                  s + "WNASPI32.DLL=" + s + "WNASPI32.9x",
                                   s + "WINASPI.OLD=" + s + "WINASPI.DLL",
                                   s + "WINASPI.DLL=" + s + "WINASPI.9x",
                                   s + "ASPIENUM.OLD=" + s + "ASPIENUM.VXD",
                                   s + "ASPIENUM.VXD=" + s + "ASPIENUM.9x",
                                   s + "IOSUBSYS\\APIX.OLD=" + s + "IOSUBSYS\\APIX.VXD",
                                   s + "IOSUBSYS\\APIX.VXD=" + s + "IOSUBSYS\\APIX.9x",
+                                  s + "WNASPI32.OLD=" + s + "WNASPI32.DLL",
+                                  s + "WNASPI32.DLL=" + s + "WNASPI32.9x",
                               }));
   EXPECT_EQ(File(s + "IOSUBSYS\\APIX.9x"), "new APIX.9x");
   EXPECT_EQ(Reg(vxdKey_ + "ASPIEnum", "Start"), "4:" + sim::DwordOf(0));
@@ -106,10 +108,10 @@ TEST_F(AspiLayer9x, FailedCopiesSkipOnlyTheirRows) {
   EXPECT_FALSE(sim::Exists(sys_ + "IOSUBSYS"));
   const std::string s = sys_;
   EXPECT_EQ(WininitRenames(), (std::vector<std::string>{
-                                  s + "WNASPI32.OLD=" + s + "WNASPI32.DLL",
-                                  s + "WNASPI32.DLL=" + s + "WNASPI32.9x",
                                   s + "ASPIENUM.OLD=" + s + "ASPIENUM.VXD",
                                   s + "ASPIENUM.VXD=" + s + "ASPIENUM.9x",
+                                  s + "WNASPI32.OLD=" + s + "WNASPI32.DLL",
+                                  s + "WNASPI32.DLL=" + s + "WNASPI32.9x",
                               }));
   EXPECT_EQ(Reg(vxdKey_ + "APIX", "ExcludeMiniports"), std::string("1:\0", 3));
 }
@@ -157,14 +159,14 @@ TEST_F(AspiLayerNt, StagesAllRowsWithBackupsAndCompletesAtRestart) {
   const std::string s = sys_, w = win_ + "SYSTEM\\";
   EXPECT_EQ(sim::PendingRenames(),
             (std::vector<std::pair<std::string, std::string>>{
-                Pending(s + "Drivers\\ASPI32.SYS", s + "Drivers\\ASPI32.OLD"),
-                Pending(s + "Drivers\\ASPI32.NT", s + "Drivers\\ASPI32.SYS"),
                 Pending(s + "WNASPI32.DLL", s + "WNASPI32.OLD"),
                 Pending(s + "WNASPI32.NT", s + "WNASPI32.DLL"),
                 Pending(w + "WINASPI.DLL", w + "WINASPI.OLD"),
                 Pending(w + "WINASPI.NT", w + "WINASPI.DLL"),
                 Pending(w + "WOWPOST.EXE", w + "WOWPOST.OLD"),
                 Pending(w + "WOWPOST.NT", w + "WOWPOST.EXE"),
+                Pending(s + "Drivers\\ASPI32.SYS", s + "Drivers\\ASPI32.OLD"),
+                Pending(s + "Drivers\\ASPI32.NT", s + "Drivers\\ASPI32.SYS"),
             }));
   EXPECT_FALSE(sim::Exists(win_ + "Wininit.ini"));
   EXPECT_EQ(sim::RegValueNames(HKEY_LOCAL_MACHINE, serviceKey_),
@@ -185,7 +187,9 @@ TEST_F(AspiLayerNt, MissingWindowsSystemFolderSkipsItsRows) {
   Install();
   EXPECT_FALSE(sim::Exists(win_ + "SYSTEM"));
   ASSERT_EQ(sim::PendingRenames().size(), 4u);
-  EXPECT_EQ(sim::PendingRenames()[3], Pending(sys_ + "WNASPI32.NT", sys_ + "WNASPI32.DLL"));
+  EXPECT_EQ(sim::PendingRenames()[1], Pending(sys_ + "WNASPI32.NT", sys_ + "WNASPI32.DLL"));
+  EXPECT_EQ(sim::PendingRenames()[3],
+            Pending(sys_ + "Drivers\\ASPI32.NT", sys_ + "Drivers\\ASPI32.SYS"));
 }
 
 TEST_F(AspiLayerNt, WithoutFilesOnlyTheValuesAreWritten) {
@@ -209,5 +213,88 @@ TEST_F(AspiLayerNt, SecondRunBeforeRestartStillEndsWithTheNewFiles) {
   EXPECT_EQ(File(sys_ + "WNASPI32.OLD"), "old wnaspi32");
   EXPECT_EQ(File(win_ + "SYSTEM\\WINASPI.DLL"), "new WINASPI.NT");
 }
+
+// A run cut right before any call of the package, the restart, a whole run
+// and the next restart: every final name holds the new file, nothing is left
+// staged or pending, and the layer's values are those of a run that was never
+// cut. An older file at a final name is replaced, never kept beside new ones.
+struct CutFamily {
+  sim::Windows version;
+  DWORD family;
+  std::vector<std::pair<std::string, std::string>> files;  // final path -> source name
+  std::string valuesKey;
+  std::string oldFile;  // a final name that holds an older file at the start
+};
+
+void PrintTo(const CutFamily& family, std::ostream* out) {
+  *out << sim::WindowsName(family.version);
+}
+
+class AspiLayerCut : public ::testing::TestWithParam<CutFamily> {
+ protected:
+  void Build() {
+    sim::Reset(GetParam().version);
+    PlatformFamily = GetParam().family;
+    for (const auto& file : GetParam().files)
+      sim::PutFile(kSource + file.second, "new " + file.second);
+    sim::PutFile(GetParam().oldFile, "old");
+  }
+  void ExpectComplete(const std::string& values) {
+    for (const auto& file : GetParam().files) {
+      EXPECT_EQ(File(file.first), "new " + file.second) << file.first;
+      const std::string staging = file.first.substr(0, file.first.rfind('.') + 1) +
+                                  file.second.substr(file.second.rfind('.') + 1);
+      EXPECT_FALSE(sim::Exists(staging)) << staging;
+    }
+    EXPECT_TRUE(sim::PendingRenames().empty());
+    EXPECT_FALSE(sim::Exists(sim::WindowsFolder() + "\\Wininit.ini"));
+    EXPECT_EQ(values, sim::RegistryText(HKEY_LOCAL_MACHINE, GetParam().valuesKey));
+  }
+};
+
+TEST_P(AspiLayerCut, RunAgainAfterACutAnywhereCompletesTheLayer) {
+  Build();
+  sim::ClearTrace();
+  Install();
+  const size_t calls = sim::CallCount();
+  sim::Restart();
+  const std::string values = sim::RegistryText(HKEY_LOCAL_MACHINE, GetParam().valuesKey);
+  ASSERT_NE(values, "REGEDIT4\n");
+  ExpectComplete(values);
+
+  for (size_t k = 1; k <= calls; ++k) {
+    SCOPED_TRACE("cut before call " + std::to_string(k) + " of " + std::to_string(calls));
+    Build();
+    CutRunAgainAndRestart(k, calls, [] {
+      InstallAspiLayer("C:\\SETUP\\", sim::WindowsFolder(), sim::SystemFolder());
+    });
+    ExpectComplete(values);
+    if (HasFailure()) break;
+  }
+}
+
+std::string NtSys() { return "C:\\WINNT\\system32\\"; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, AspiLayerCut,
+    ::testing::Values(CutFamily{sim::Windows::Win98,
+                                1,
+                                {{"C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL", "WNASPI32.9x"},
+                                 {"C:\\WINDOWS\\SYSTEM\\WINASPI.DLL", "WINASPI.9x"},
+                                 {"C:\\WINDOWS\\SYSTEM\\ASPIENUM.VXD", "ASPIENUM.9x"},
+                                 {"C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\APIX.VXD", "APIX.9x"}},
+                                "SYSTEM\\CurrentControlSet\\Services\\VXD",
+                                "C:\\WINDOWS\\SYSTEM\\ASPIENUM.VXD"},
+                      CutFamily{sim::Windows::Win2k,
+                                2,
+                                {{NtSys() + "Drivers\\ASPI32.SYS", "ASPI32.NT"},
+                                 {NtSys() + "WNASPI32.DLL", "WNASPI32.NT"},
+                                 {"C:\\WINNT\\SYSTEM\\WINASPI.DLL", "WINASPI.NT"},
+                                 {"C:\\WINNT\\SYSTEM\\WOWPOST.EXE", "WOWPOST.NT"}},
+                                "SYSTEM\\CurrentControlSet\\Services\\Aspi32",
+                                "C:\\WINNT\\SYSTEM\\WINASPI.DLL"}),
+    [](const ::testing::TestParamInfo<CutFamily>& info) {
+      return std::string(sim::WindowsName(info.param.version));
+    });
 
 }  // namespace

@@ -84,6 +84,7 @@ class AudioKernelNt : public ::testing::Test {
   void SetUp() override {
     sim::Reset(sim::Windows::WinXP);
     PlatformFamily = 2;
+    PlatformMajorVersion = 5;
     sys_ = sim::SystemFolder() + "\\";
     for (const char* name : {"ZOLTAVEX.SYS", "ZOLTAVEX.INF", "ZOLTAVEX.DLL", "ZOLTAVEX.EXE"})
       sim::PutFile(kSource + name, std::string("new ") + name);
@@ -100,21 +101,49 @@ class AudioKernelNt : public ::testing::Test {
     return {"\\??\\" + sys_ + from, "!\\??\\" + sys_ + to};
   }
 
-  // Lets administrators write below Enum\Root without any grant.
-  void MakeEnumRootWritable() {
-    sim::KeySecurity security = securityBefore_;
+  // A list with one more entry in front: allowed, inherited below (OI|CI).
+  static sim::KeySecurity WithInheritableEntry(sim::KeySecurity security, DWORD mask,
+                                               const char* sid) {
     sim::Ace ace;
     ace.flags = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-    ace.mask = KEY_ALL_ACCESS;
-    ace.sid = "S-1-5-32-544";
+    ace.mask = mask;
+    ace.sid = sid;
     security.dacl.insert(security.dacl.begin(), ace);
-    sim::SetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot, security);
-    securityBefore_ = security;
+    return security;
+  }
+
+  // Lets administrators write below Enum\Root without any grant.
+  void MakeEnumRootWritable() {
+    securityBefore_ = WithInheritableEntry(securityBefore_, KEY_ALL_ACCESS, "S-1-5-32-544");
+    sim::SetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot, securityBefore_);
+  }
+
+  // What a run stopped between its grant and the withdrawal leaves on a key
+  // whose list was `start` then: the grant's entry in front of the key's own
+  // ones, inherited below, and the device keys written under it.
+  static void LeaveGrantOfCutRun(const sim::KeySecurity& start) {
+    sim::SetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot,
+                        WithInheritableEntry(start, GENERIC_ALL, "S-1-1-0"));
+    sim::RegPutString(HKEY_LOCAL_MACHINE, kDeviceKey, "Class", "REALTIME");
   }
 
   std::string sys_;
   sim::KeySecurity securityBefore_;
 };
+
+// Whether Everyone holds full access anywhere in the tree below key, the key
+// included.
+std::string EveryoneFullAccessBelow(const std::string& key) {
+  std::string found;
+  for (const sim::Ace& ace : sim::GetKeySecurity(HKEY_LOCAL_MACHINE, key).dacl) {
+    if (ace.sid == "S-1-1-0" && ace.type == ACCESS_ALLOWED_ACE_TYPE &&
+        !(ace.flags & INHERIT_ONLY_ACE) && (ace.mask & (GENERIC_ALL | KEY_SET_VALUE)))
+      found += key + " ";
+  }
+  for (const std::string& sub : sim::RegSubkeys(HKEY_LOCAL_MACHINE, key))
+    found += EveryoneFullAccessBelow(key + "\\" + sub);
+  return found;
+}
 
 TEST_F(AudioKernelNt, InstallsEverythingAndPutsTheAccessListBack) {
   const std::string windowsBefore = sim::IniText(sim::WindowsFolder() + "\\SYSTEM.INI");
@@ -214,6 +243,85 @@ TEST_F(AudioKernelNt, FailedDriverCopyIsReportedAndExistingConfigKept) {
             std::vector<std::string>{"Unable to copy \"ZOLTAVEX.SYS\" to Systemdirectory!"});
   EXPECT_EQ(Reg(kEngineKey, "Config"), "4:" + sim::DwordOf(7));
   EXPECT_EQ(Reg(kEngineKey, "Enabled"), "4:" + sim::DwordOf(1));
+}
+
+TEST_F(AudioKernelNt, GrantLeftByACutRunIsWithdrawnWithTheRestOfTheListKept) {
+  // A deliberately configured entry of another kind (no inheritance) stays.
+  sim::Ace configured;
+  configured.mask = KEY_ALL_ACCESS;
+  configured.sid = "S-1-1-0";
+  sim::KeySecurity withConfigured = securityBefore_;
+  withConfigured.dacl.insert(withConfigured.dacl.begin(), configured);
+  const struct {
+    const char* what;
+    sim::KeySecurity start;
+    const char* failing;  // the SetNamedSecurityInfoA calls that fail, by an argument
+    std::vector<std::string> boxes;
+    std::string everyoneMayWrite;  // the keys where Everyone may change values afterwards
+  } cases[] = {
+      {"the key's list as shipped", securityBefore_, "", {}, ""},
+      {"an entry of another kind before it", withConfigured, "", {}, kEnumRoot + " "},
+      {"this run's grant refused", securityBefore_, ", 0x4,", {kPermissionMessage}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    LeaveGrantOfCutRun(c.start);
+    ASSERT_NE(c.everyoneMayWrite, EveryoneFullAccessBelow(kEnumRoot));
+    sim::Restart();
+    if (*c.failing) sim::FailFunction("SetNamedSecurityInfoA", c.failing);
+    Install();
+    EXPECT_EQ(BoxTexts(), c.boxes);
+    EXPECT_EQ(sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot), c.start)
+        << sim::SecurityText(sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot));
+    EXPECT_EQ(c.everyoneMayWrite, EveryoneFullAccessBelow(kEnumRoot));
+    EXPECT_EQ(Reg(kDeviceKey, "Service"), Sz("ZOLTAVEX"));
+    EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
+  }
+}
+
+// A refused withdrawal is tried once more; only when that fails too does the
+// run say that Everyone kept its access.
+TEST_F(AudioKernelNt, RefusedWithdrawalIsRetriedOnceThenReported) {
+  const struct {
+    size_t refusals;
+    std::vector<std::string> boxes;
+    bool listBack;
+  } cases[] = {{1, {}, true}, {2, {kPermissionMessage}, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.refusals);
+    SetUp();
+    sim::FailFunction("SetNamedSecurityInfoA", "0x20000004", c.refusals);
+    Install();
+    EXPECT_EQ(BoxTexts(), c.boxes);
+    EXPECT_EQ(c.listBack, sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot) == securityBefore_);
+    size_t calls = 0;
+    for (const sim::Call& call : sim::Trace()) calls += call.function == "SetNamedSecurityInfoA";
+    EXPECT_EQ(3u, calls);
+    EXPECT_EQ(DeviceValuesSet(), ExpectedDeviceValues());
+    EXPECT_EQ(2u, sim::PendingRenames().size());
+  }
+}
+
+// A run stopped at any call of the package, the restart, a whole run and
+// the next restart leave Enum\Root's list as the machine shipped it, with no
+// right for Everyone to change the device tree.
+TEST_F(AudioKernelNt, RunCutAnywhereThenRunAgainLeavesTheListAsShipped) {
+  sim::ClearTrace();
+  Install();
+  const size_t calls = sim::CallCount();
+  ASSERT_GT(calls, 50u);
+  for (size_t k = 1; k <= calls; ++k) {
+    SCOPED_TRACE("cut before call " + std::to_string(k));
+    SetUp();
+    CutRunAgainAndRestart(k, calls, [] {
+      InstallAudioKernel("C:\\SETUP\\", sim::WindowsFolder(), sim::SystemFolder());
+    });
+    ASSERT_EQ(sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot), securityBefore_)
+        << sim::SecurityText(sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot));
+    ASSERT_EQ("", EveryoneFullAccessBelow(kEnumRoot));
+    EXPECT_EQ(Reg(kServiceKey + "\\Enum", "0"), Sz("Root\\REALTIME\\0000"));
+  }
 }
 
 }  // namespace

@@ -39,6 +39,7 @@ class KeyAccess : public ::testing::Test {
   void SetUp() override {
     sim::Reset(sim::Windows::WinXP);
     PlatformFamily = VER_PLATFORM_WIN32_NT;
+    PlatformMajorVersion = 5;
   }
   void TearDown() override { EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText(); }
 };
@@ -189,6 +190,106 @@ TEST_F(KeyAccess, FailedReadOrRestoreReleasesEverything) {
   ASSERT_TRUE(ReadKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved));
   sim::FailFunction("SetNamedSecurityInfoA");
   EXPECT_FALSE(RestoreKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved));
+}
+
+// The entry GrantKeyAccess(GENERIC_ALL) writes, and entries that differ from
+// it in one field each.
+const sim::Ace kGrant{ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                      GENERIC_ALL, kEveryone};
+const sim::Ace kSystemAll{ACCESS_ALLOWED_ACE_TYPE, CONTAINER_INHERIT_ACE, KEY_ALL_ACCESS,
+                          "S-1-5-18"};
+const sim::Ace kAdminsRead{ACCESS_ALLOWED_ACE_TYPE, 0, KEY_READ, "S-1-5-32-544"};
+
+TEST_F(KeyAccess, OnlyEntriesOfTheGrantsKindAreLeftOutOfTheSavedList) {
+  sim::Ace noInherit = kGrant, containersOnly = kGrant, inheritedCopy = kGrant;
+  noInherit.flags = 0;
+  containersOnly.flags = CONTAINER_INHERIT_ACE;
+  inheritedCopy.flags |= INHERITED_ACE;
+  sim::Ace keyRights = kGrant, admins = kGrant, denied = kGrant;
+  keyRights.mask = KEY_ALL_ACCESS;
+  admins.sid = "S-1-5-32-544";
+  denied.type = ACCESS_DENIED_ACE_TYPE;
+  const sim::Ace systemAll{ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                           GENERIC_ALL, "S-1-5-18"};
+  const sim::Ace everyoneRead{ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                              GENERIC_READ, kEveryone};
+  const struct {
+    const char* what;
+    std::vector<sim::Ace> before;
+    bool dropped;
+    std::vector<sim::Ace> after;
+  } cases[] = {
+      {"a left-over grant among the key's own entries",
+       {kSystemAll, kGrant, kAdminsRead},
+       true,
+       {kSystemAll, kAdminsRead}},
+      {"two left-over grants", {kGrant, kAdminsRead, kGrant}, true, {kAdminsRead}},
+      {"entries that differ in one field stay, in order",
+       {denied, noInherit, containersOnly, inheritedCopy, keyRights, admins},
+       false,
+       {denied, noInherit, containersOnly, inheritedCopy, keyRights, admins}},
+      {"a list of nothing but the grant gets the device tree's usual list",
+       {kGrant},
+       true,
+       {systemAll, everyoneRead}},
+  };
+  const std::string key = "SOFTWARE\\Maker\\Locked";
+  sim::RegPutKey(HKEY_LOCAL_MACHINE, key);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::KeySecurity security = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, key);
+    security.isProtected = true;  // the list exactly as given
+    security.dacl = c.before;
+    sim::SetKeySecurity(HKEY_LOCAL_MACHINE, key, security);
+
+    SavedKeyAccess saved;
+    ASSERT_TRUE(ReadKeyAccess(HKEY_LOCAL_MACHINE, key, saved));
+    EXPECT_EQ(c.dropped, DropGrantEntries(saved, GENERIC_ALL));
+    ASSERT_TRUE(GrantKeyAccess(HKEY_LOCAL_MACHINE, key, GENERIC_ALL));
+    ASSERT_TRUE(RestoreKeyAccess(HKEY_LOCAL_MACHINE, key, saved));
+    security.dacl = c.after;
+    EXPECT_EQ(security, sim::GetKeySecurity(HKEY_LOCAL_MACHINE, key))
+        << sim::SecurityText(sim::GetKeySecurity(HKEY_LOCAL_MACHINE, key));
+  }
+
+  // Another mask is another kind; a key without a list has nothing to drop.
+  SavedKeyAccess saved;
+  ASSERT_TRUE(ReadKeyAccess(HKEY_LOCAL_MACHINE, key, saved));
+  EXPECT_FALSE(DropGrantEntries(saved, GENERIC_READ | GENERIC_WRITE));
+  saved.daclPresent = false;
+  saved.acl.clear();
+  EXPECT_FALSE(DropGrantEntries(saved, GENERIC_ALL));
+  EXPECT_FALSE(saved.daclPresent);
+}
+
+// The withdrawal names the protection of the list only where the platform
+// knows it: from Windows 2000 on. The version is the one the run read. (NT
+// 3.51 has no named-object security functions: no grant at all.)
+TEST(KeyAccessVersions, WithdrawalNamesProtectionFromWindows2000On) {
+  const struct {
+    sim::Windows version;
+    const char* info;
+  } cases[] = {{sim::Windows::NT40, "0x4"},
+               {sim::Windows::Win2k, "0x20000004"},
+               {sim::Windows::WinXP, "0x20000004"},
+               {sim::Windows::Win7, "0x20000004"},
+               {sim::Windows::Win10, "0x20000004"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(sim::WindowsName(c.version));
+    sim::Reset(c.version);
+    const sim::KeySecurity before = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot);
+    RunInstaller();
+    std::vector<std::string> infos;
+    for (const sim::Call& call : sim::Trace()) {
+      if (call.function != "SetNamedSecurityInfoA") continue;
+      const size_t first = call.args.find(", ") + 2;
+      const size_t second = call.args.find(", ", first) + 2;
+      infos.push_back(call.args.substr(second, call.args.find(", ", second) - second));
+    }
+    EXPECT_EQ(std::vector<std::string>({"0x4", c.info}), infos) << sim::TraceText();
+    EXPECT_EQ(before, sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot));
+    EXPECT_TRUE(sim::Boxes().empty());
+  }
 }
 
 }  // namespace

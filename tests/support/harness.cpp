@@ -9,6 +9,7 @@ sim::RunResult RunInstaller(const std::string& arguments) {
   if (!arguments.empty()) line += " " + arguments;
   sim::SetCommandLine(line);
   PlatformFamily = 0;
+  PlatformMajorVersion = 0;
   HostApplicationFound = false;
   return sim::Run(RunSetup);
 }
@@ -17,4 +18,21 @@ std::vector<std::string> BoxTexts() {
   std::vector<std::string> texts;
   for (const sim::Box& box : sim::Boxes()) texts.push_back(box.text);
   return texts;
+}
+
+sim::RunResult RunCutBefore(size_t k, size_t callsOfWholeRun, void (*entry)()) {
+  sim::ClearTrace();
+  sim::ClearFaults();
+  // Failing calls can take other paths: twice the whole run's calls is room.
+  for (size_t i = k; i <= 2 * callsOfWholeRun + k; ++i) sim::FailCall(i);
+  const sim::RunResult result = sim::Run(entry);
+  sim::ClearFaults();
+  return result;
+}
+
+void CutRunAgainAndRestart(size_t k, size_t callsOfWholeRun, void (*entry)()) {
+  RunCutBefore(k, callsOfWholeRun, entry);
+  sim::Restart();
+  sim::Run(entry);
+  sim::Restart();
 }

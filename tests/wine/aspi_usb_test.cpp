@@ -2,6 +2,8 @@
 // under Wine, on both families: the ASPI files staged with their backups and
 // restart renames and the layer's service values; the USB setup information
 // files and the D2XX library, program and driver in their folders.
+#include <algorithm>
+
 #include "package_fixture.h"
 
 using namespace winetest;
@@ -43,6 +45,13 @@ std::vector<AspiFile> Files9x() {
           {"WINASPI.9x", s + "WINASPI.9x", s + "WINASPI.DLL", s + "WINASPI.OLD"},
           {"ASPIENUM.9x", s + "ASPIENUM.9x", s + "ASPIENUM.VXD", s + "ASPIENUM.OLD"},
           {"APIX.9x", s + "IOSUBSYS\\APIX.9x", s + "IOSUBSYS\\APIX.VXD", s + "IOSUBSYS\\APIX.OLD"}};
+}
+
+// The rows in the order their renames are scheduled: the first row's final
+// name marks an installed layer, so it comes last.
+std::vector<AspiFile> InScheduleOrder(std::vector<AspiFile> files) {
+  std::rotate(files.begin(), files.begin() + 1, files.end());
+  return files;
 }
 
 std::string Pairs(const std::vector<PendingRename>& pending) {
@@ -95,7 +104,7 @@ TEST_F(AspiUsbTest, OnWin7TwoRunsAndRestartLeaveNewFilesUnderFinalNamesAndOldOne
   // Per file: the final name to its backup, then the staged file to the
   // final name, each replacing what is there.
   std::vector<PendingRename> expected;
-  for (const auto& f : files) {
+  for (const auto& f : InScheduleOrder(files)) {
     expected.push_back({"\\??\\" + f.final, "\\??\\" + f.backup, true});
     expected.push_back({"\\??\\" + f.staging, "\\??\\" + f.final, true});
   }
@@ -188,7 +197,7 @@ TEST_F(AspiUsbTest, OnWin98LayerGoesThroughWininitAndDriverBesideTheSystemFolder
   // Wininit.ini, keyed by the new path, in the order scheduled; the backup
   // rename is there whether or not the final name holds a file.
   std::vector<std::string> expected;
-  for (const auto& f : files) {
+  for (const auto& f : InScheduleOrder(files)) {
     expected.push_back(f.backup + "=" + f.final);
     expected.push_back(f.final + "=" + f.staging);
   }

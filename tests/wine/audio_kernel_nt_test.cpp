@@ -176,4 +176,40 @@ TEST_F(AudioKernelNtTest, WritesDeviceUnderTemporaryGrantAndStagesEngineUntilRes
   ExpectTree(kDeviceTree, device);
 }
 
+// A run stopped between its grant and the withdrawal leaves the grant's entry
+// on Enum\Root. The next run puts back the list without it: the entry is
+// gone, and every other entry stands as before, in its order. Key security
+// does not outlive the session, so the entry is set in the session of the
+// run.
+TEST_F(AudioKernelNtTest, GrantLeftByACutRunIsWithdrawn) {
+  ASSERT_TRUE(wine->SetVersion("win10"));
+  PlaceSource({"ZOLTAVEX.SYS", "ZOLTAVEX.INF"});
+  ASSERT_TRUE(wine->StartSession());
+  const KeySecurity before = wine->KeySecurityOf(kEnumRootObject);
+  ASSERT_TRUE(before.ok);
+  const size_t firstEntry = before.sddl.find('(');
+  ASSERT_NE(std::string::npos, firstEntry) << before.sddl;
+
+  // The entry exactly as the grant writes it: allowed, inherited by objects
+  // and containers (OICI), GENERIC_ALL, Everyone; in front of the rest.
+  const std::string grant = "(A;OICI;GA;;;WD)";
+  std::string cut = before.sddl;
+  cut.insert(firstEntry, grant);
+  ASSERT_EQ(0, wine->Probe({"setsddl", kEnumRootObject, cut}).exitCode);
+  const KeySecurity left = wine->KeySecurityOf(kEnumRootObject);
+  ASSERT_NE(std::string::npos, left.sddl.find(grant)) << left.sddl;
+
+  RelayTrace trace;
+  RunResult r = wine->RunInstallerTraced({}, &trace);
+  ExpectQuietRun(r, trace);
+  EXPECT_EQ(2u, trace.Count("SetNamedSecurityInfoA"));
+
+  const KeySecurity after = wine->KeySecurityOf(kEnumRootObject);
+  ASSERT_TRUE(after.ok);
+  EXPECT_EQ(std::string::npos, after.sddl.find(grant)) << after.sddl;
+  EXPECT_EQ(before.sddl, after.sddl);
+  EXPECT_EQ(before.control, after.control);
+  ExpectTree(kDeviceTree, DeviceValues());
+}
+
 }  // namespace

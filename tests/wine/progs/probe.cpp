@@ -13,6 +13,8 @@
 //   probe regdelete KEY                    (the key and everything below it)
 //   probe pending                          R from to   (one line per entry)
 //   probe sddl OBJECTNAME                  C control / S sddl
+//   probe setsddl OBJECTNAME SDDL          (the DACL of SDDL, as SetNamedSecurityInfoA
+//                                           with DACL_SECURITY_INFORMATION alone sets it)
 //   probe attrs PATH                       A attributes
 //   probe setattrs PATH ATTRIBUTES
 //   probe copy FROM TO                     (CopyFileA, overwriting)
@@ -247,6 +249,22 @@ int Sddl(const char* object) {
   return ok ? 0 : Fail(GetLastError());
 }
 
+int SetSddl(const char* object, const char* sddl) {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, nullptr))
+    return Fail(GetLastError());
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  DWORD rc = ERROR_INVALID_PARAMETER;
+  if (GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted))
+    rc =
+        SetNamedSecurityInfoA(const_cast<char*>(object), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, present ? dacl : nullptr, nullptr);
+  LocalFree(sd);
+  if (rc == ERROR_FILE_NOT_FOUND) return Missing();
+  return rc == ERROR_SUCCESS ? 0 : Fail(rc);
+}
+
 int Attrs(const char* path) {
   DWORD a = GetFileAttributesA(path);
   if (a == INVALID_FILE_ATTRIBUTES) {
@@ -407,6 +425,8 @@ int main(int argc, char** argv) {
     rc = Pending();
   } else if (cmd == "sddl" && argc == 3) {
     rc = Sddl(argv[2]);
+  } else if (cmd == "setsddl" && argc == 4) {
+    rc = SetSddl(argv[2], argv[3]);
   } else if (cmd == "attrs" && argc == 3) {
     rc = Attrs(argv[2]);
   } else if (cmd == "setattrs" && argc == 4) {
