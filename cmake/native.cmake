@@ -19,6 +19,7 @@ enable_testing()
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
+add_subdirectory(winehost)
 add_subdirectory(tests)
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
   add_subdirectory(tools)

@@ -13,11 +13,6 @@ namespace prove {
 
 namespace {
 
-const char kWindows[] = "C:\\windows";
-const char kSystem[] = "C:\\windows\\system32";
-const char kSource[] = "C:\\setup";
-const char kInstaller[] = "C:\\setup\\drvsetup.exe";
-const char kAppFolder[] = "C:\\Program Files\\Orvo Studio";
 const DWORD kHostPid = 4242;
 
 const char* const kPackageFiles[] = {
@@ -73,67 +68,9 @@ const char kSystemIniNt[] =
     "[drivers]\r\n"
     "wave=mmdrv.dll\r\n";
 
-bool Is9xName(const std::string& version) {
-  return version == "win95" || version == "win98" || version == "winme";
-}
-
 std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
-}
-
-Scenario Base(const std::string& name, const std::string& version, bool packageFiles) {
-  Scenario s;
-  s.name = name;
-  s.version = version;
-  s.files.emplace_back(std::string(kWindows) + "\\system.ini",
-                       Is9xName(version) ? kSystemIni9x : kSystemIniNt);
-  if (packageFiles) {
-    for (const char* file : kPackageFiles)
-      s.files.emplace_back(std::string(kSource) + "\\" + file, file);
-  }
-  return s;
-}
-
-// The folders a full install of each family copies into.
-void AddTargetFolders(Scenario* s) {
-  if (Is9xName(s->version)) {
-    s->folders.push_back(std::string(kSystem) + "\\IOSUBSYS");
-    s->folders.push_back(std::string(kWindows) + "\\system3232\\Drivers");
-  } else {
-    s->folders.push_back(std::string(kWindows) + "\\SYSTEM");
-  }
-}
-
-void AddEngineTree(Scenario* s) {
-  const std::string engine = "HKCU\\Software\\Miravelt\\Engine";
-  // Made in an order that is not the sorted one.
-  for (const char* branch : {"Zeta", "Alpha", "Midi", "audio"}) {
-    const std::string key = engine + "\\" + branch;
-    s->registry.push_back({key, "Name", winetest::kRegSz, winetest::SzBytes(branch), false});
-    s->registry.push_back(
-        {key + "\\Level1\\Level2", "Depth", winetest::kRegDword, winetest::DwordBytes(2), false});
-  }
-  s->registry.push_back({engine + "\\Alpha\\Level1\\Level2\\Level3\\Level4", "", 0, "", true});
-  s->registry.push_back({engine + "\\Alpha\\Beta", "", 0, "", true});
-  s->registry.push_back({engine + "\\Alpha\\Gamma", "", 0, "", true});
-  s->registry.push_back({engine, "Latency", winetest::kRegDword, winetest::DwordBytes(256), false});
-  s->registry.push_back(
-      {engine, "Recent", winetest::kRegMultiSz, std::string("song.orv\0\0", 10), false});
-}
-
-void AddFinalPhase(Scenario* s) {
-  s->drives.push_back({'D', "hd", DRIVE_FIXED});
-  s->drives.push_back({'E', "cdrom", DRIVE_CDROM});
-  s->drives.push_back({'F', "cdrom", DRIVE_CDROM});
-  s->files.emplace_back("D:\\OEM\\ORVOOEM.DLL", "oem on fixed D");
-  s->files.emplace_back("E:\\DATA\\DOC\\Manual-en.pdf", "en on E");
-  s->files.emplace_back("F:\\OEM\\ORVOOEM.DLL", "oem on F");
-  s->files.emplace_back("F:\\DATA\\DOC\\Manual-de.pdf", "de on F");
-  s->files.emplace_back("F:\\DATA\\DOC\\Manual-en.pdf", "en on F");
-  s->files.emplace_back(std::string(kAppFolder) + "\\HISTORY.TXT", "release notes");
-  s->files.emplace_back(std::string(kAppFolder) + "\\ORVOOEM.DLL", "older oem library");
-  s->arguments = "\"" + std::string(kAppFolder) + "\\\" Manual";
 }
 
 Watch WatchFor(const Scenario& scenario) {
@@ -143,7 +80,7 @@ Watch WatchFor(const Scenario& scenario) {
                     std::string(kWindows) + "\\wininit.ini"};
   for (const char* key : kMachineKeys) watch.keys.push_back(key);
   watch.keys.push_back(kUserKey);
-  if (!Is9xName(scenario.version)) watch.securityKey = kEnumRoot;
+  if (!winehost::NineXVersion(scenario.version)) watch.securityKey = kEnumRoot;
   return watch;
 }
 
@@ -157,54 +94,7 @@ struct Side {
   State afterRestart;
 };
 
-bool BuildWine(const Scenario& s, winetest::WinePrefix& wine, std::string* error) {
-  if (!wine.Ready()) {
-    *error = "no Wine prefix: " + wine.Error();
-    return false;
-  }
-  if (!wine.SetVersion(s.version) || !wine.PlaceInstaller()) {
-    *error = "could not set the version or place the installer";
-    return false;
-  }
-  // Wine ships an ASPI library; neither machine has one here.
-  wine.Remove(std::string(kSystem) + "\\wnaspi32.dll");
-  for (const DriveSpec& d : s.drives) {
-    if (wine.AddDrive(d.letter, d.wineType).empty()) {
-      *error = std::string("could not add drive ") + d.letter;
-      return false;
-    }
-  }
-  for (const std::string& folder : s.folders) wine.MakeFolder(folder);
-  for (const auto& file : s.files) {
-    if (!wine.PutFile(file.first, file.second)) {
-      *error = "could not place " + file.first;
-      return false;
-    }
-  }
-  for (const RegPreset& r : s.registry) {
-    const bool ok =
-        r.keyOnly ? wine.PresetKey(r.key) : wine.PresetValue(r.key, r.name, r.type, r.data);
-    if (!ok) {
-      *error = "could not preset " + r.key;
-      return false;
-    }
-  }
-  if (!s.hostPath.empty() && !wine.PlaceProgram("standin.exe", s.hostPath)) {
-    *error = "could not place the host application";
-    return false;
-  }
-  if (!wine.StartSession()) {
-    *error = "the Wine session did not start";
-    return false;
-  }
-  if (!s.hostPath.empty() && !wine.StartBackground(s.hostPath)) {
-    *error = "the host application did not start";
-    return false;
-  }
-  return true;
-}
-
-bool RunWine(const Scenario& s, winetest::WinePrefix& wine, const Watch& watch, Side* side,
+bool RunWine(const Scenario& s, winehost::WinePrefix& wine, const Watch& watch, Side* side,
              std::string* error) {
   side->before = WineState(wine, watch);
   if (!s.held.empty() && !wine.Hold(s.held)) {
@@ -212,8 +102,8 @@ bool RunWine(const Scenario& s, winetest::WinePrefix& wine, const Watch& watch, 
     return false;
   }
   for (int run = 0; run < s.runs; ++run) {
-    winetest::RelayTrace trace;
-    const winetest::RunResult r = wine.RunCommandLineTraced(CommandLine(s), kInstaller, &trace);
+    winehost::RelayTrace trace;
+    const winehost::RunResult r = wine.RunCommandLineTraced(CommandLine(s), kInstaller, &trace);
     if (r.timedOut || !trace.found) {
       *error = "the installer did not run under Wine" + std::string(r.timedOut ? " (stopped)" : "");
       return false;
@@ -233,7 +123,7 @@ bool RunWine(const Scenario& s, winetest::WinePrefix& wine, const Watch& watch, 
 
 // ------------------------------------------------------------------ the sim
 
-void BuildSim(const Scenario& s, winetest::WinePrefix& wine, const Watch& watch) {
+void BuildSim(const Scenario& s, winehost::WinePrefix& wine, const Watch& watch) {
   sim::Windows version = sim::Windows::WinXP;
   sim::WindowsFromName(s.version, &version);
   sim::Reset(version);
@@ -247,7 +137,7 @@ void BuildSim(const Scenario& s, winetest::WinePrefix& wine, const Watch& watch)
 
   // The folders and the machine's registry as Wine has them.
   std::set<std::string> wineFolders;
-  for (const winetest::FileEntry& e : wine.Files(kWindows)) {
+  for (const winehost::FileEntry& e : wine.Files(kWindows)) {
     if (e.folder) wineFolders.insert(Upper(std::string(kWindows) + "\\" + e.path));
   }
   for (const char* folder : kAlignedFolders) {
@@ -340,7 +230,107 @@ void Compare(const Scenario& s, const Side& simSide, const Side& wineSide, Scena
   }
 }
 
+void AddEngineTree(Scenario* s) {
+  const std::string engine = "HKCU\\Software\\Miravelt\\Engine";
+  // Made in an order that is not the sorted one.
+  for (const char* branch : {"Zeta", "Alpha", "Midi", "audio"}) {
+    const std::string key = engine + "\\" + branch;
+    s->registry.push_back({key, "Name", winehost::kRegSz, winehost::SzBytes(branch), false});
+    s->registry.push_back(
+        {key + "\\Level1\\Level2", "Depth", winehost::kRegDword, winehost::DwordBytes(2), false});
+  }
+  s->registry.push_back({engine + "\\Alpha\\Level1\\Level2\\Level3\\Level4", "", 0, "", true});
+  s->registry.push_back({engine + "\\Alpha\\Beta", "", 0, "", true});
+  s->registry.push_back({engine + "\\Alpha\\Gamma", "", 0, "", true});
+  s->registry.push_back({engine, "Latency", winehost::kRegDword, winehost::DwordBytes(256), false});
+  s->registry.push_back(
+      {engine, "Recent", winehost::kRegMultiSz, std::string("song.orv\0\0", 10), false});
+}
+
 }  // namespace
+
+Scenario BaseScenario(const std::string& name, const std::string& version, bool packageFiles) {
+  Scenario s;
+  s.name = name;
+  s.version = version;
+  s.files.emplace_back(std::string(kWindows) + "\\system.ini",
+                       winehost::NineXVersion(version) ? kSystemIni9x : kSystemIniNt);
+  if (packageFiles) {
+    for (const char* file : kPackageFiles)
+      s.files.emplace_back(std::string(kSource) + "\\" + file, file);
+  }
+  return s;
+}
+
+void AddTargetFolders(Scenario* s) {
+  if (winehost::NineXVersion(s->version)) {
+    s->folders.push_back(std::string(kSystem) + "\\IOSUBSYS");
+    s->folders.push_back(std::string(kWindows) + "\\system3232\\Drivers");
+  } else {
+    s->folders.push_back(std::string(kWindows) + "\\SYSTEM");
+  }
+}
+
+void AddFinalPhase(Scenario* s) {
+  s->drives.push_back({'D', "hd", DRIVE_FIXED});
+  s->drives.push_back({'E', "cdrom", DRIVE_CDROM});
+  s->drives.push_back({'F', "cdrom", DRIVE_CDROM});
+  s->files.emplace_back("D:\\OEM\\ORVOOEM.DLL", "oem on fixed D");
+  s->files.emplace_back("E:\\DATA\\DOC\\Manual-en.pdf", "en on E");
+  s->files.emplace_back("F:\\OEM\\ORVOOEM.DLL", "oem on F");
+  s->files.emplace_back("F:\\DATA\\DOC\\Manual-de.pdf", "de on F");
+  s->files.emplace_back("F:\\DATA\\DOC\\Manual-en.pdf", "en on F");
+  s->files.emplace_back(std::string(kAppFolder) + "\\HISTORY.TXT", "release notes");
+  s->files.emplace_back(std::string(kAppFolder) + "\\ORVOOEM.DLL", "older oem library");
+  s->arguments = "\"" + std::string(kAppFolder) + "\\\" Manual";
+}
+
+bool BuildWinePrefix(const Scenario& s, winehost::WinePrefix& wine, std::string* error) {
+  if (!wine.Ready()) {
+    *error = "no Wine prefix: " + wine.Error();
+    return false;
+  }
+  if (!wine.SetVersion(s.version) || !wine.PlaceInstaller()) {
+    *error = "could not set the version or place the installer";
+    return false;
+  }
+  // Wine ships an ASPI library; neither machine has one here.
+  wine.Remove(std::string(kSystem) + "\\wnaspi32.dll");
+  for (const DriveSpec& d : s.drives) {
+    if (wine.AddDrive(d.letter, d.wineType).empty()) {
+      *error = std::string("could not add drive ") + d.letter;
+      return false;
+    }
+  }
+  for (const std::string& folder : s.folders) wine.MakeFolder(folder);
+  for (const auto& file : s.files) {
+    if (!wine.PutFile(file.first, file.second)) {
+      *error = "could not place " + file.first;
+      return false;
+    }
+  }
+  for (const RegPreset& r : s.registry) {
+    const bool ok =
+        r.keyOnly ? wine.PresetKey(r.key) : wine.PresetValue(r.key, r.name, r.type, r.data);
+    if (!ok) {
+      *error = "could not preset " + r.key;
+      return false;
+    }
+  }
+  if (!s.hostPath.empty() && !wine.PlaceProgram("standin.exe", s.hostPath)) {
+    *error = "could not place the host application";
+    return false;
+  }
+  if (!wine.StartSession()) {
+    *error = "the Wine session did not start";
+    return false;
+  }
+  if (!s.hostPath.empty() && !wine.StartBackground(s.hostPath)) {
+    *error = "the host application did not start";
+    return false;
+  }
+  return true;
+}
 
 std::string CommandLine(const Scenario& scenario) {
   std::string line = "\"" + std::string(kInstaller) + "\"";
@@ -351,9 +341,9 @@ std::string CommandLine(const Scenario& scenario) {
 std::vector<Scenario> Scenarios(bool quick) {
   std::vector<Scenario> out;
   for (const char* version : {"win98", "winxp"}) {
-    const std::string family = Is9xName(version) ? "9x" : "nt";
+    const std::string family = winehost::NineXVersion(version) ? "9x" : "nt";
 
-    Scenario full = Base("full-" + family, version, true);
+    Scenario full = BaseScenario("full-" + family, version, true);
     AddTargetFolders(&full);
     if (family == "9x") {
       full.files.emplace_back(std::string(kSystem) + "\\ASPIENUM.VXD", "older aspienum");
@@ -363,16 +353,16 @@ std::vector<Scenario> Scenarios(bool quick) {
     out.push_back(full);
 
     if (family == "9x") {
-      Scenario refused = Base("wininit-refused-9x", version, true);
+      Scenario refused = BaseScenario("wininit-refused-9x", version, true);
       AddTargetFolders(&refused);
       refused.folders.push_back(std::string(kWindows) + "\\Wininit.ini");
       out.push_back(refused);
     }
     if (quick) continue;
 
-    out.push_back(Base("empty-source-" + family, version, false));
+    out.push_back(BaseScenario("empty-source-" + family, version, false));
 
-    Scenario failures = Base("copy-failures-" + family, version, true);
+    Scenario failures = BaseScenario("copy-failures-" + family, version, true);
     // Folders where files should go, a staging name taken by a folder, and
     // a target held open by another program.
     failures.folders.push_back(std::string(kWindows) + "\\inf\\DQ_USB.INF");
@@ -381,19 +371,19 @@ std::vector<Scenario> Scenarios(bool quick) {
     failures.held = std::string(kSystem) + "\\FTD2XX.DLL";
     out.push_back(failures);
 
-    Scenario guard = Base("guard-" + family, version, true);
+    Scenario guard = BaseScenario("guard-" + family, version, true);
     guard.hostPath = std::string(kAppFolder) + "\\ORVO.EXE";
     out.push_back(guard);
 
-    Scenario tree = Base("engine-tree-" + family, version, false);
+    Scenario tree = BaseScenario("engine-tree-" + family, version, false);
     AddEngineTree(&tree);
     out.push_back(tree);
 
-    Scenario cdrom = Base("final-phase-" + family, version, false);
+    Scenario cdrom = BaseScenario("final-phase-" + family, version, false);
     AddFinalPhase(&cdrom);
     out.push_back(cdrom);
 
-    Scenario twice = Base("second-run-" + family, version, true);
+    Scenario twice = BaseScenario("second-run-" + family, version, true);
     AddTargetFolders(&twice);
     twice.runs = 2;
     out.push_back(twice);
@@ -406,15 +396,21 @@ ScenarioReport RunScenario(const Scenario& scenario) {
   report.name = scenario.name;
   const Watch watch = WatchFor(scenario);
 
-  winetest::WinePrefix wine;
+  winehost::WinePrefix wine;
   Side wineSide, simSide;
-  if (!BuildWine(scenario, wine, &report.error)) return report;
   // The simulated machine takes what Wine has where the scenario says
   // nothing, read before the installer runs there.
-  BuildSim(scenario, wine, watch);
-  if (!RunWine(scenario, wine, watch, &wineSide, &report.error)) return report;
+  if (BuildWinePrefix(scenario, wine, &report.error)) {
+    BuildSim(scenario, wine, watch);
+    report.ran = RunWine(scenario, wine, watch, &wineSide, &report.error);
+  }
+  // What the Wine host could not read makes the comparison void.
+  for (const std::string& problem : wine.TakeProblems()) {
+    report.error += (report.error.empty() ? "" : "; ") + problem;
+    report.ran = false;
+  }
+  if (!report.ran) return report;
   RunSim(scenario, watch, &simSide);
-  report.ran = true;
   Compare(scenario, simSide, wineSide, &report);
   return report;
 }

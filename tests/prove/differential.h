@@ -11,8 +11,16 @@
 
 #include "machine_state.h"
 #include "trace_compare.h"
+#include "wine_prefix.h"
 
 namespace prove {
+
+// Where the installer and the scene of a run lie, on both machines.
+inline constexpr char kWindows[] = "C:\\windows";
+inline constexpr char kSystem[] = "C:\\windows\\system32";
+inline constexpr char kSource[] = "C:\\setup";
+inline constexpr char kInstaller[] = "C:\\setup\\drvsetup.exe";
+inline constexpr char kAppFolder[] = "C:\\Program Files\\Orvo Studio";
 
 struct DriveSpec {
   char letter = 'D';
@@ -56,6 +64,20 @@ struct ScenarioReport {
 };
 
 ScenarioReport RunScenario(const Scenario& scenario);
+
+// Pieces of scenarios, also used by the versions run.
+// SYSTEM.INI of the version's family (the first file), and every package
+// file in the source folder when packageFiles is set (contents: its name).
+Scenario BaseScenario(const std::string& name, const std::string& version, bool packageFiles);
+// The folders a full install of the version's family copies into.
+void AddTargetFolders(Scenario* s);
+// D: a fixed drive, E: and F: CD-ROM drives holding the OEM library and the
+// manuals, an application folder with HISTORY.TXT and an older OEM library,
+// and the arguments naming them.
+void AddFinalPhase(Scenario* s);
+// The scenario's machine in the prefix, up to a live session with the host
+// application started where the scenario has one; false with the reason.
+bool BuildWinePrefix(const Scenario& s, winehost::WinePrefix& wine, std::string* error);
 
 // The command line both machines start the installer with.
 std::string CommandLine(const Scenario& scenario);

@@ -22,16 +22,6 @@ std::string Upper(std::string s) {
   return s;
 }
 
-std::string HexBytes(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
 std::string Printable(const std::string& bytes) {
   std::string out;
   for (unsigned char c : bytes) {
@@ -56,7 +46,7 @@ std::string FileItem(uint64_t size, uint32_t attributes, const std::string* data
 }
 
 std::string ValueItem(uint32_t type, const std::string& data) {
-  return "type=" + std::to_string(type) + " data=" + HexBytes(data);
+  return "type=" + std::to_string(type) + " data=" + winehost::ToHex(data);
 }
 
 bool SplitRoot(const std::string& key, HKEY* root, std::string* path) {
@@ -155,10 +145,10 @@ State SimState(const Watch& watch) {
   return state;
 }
 
-State WineState(winetest::WinePrefix& wine, const Watch& watch) {
+State WineState(winehost::WinePrefix& wine, const Watch& watch) {
   State state;
   for (const std::string& folder : watch.folders) {
-    for (const winetest::FileEntry& entry : wine.Files(folder)) {
+    for (const winehost::FileEntry& entry : wine.Files(folder)) {
       if (entry.folder) continue;
       const std::string path = folder + "\\" + entry.path;
       if (IsWatchedIni(watch, path)) continue;
@@ -174,7 +164,7 @@ State WineState(winetest::WinePrefix& wine, const Watch& watch) {
     AddIniItems(ini, text, &state);
   }
   for (const std::string& key : watch.keys) {
-    const winetest::RegTree tree = wine.DumpKey(key);
+    const winehost::RegTree tree = wine.DumpKey(key);
     if (!tree.exists) continue;
     for (const std::string& rel : tree.keys) {
       const std::string item = Upper(rel.empty() ? key : key + "\\" + rel);
@@ -187,11 +177,11 @@ State WineState(winetest::WinePrefix& wine, const Watch& watch) {
     }
   }
   std::string pending;
-  for (const winetest::PendingRename& entry : wine.PendingRenames())
+  for (const winehost::PendingRename& entry : wine.PendingRenames())
     pending += (pending.empty() ? "" : " | ") + PendingText(entry.from, entry.to, entry.replace);
   if (!pending.empty()) state["pending"] = pending;
   if (!watch.securityKey.empty()) {
-    const winetest::KeySecurity security = wine.KeySecurityOf("MACHINE\\" + watch.securityKey);
+    const winehost::KeySecurity security = wine.KeySecurityOf("MACHINE\\" + watch.securityKey);
     state["security " + Upper(watch.securityKey)] = security.ok ? security.sddl : "unreadable";
   }
   return state;
@@ -232,10 +222,10 @@ std::vector<std::string> CompareChanges(const std::map<std::string, std::string>
   return out;
 }
 
-RegistryCopy WineRegistry(winetest::WinePrefix& wine, const std::vector<std::string>& keys) {
+RegistryCopy WineRegistry(winehost::WinePrefix& wine, const std::vector<std::string>& keys) {
   RegistryCopy copy;
   for (const std::string& key : keys) {
-    const winetest::RegTree tree = wine.DumpKey(key);
+    const winehost::RegTree tree = wine.DumpKey(key);
     if (!tree.exists) continue;
     for (const std::string& rel : tree.keys) {
       const std::string full = rel.empty() ? key : key + "\\" + rel;

@@ -26,7 +26,7 @@ struct Watch {
 using State = std::map<std::string, std::string>;
 
 State SimState(const Watch& watch);
-State WineState(winetest::WinePrefix& wine, const Watch& watch);
+State WineState(winehost::WinePrefix& wine, const Watch& watch);
 
 // The items of an INI text: each non-blank line with its section, counted,
 // and the order of the lines of a [RENAME] section.
@@ -54,7 +54,7 @@ struct RegistryCopy {
   std::vector<std::string> keys;  // parents before children
   std::vector<Value> values;
 };
-RegistryCopy WineRegistry(winetest::WinePrefix& wine, const std::vector<std::string>& keys);
+RegistryCopy WineRegistry(winehost::WinePrefix& wine, const std::vector<std::string>& keys);
 // Replaces the watched keys of the simulated machine by the copy.
 void PutSimRegistry(const RegistryCopy& copy, const std::vector<std::string>& keys);
 

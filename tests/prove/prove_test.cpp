@@ -27,23 +27,23 @@ sim::Call SimCall(const std::string& function, const std::string& args, const st
   return call;
 }
 
-winetest::RelayArg Number(uint64_t value) {
-  winetest::RelayArg arg;
+winehost::RelayArg Number(uint64_t value) {
+  winehost::RelayArg arg;
   arg.value = value;
   return arg;
 }
 
-winetest::RelayArg Text(uint64_t pointer, const std::string& text, bool cut = false) {
-  winetest::RelayArg arg = Number(pointer);
+winehost::RelayArg Text(uint64_t pointer, const std::string& text, bool cut = false) {
+  winehost::RelayArg arg = Number(pointer);
   arg.hasText = true;
   arg.text = text;
   arg.truncated = cut;
   return arg;
 }
 
-winetest::RelayCall Relay(const std::string& dll, const std::string& function,
-                          std::vector<winetest::RelayArg> args, uint64_t retval) {
-  winetest::RelayCall call;
+winehost::RelayCall Relay(const std::string& dll, const std::string& function,
+                          std::vector<winehost::RelayArg> args, uint64_t retval) {
+  winehost::RelayCall call;
   call.dll = dll;
   call.function = function;
   call.args = std::move(args);
@@ -326,7 +326,7 @@ TEST(TraceCompare, BothSidesComeOutAlike) {
       SimCall("RegQueryValueExA", "HKEY_LOCAL_MACHINE, \"x\", NULL, ptr, NULL, 0", "2"),
   };
   const uint64_t hklm = 0xffffffff80000002ull;
-  winetest::RelayTrace wine;
+  winehost::RelayTrace wine;
   wine.calls = {
       // The C runtime starting up.
       Relay("KERNEL32", "GetStartupInfoA", {Number(0x21fd00)}, 0x10),
@@ -412,7 +412,7 @@ TEST(TraceCompare, SnapshotWalkAndFailedSearches) {
       SimCall("FindFirstFileA", "\"C:\\\\x\", ptr", "0xFFFFFFFFFFFFFFFF"),
       SimCall("LoadLibraryA", "\"PSAPI.DLL\"", "NULL"),
   };
-  winetest::RelayTrace wine;
+  winehost::RelayTrace wine;
   wine.calls = {
       Relay("KERNEL32", "GetVersionExA", {Number(1)}, 1),
       Relay("KERNEL32", "CreateToolhelp32Snapshot", {Number(0x100000002ull), Number(0)}, 0x60),

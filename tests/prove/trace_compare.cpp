@@ -310,7 +310,7 @@ std::string Hex(uint64_t v) {
   return buf;
 }
 
-Raw WineRaw(const winetest::RelayArg& arg) {
+Raw WineRaw(const winehost::RelayArg& arg) {
   Raw raw;
   raw.value = arg.value;
   raw.isNull = arg.value == 0 && !arg.hasText;
@@ -379,20 +379,20 @@ std::vector<NormalCall> NormalizeSimTrace(const std::vector<sim::Call>& trace) {
   return out;
 }
 
-std::vector<NormalCall> NormalizeRelayTrace(const winetest::RelayTrace& trace) {
+std::vector<NormalCall> NormalizeRelayTrace(const winehost::RelayTrace& trace) {
   std::vector<NormalCall> out;
   Normalizer normalizer;
   // What comes before the installer's first own call, reading the platform
   // family, is the C runtime starting up.
   bool started = false;
-  for (const winetest::RelayCall& call : trace.calls) {
+  for (const winehost::RelayCall& call : trace.calls) {
     const std::string function = WineFunction(call.function);
     if (!started && function != "GetVersionExA") continue;
     started = true;
     if (!SignatureOf(function) && function != "GetLastError" && function != "SetLastError")
       continue;  // the C runtime's own calls (msvcrt and the like)
     std::vector<Raw> args;
-    for (const winetest::RelayArg& a : call.args) args.push_back(WineRaw(a));
+    for (const winehost::RelayArg& a : call.args) args.push_back(WineRaw(a));
     normalizer.Add(function, args, WineResult(call.retval),
                    call.returned || function == "ExitProcess", &out);
   }

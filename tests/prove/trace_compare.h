@@ -38,7 +38,7 @@ bool SameCall(const NormalCall& a, const NormalCall& b);
 
 // The installer's calls, in order, normalised.
 std::vector<NormalCall> NormalizeSimTrace(const std::vector<sim::Call>& trace);
-std::vector<NormalCall> NormalizeRelayTrace(const winetest::RelayTrace& trace);
+std::vector<NormalCall> NormalizeRelayTrace(const winehost::RelayTrace& trace);
 
 // The calls only one side made, in order, each as "sim-only: CALL" or
 // "wine-only: CALL" (a longest common subsequence of the two lists is what

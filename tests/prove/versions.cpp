@@ -2,27 +2,18 @@
 
 #include <algorithm>
 
+#include "differential.h"
 #include "wine_prefix.h"
 
 namespace prove {
 
 namespace {
 
-using winetest::RelayTrace;
-using winetest::WinePrefix;
+using winehost::NineXVersion;
+using winehost::RelayTrace;
+using winehost::WinePrefix;
 
-const char kWindows[] = "C:\\windows";
-const char kSystem[] = "C:\\windows\\system32";
-const char kSource[] = "C:\\setup";
-const char kInstaller[] = "C:\\setup\\drvsetup.exe";
-const char kApp[] = "C:\\Program Files\\Orvo Studio";
 const char kGuardMessage[] = "Please close Orvo-Studio, restart your machine and run setup again !";
-
-const char* const kPackageFiles[] = {
-    "ZOLTAVEX.VXD", "ZOLTAV16.DLL", "ZOLTAVEX.INF", "ZOLTAVEX.DLL", "ZOLTAVEX.EXE",
-    "ZOLTAVEX.SYS", "WNASPI32.9x",  "WINASPI.9x",   "ASPIENUM.9x",  "APIX.9x",
-    "ASPI32.NT",    "WNASPI32.NT",  "WINASPI.NT",   "WOWPOST.NT",   "KOVA51USB.INF",
-    "DQ_USB.INF",   "FTD2XX.DLL",   "FTD2XXUN.EXE", "FTD2XX.SYS"};
 
 const char kSystemIni[] =
     "[386Enh]\r\n"
@@ -33,10 +24,8 @@ const char kSystemIni[] =
     "[vcache]\r\n"
     "MinFileCache=512\r\n";
 
-bool Is9x(const std::string& v) { return v == "win95" || v == "win98" || v == "winme"; }
-
 // NT 3.51 walks the processes with a snapshot, as the 9x family does.
-bool TakesSnapshotWalk(const std::string& v) { return Is9x(v) || v == "nt351"; }
+bool TakesSnapshotWalk(const std::string& v) { return NineXVersion(v) || v == "nt351"; }
 
 class Checker {
  public:
@@ -53,7 +42,9 @@ class Checker {
   VersionReport* report_;
 };
 
-std::string CommandLine() { return "\"" + std::string(kInstaller) + "\" \"" + kApp + "\" Manual"; }
+std::string CommandLine() {
+  return "\"" + std::string(kInstaller) + "\" \"" + kAppFolder + "\" Manual";
+}
 
 void CheckWalk(Checker& check, const RelayTrace& trace, const std::string& version,
                const std::string& run) {
@@ -68,11 +59,11 @@ void CheckWalk(Checker& check, const RelayTrace& trace, const std::string& versi
 
 void CheckGuard(Checker& check, WinePrefix& wine, const std::string& version) {
   RelayTrace trace;
-  const winetest::RunResult r = wine.RunCommandLineTraced(CommandLine(), kInstaller, &trace);
+  const winehost::RunResult r = wine.RunCommandLineTraced(CommandLine(), kInstaller, &trace);
   check.That(!r.timedOut && trace.found, "guard: the installer did not run");
   if (r.timedOut || !trace.found) return;
   check.That(r.exitCode == 0, "guard: exit code " + std::to_string(r.exitCode));
-  const auto boxes = winetest::MessageBoxes(trace);
+  const auto boxes = winehost::MessageBoxes(trace);
   check.That(boxes.size() == 1 && boxes[0].text == kGuardMessage &&
                  boxes[0].caption == "Miravelt Installation" && boxes[0].type == 0,
              "guard: not exactly the guard's message");
@@ -80,26 +71,27 @@ void CheckGuard(Checker& check, WinePrefix& wine, const std::string& version) {
                                "RegDeleteKeyA", "WritePrivateProfileStringA"})
     check.That(trace.Count(touching) == 0, std::string("guard: ") + touching + " was called");
   CheckWalk(check, trace, version, "guard");
-  check.That(wine.Exists(std::string(kApp) + "\\HISTORY.TXT"), "guard: HISTORY.TXT was removed");
+  check.That(wine.Exists(std::string(kAppFolder) + "\\HISTORY.TXT"),
+             "guard: HISTORY.TXT was removed");
 }
 
-std::string ValueBytes(const winetest::RegTree& tree, const std::string& key,
+std::string ValueBytes(const winehost::RegTree& tree, const std::string& key,
                        const std::string& name, uint32_t* type = nullptr) {
-  const winetest::RegValue* v = tree.Value(key, name);
+  const winehost::RegValue* v = tree.Value(key, name);
   if (type) *type = v ? v->type : 0;
   return v ? v->data : std::string("(missing)");
 }
 
 void CheckInstall(Checker& check, WinePrefix& wine, const std::string& version) {
   const std::string enumRoot = "MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root\\";
-  const winetest::KeySecurity securityBefore = wine.KeySecurityOf(enumRoot);
+  const winehost::KeySecurity securityBefore = wine.KeySecurityOf(enumRoot);
 
   RelayTrace trace;
-  const winetest::RunResult r = wine.RunCommandLineTraced(CommandLine(), kInstaller, &trace);
+  const winehost::RunResult r = wine.RunCommandLineTraced(CommandLine(), kInstaller, &trace);
   check.That(!r.timedOut && trace.found, "install: the installer did not run");
   if (r.timedOut || !trace.found) return;
   check.That(r.exitCode == 0, "install: exit code " + std::to_string(r.exitCode));
-  for (const auto& box : winetest::MessageBoxes(trace))
+  for (const auto& box : winehost::MessageBoxes(trace))
     check.That(false, "install: message box \"" + box.text + "\"");
   CheckWalk(check, trace, version, "install");
 
@@ -109,7 +101,7 @@ void CheckInstall(Checker& check, WinePrefix& wine, const std::string& version) 
   std::vector<std::string> placed = {
       inf + "ZOLTAVEX.INF", inf + "KOVA51USB.INF", inf + "DQ_USB.INF", sys + "FTD2XX.DLL",
       sys + "FTD2XXUN.EXE", sys + "ZOLTAVEX.DL",   sys + "ZOLTAVEX.EX"};
-  if (Is9x(version)) {
+  if (NineXVersion(version)) {
     placed.push_back(sys + "ZOLTAVEX.VXD");
     placed.push_back(sys + "ZOLTAV16.DLL");
     placed.push_back(std::string(kWindows) + "\\system3232\\Drivers\\FTD2XX.SYS");
@@ -120,65 +112,65 @@ void CheckInstall(Checker& check, WinePrefix& wine, const std::string& version) 
   for (const std::string& path : placed) check.That(wine.Exists(path), "install: no " + path);
 
   // The final phase.
-  const std::string app = std::string(kApp) + "\\";
+  const std::string app = std::string(kAppFolder) + "\\";
   check.That(!wine.Exists(app + "HISTORY.TXT"), "final phase: HISTORY.TXT is still there");
   check.Equal(wine.FileText(app + "ORVOOEM.DLL"), "oem on F", "final phase: ORVOOEM.DLL");
   check.Equal(wine.FileText(app + "Manual-de.pdf"), "de on F", "final phase: Manual-de.pdf");
   check.Equal(wine.FileText(app + "Manual-en.pdf"), "en on E", "final phase: Manual-en.pdf");
 
   const std::string miravelt = "HKLM\\Software\\Miravelt\\ZOLTAVEX";
-  const winetest::RegTree engine = wine.DumpKey(miravelt);
-  check.Equal(winetest::ToHex(ValueBytes(engine, "", "Enabled")), "01000000", "install: Enabled");
-  check.Equal(winetest::ToHex(ValueBytes(engine, "", "Config")), "3a7c51e9b20611d48f2d024b7e19c358",
+  const winehost::RegTree engine = wine.DumpKey(miravelt);
+  check.Equal(winehost::ToHex(ValueBytes(engine, "", "Enabled")), "01000000", "install: Enabled");
+  check.Equal(winehost::ToHex(ValueBytes(engine, "", "Config")), "3a7c51e9b20611d48f2d024b7e19c358",
               "install: Config");
-  const winetest::RegTree run =
+  const winehost::RegTree run =
       wine.DumpKey("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
-  check.Equal(ValueBytes(run, "", "Realtime Audio Engine"), winetest::SzBytes("zoltavex.exe"),
+  check.Equal(ValueBytes(run, "", "Realtime Audio Engine"), winehost::SzBytes("zoltavex.exe"),
               "install: the Run value");
 
-  if (Is9x(version)) {
+  if (NineXVersion(version)) {
     const std::string ini = wine.FileText(std::string(kWindows) + "\\system.ini");
     std::string min, max;
-    winetest::IniValue(ini, "VCache", "MinFileCache", &min);
-    winetest::IniValue(ini, "VCache", "MaxFileCache", &max);
+    winehost::IniValue(ini, "VCache", "MinFileCache", &min);
+    winehost::IniValue(ini, "VCache", "MaxFileCache", &max);
     check.That(min == "20480" && max == "20480", "install: the file cache limits");
-    for (const std::string& line : winetest::IniSectionLines(ini, "386Enh"))
+    for (const std::string& line : winehost::IniSectionLines(ini, "386Enh"))
       check.That(line != "device=zoltavex.vxd", "install: the device line is still active");
     const std::string wininit = wine.FileText(std::string(kWindows) + "\\wininit.ini");
-    const auto renames = winetest::IniSectionLines(wininit, "RENAME");
+    const auto renames = winehost::IniSectionLines(wininit, "RENAME");
     check.That(renames.size() == 10,
                "install: " + std::to_string(renames.size()) + " Wininit.ini renames, expected 10");
-    const winetest::RegTree device =
+    const winehost::RegTree device =
         wine.DumpKey("HKLM\\System\\CurrentControlSet\\Services\\Class\\REALTIME\\ZOLT");
-    check.Equal(ValueBytes(device, "", "DeviceDriver"), winetest::SzBytes("ZOLTAVEX.VXD"),
+    check.Equal(ValueBytes(device, "", "DeviceDriver"), winehost::SzBytes("ZOLTAVEX.VXD"),
                 "install: DeviceDriver");
-    const winetest::RegTree aspi =
+    const winehost::RegTree aspi =
         wine.DumpKey("HKLM\\SYSTEM\\CurrentControlSet\\Services\\VXD\\ASPIEnum");
-    check.Equal(ValueBytes(aspi, "", "StaticVxD"), winetest::SzBytes("ASPIENUM.VXD"),
+    check.Equal(ValueBytes(aspi, "", "StaticVxD"), winehost::SzBytes("ASPIENUM.VXD"),
                 "install: StaticVxD");
   } else {
     const auto pending = wine.PendingRenames();
     check.That(pending.size() == 10,
                "install: " + std::to_string(pending.size()) + " pending renames, expected 10");
-    const winetest::RegTree service =
+    const winehost::RegTree service =
         wine.DumpKey("HKLM\\SYSTEM\\CurrentControlSet\\Services\\ZOLTAVEX");
     uint32_t type = 0;
     const std::string image = ValueBytes(service, "", "ImagePath", &type);
-    check.That(type == winetest::kRegExpandSz && image.size() == 30,
+    check.That(type == winehost::kRegExpandSz && image.size() == 30,
                "install: ImagePath is not a 30-byte REG_EXPAND_SZ");
-    const winetest::RegTree device =
+    const winehost::RegTree device =
         wine.DumpKey("HKLM\\SYSTEM\\CurrentControlSet\\Enum\\Root\\REALTIME\\0000");
-    check.Equal(ValueBytes(device, "", "Service"), winetest::SzBytes("ZOLTAVEX"),
+    check.Equal(ValueBytes(device, "", "Service"), winehost::SzBytes("ZOLTAVEX"),
                 "install: the device's Service");
     check.That(device.HasKey("Device Parameters") && device.HasKey("LogConf"),
                "install: the device's subkeys");
-    const winetest::KeySecurity securityAfter = wine.KeySecurityOf(enumRoot);
+    const winehost::KeySecurity securityAfter = wine.KeySecurityOf(enumRoot);
     check.That(securityBefore.ok && securityAfter.ok && securityBefore.sddl == securityAfter.sddl,
                "install: the device tree's access list was not given back: " + securityBefore.sddl +
                    " -> " + securityAfter.sddl);
-    const winetest::RegTree aspi =
+    const winehost::RegTree aspi =
         wine.DumpKey("HKLM\\SYSTEM\\CurrentControlSet\\Services\\Aspi32");
-    check.Equal(winetest::ToHex(ValueBytes(aspi, "", "Start")), "02000000",
+    check.Equal(winehost::ToHex(ValueBytes(aspi, "", "Start")), "02000000",
                 "install: Aspi32 Start");
   }
 }
@@ -190,11 +182,11 @@ void CheckRestart(Checker& check, WinePrefix& wine, const std::string& version) 
   check.Equal(wine.FileText(sys + "ZOLTAVEX.EXE"), "ZOLTAVEX.EXE", "restart: ZOLTAVEX.EXE");
   check.That(!wine.Exists(sys + "ZOLTAVEX.DL") && !wine.Exists(sys + "ZOLTAVEX.EX"),
              "restart: a staging name is left");
-  if (Is9x(version)) {
+  if (NineXVersion(version)) {
     check.Equal(wine.FileText(sys + "WNASPI32.DLL"), "WNASPI32.9x", "restart: WNASPI32.DLL");
     check.Equal(wine.FileText(sys + "IOSUBSYS\\APIX.VXD"), "APIX.9x", "restart: APIX.VXD");
     const std::string wininit = wine.FileText(std::string(kWindows) + "\\wininit.ini");
-    check.That(winetest::IniSectionLines(wininit, "RENAME").empty(),
+    check.That(winehost::IniSectionLines(wininit, "RENAME").empty(),
                "restart: Wininit.ini renames are left");
   } else {
     check.Equal(wine.FileText(sys + "Drivers\\ASPI32.SYS"), "ASPI32.NT", "restart: ASPI32.SYS");
@@ -208,7 +200,7 @@ void CheckRestart(Checker& check, WinePrefix& wine, const std::string& version) 
 
 std::vector<std::string> VersionNames(bool quick) {
   if (quick) return {"win98", "winxp"};
-  return {"win95", "win98", "winme", "nt351", "nt40", "win2k", "winxp", "win7", "win10"};
+  return winehost::WindowsVersions();
 }
 
 VersionReport RunVersion(const std::string& version) {
@@ -219,38 +211,26 @@ VersionReport RunVersion(const std::string& version) {
     check.That(false, "no Wine prefix: " + wine.Error());
     return report;
   }
-  bool ok = wine.SetVersion(version) && wine.PlaceInstaller();
-  wine.Remove(std::string(kSystem) + "\\wnaspi32.dll");
-  for (const char* file : kPackageFiles)
-    ok = ok && wine.PutFile(std::string(kSource) + "\\" + file, file);
-  if (Is9x(version)) {
-    ok = ok && wine.MakeFolder(std::string(kSystem) + "\\IOSUBSYS") &&
-         wine.MakeFolder(std::string(kWindows) + "\\system3232\\Drivers");
-  } else {
-    ok = ok && wine.MakeFolder(std::string(kWindows) + "\\SYSTEM");
-  }
-  ok = ok && wine.PutFile(std::string(kWindows) + "\\system.ini", kSystemIni);
-  ok = ok && !wine.AddDrive('D', "hd").empty() && !wine.AddDrive('E', "cdrom").empty() &&
-       !wine.AddDrive('F', "cdrom").empty();
-  ok = ok && wine.PutFile("D:\\OEM\\ORVOOEM.DLL", "oem on fixed D") &&
-       wine.PutFile("E:\\DATA\\DOC\\Manual-en.pdf", "en on E") &&
-       wine.PutFile("F:\\OEM\\ORVOOEM.DLL", "oem on F") &&
-       wine.PutFile("F:\\DATA\\DOC\\Manual-de.pdf", "de on F") &&
-       wine.PutFile("F:\\DATA\\DOC\\Manual-en.pdf", "en on F");
-  ok = ok && wine.PutFile(std::string(kApp) + "\\HISTORY.TXT", "release notes") &&
-       wine.PutFile(std::string(kApp) + "\\ORVOOEM.DLL", "older oem library") &&
-       wine.PlaceProgram("standin.exe", std::string(kApp) + "\\ORVO.EXE");
-  ok = ok && wine.StartSession() && wine.StartBackground(std::string(kApp) + "\\ORVO.EXE");
-  check.That(ok, "the prefix could not be prepared");
+  // A full install's scene with the host application running, and a
+  // SYSTEM.INI of its own.
+  Scenario scene = BaseScenario("versions-" + version, version, true);
+  scene.files.front().second = kSystemIni;
+  AddTargetFolders(&scene);
+  AddFinalPhase(&scene);
+  scene.hostPath = std::string(kAppFolder) + "\\ORVO.EXE";
+  std::string error;
+  const bool ok = BuildWinePrefix(scene, wine, &error);
+  check.That(ok, "the prefix could not be prepared: " + error);
   if (!ok) return report;
 
   CheckGuard(check, wine, version);
   // A new session without the host application.
   wine.EndSession();
-  check.That(wine.Remove(std::string(kApp) + "\\ORVO.EXE"), "the host application stayed");
+  check.That(wine.Remove(std::string(kAppFolder) + "\\ORVO.EXE"), "the host application stayed");
   check.That(wine.StartSession(), "the second session did not start");
   CheckInstall(check, wine, version);
   CheckRestart(check, wine, version);
+  for (const std::string& problem : wine.TakeProblems()) check.That(false, "Wine host: " + problem);
   return report;
 }
 

@@ -104,7 +104,7 @@ TEST_F(AudioKernelNtTest, WritesDeviceUnderTemporaryGrantAndStagesEngineUntilRes
   size_t firstWrite = trace.calls.size(), lastWrite = 0;
   for (const auto& w : ValueWrites(trace)) {
     for (const auto& row : device) {
-      if (!SameNoCase(row.key, w.key) || row.name != w.name) continue;
+      if (!EqualNoCase(row.key, w.key) || row.name != w.name) continue;
       firstWrite = std::min(firstWrite, w.callIndex);
       lastWrite = std::max(lastWrite, w.callIndex);
     }

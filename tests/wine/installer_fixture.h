@@ -3,23 +3,19 @@
 // a run leaves.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "wine_prefix.h"
+#include "wine_test.h"
 
 namespace winetest {
 
-class InstallerTest : public ::testing::Test {
+class InstallerTest : public WineTest {
  protected:
   void SetUp() override {
-    WINE_TEST_REQUIREMENTS();
-    wine = std::make_unique<WinePrefix>();
-    ASSERT_TRUE(wine->Ready()) << wine->Error();
+    WineTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     ASSERT_TRUE(wine->PlaceInstaller());
   }
 
@@ -49,8 +45,6 @@ class InstallerTest : public ::testing::Test {
       if (c.Text(0).compare(0, prefix.size(), prefix) == 0) out.push_back(c);
     return out;
   }
-
-  std::unique_ptr<WinePrefix> wine;
 };
 
 }  // namespace winetest

@@ -4,8 +4,6 @@
 // to RegSetValueExA.
 #pragma once
 
-#include <strings.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -83,10 +81,6 @@ inline std::vector<ValueWrite> ValueWrites(const RelayTrace& trace) {
   return out;
 }
 
-inline bool SameNoCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && strcasecmp(a.c_str(), b.c_str()) == 0;
-}
-
 // The engine configuration default, as both families write it.
 inline std::string EngineConfigBytes() {
   static const unsigned char bytes[16] = {0x3A, 0x7C, 0x51, 0xE9, 0xB2, 0x06, 0x11, 0xD4,
@@ -126,7 +120,7 @@ class PackageTest : public InstallerTest {
     ASSERT_TRUE(t.exists) << "HKLM\\" << tree;
     size_t inTree = 0;
     for (const auto& row : rows) {
-      if (row.key.size() < tree.size() || !SameNoCase(row.key.substr(0, tree.size()), tree))
+      if (row.key.size() < tree.size() || !EqualNoCase(row.key.substr(0, tree.size()), tree))
         continue;
       std::string rel = row.key.substr(tree.size());
       if (!rel.empty() && rel[0] != '\\') continue;
@@ -151,7 +145,7 @@ class PackageTest : public InstallerTest {
     const std::vector<ValueWrite> writes = ValueWrites(trace);
     size_t first = 0;
     while (first < writes.size() &&
-           !(SameNoCase(writes[first].key, rows[0].key) && writes[first].name == rows[0].name))
+           !(EqualNoCase(writes[first].key, rows[0].key) && writes[first].name == rows[0].name))
       ++first;
     ASSERT_LT(first, writes.size())
         << "no write of " << rows[0].key << " \"" << rows[0].name << "\"";

@@ -5,10 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 
-#include "wine_prefix.h"
+#include "wine_test.h"
 
 using namespace winetest;
 
@@ -136,17 +137,35 @@ TEST(IniText, ValuesAndSectionLinesIgnoreCaseOfNames) {
   EXPECT_TRUE(IniSectionLines(ini, "missing").empty());
 }
 
+// ------------------------------------------------------- Wine processes
+
+// A display would let a message box wait for a click, and the caller's own
+// prefix or debug channels would redirect or flood the run.
+TEST(WineCommand, TakesTheCallersEnvironmentWithoutDisplayOrWineSettings) {
+  setenv("DISPLAY", ":5", 1);
+  setenv("WINEPREFIX", "/elsewhere", 1);
+  setenv("WINEDEBUG", "+all", 1);
+  const HostCommand c = WineCommand({"wine", "C:\\probe.exe", "version"}, "/p", "-all");
+  unsetenv("DISPLAY");
+  unsetenv("WINEPREFIX");
+  unsetenv("WINEDEBUG");
+  EXPECT_EQ((std::vector<std::string>{"wine", "C:\\probe.exe", "version"}), c.argv);
+  std::vector<std::string> wine;
+  bool path = false;
+  for (const std::string& e : c.env) {
+    if (e.compare(0, 4, "WINE") == 0 || e.compare(0, 8, "DISPLAY=") == 0) wine.push_back(e);
+    path = path || e.compare(0, 5, "PATH=") == 0;
+  }
+  std::sort(wine.begin(), wine.end());
+  EXPECT_EQ((std::vector<std::string>{"WINEDEBUG=-all",
+                                      "WINEDLLOVERRIDES=mscoree,mshtml=", "WINEPREFIX=/p"}),
+            wine);
+  EXPECT_TRUE(path);
+}
+
 // -------------------------------------------------------- under Wine
 
-class WinePrefixTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    WINE_TEST_REQUIREMENTS();
-    wine = std::make_unique<WinePrefix>();
-    ASSERT_TRUE(wine->Ready()) << wine->Error();
-  }
-  std::unique_ptr<WinePrefix> wine;
-};
+using WinePrefixTest = WineTest;
 
 TEST_F(WinePrefixTest, RegistryDumpShowsEveryTypeWithItsExactBytes) {
   const std::string key = "HKCU\\Software\\DrvsetupTest";
@@ -349,6 +368,12 @@ TEST(WinePrefixLifetime, ImmutableTargetRefusesCopyAndEverythingIsRemovedAfterwa
     ASSERT_TRUE(wine.PutFile("C:\\data\\src.txt", "newer"));
     EXPECT_EQ(5u, wine.CopyFile("C:\\data\\src.txt", "C:\\data\\ro.txt"));
     EXPECT_EQ("new", wine.FileText("C:\\data\\ro.txt"));
+    // The registry files are not edited under a live session, nor for a root
+    // other than HKLM and HKCU: refused, and recorded as the host's problems.
+    EXPECT_FALSE(wine.PresetKey("HKLM\\Software\\Late"));
+    EXPECT_FALSE(wine.PresetValue("HKU\\Software", "x", kRegDword, DwordBytes(1)));
+    EXPECT_EQ(2u, wine.TakeProblems().size());
+    EXPECT_TRUE(wine.Problems().empty());
   }
   struct stat st;
   EXPECT_NE(0, stat(root.c_str(), &st)) << root << " was left behind";

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "host_files.h"
 #include "preview.h"
 #include "report.h"
 #include "sample.h"
@@ -21,7 +22,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using winetest::WinePrefix;
+using winehost::WinePrefix;
 
 const char kProgram[] = "drvsetup-wine-run";
 const char kInstaller[] = "C:\\SETUP\\DRVSETUP.EXE";
@@ -83,12 +84,12 @@ bool PrepareSample(WinePrefix& p, bool nineX, std::string* error) {
   p.MakeFolder("C:\\windows\\system");
   if (nineX) p.MakeFolder("C:\\windows\\system32\\iosubsys");
   // The engine settings the host application leaves for the current user.
-  p.PresetValue("HKCU\\Software\\Miravelt\\Engine", "Device", winetest::kRegSz,
-                winetest::SzBytes("Default"));
-  p.PresetValue("HKCU\\Software\\Miravelt\\Engine\\Audio", "Driver", winetest::kRegSz,
-                winetest::SzBytes("ZOLTAVEX"));
-  p.PresetValue("HKCU\\Software\\Miravelt\\Engine\\Audio\\Channels", "Outputs", winetest::kRegDword,
-                winetest::DwordBytes(2));
+  p.PresetValue("HKCU\\Software\\Miravelt\\Engine", "Device", winehost::kRegSz,
+                winehost::SzBytes("Default"));
+  p.PresetValue("HKCU\\Software\\Miravelt\\Engine\\Audio", "Driver", winehost::kRegSz,
+                winehost::SzBytes("ZOLTAVEX"));
+  p.PresetValue("HKCU\\Software\\Miravelt\\Engine\\Audio\\Channels", "Outputs", winehost::kRegDword,
+                winehost::DwordBytes(2));
   if (!p.StartSession()) {
     *error = "the Wine session did not start";
     return false;
@@ -131,17 +132,6 @@ HostFiles ListDriveC(const WinePrefix& p) {
   return files;
 }
 
-std::string ReadHost(const std::string& host) {
-  std::string data;
-  FILE* f = std::fopen(host.c_str(), "rb");
-  if (!f) return data;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) data.append(buffer, n);
-  std::fclose(f);
-  return data;
-}
-
 std::string Origin(const std::string& data) {
   for (const preview::SampleFile& f : preview::SampleSourceFiles()) {
     if (f.data == data) return ", from " + std::string(kSourceFolder) + "\\" + f.path;
@@ -152,6 +142,12 @@ std::string Origin(const std::string& data) {
     }
   }
   return std::string();
+}
+
+std::string FileData(const std::string& host) {
+  std::string data;
+  winehost::ReadHostFile(host, &data);
+  return data;
 }
 
 bool IsIni(const std::string& upper) {
@@ -190,7 +186,7 @@ void CompareFiles(const HostFiles& before, const HostFiles& after,
       continue;
     }
     std::string what = std::string(b == before.end() ? "new" : "replaced") + ", " +
-                       std::to_string(f.second.size) + " bytes" + Origin(ReadHost(f.second.host));
+                       std::to_string(f.second.size) + " bytes" + Origin(FileData(f.second.host));
     auto s = stagedTo.find(f.first);
     if (s != stagedTo.end()) {
       staged->push_back({f.second.winPath, what + "; becomes " + s->second + " at the restart"});
@@ -221,26 +217,26 @@ std::string FullKey(const std::string& base, const std::string& rel) {
   return rel.empty() ? key : key + "\\" + rel;
 }
 
-std::map<std::string, winetest::RegTree> DumpRegistry(WinePrefix& p) {
-  std::map<std::string, winetest::RegTree> trees;
+std::map<std::string, winehost::RegTree> DumpRegistry(WinePrefix& p) {
+  std::map<std::string, winehost::RegTree> trees;
   for (const char* key : kKeys) trees[key] = p.DumpKey(key);
   return trees;
 }
 
-void PrintRegistry(const std::map<std::string, winetest::RegTree>& before,
-                   const std::map<std::string, winetest::RegTree>& after) {
+void PrintRegistry(const std::map<std::string, winehost::RegTree>& before,
+                   const std::map<std::string, winehost::RegTree>& after) {
   std::vector<std::string> lines, removed;
   size_t written = 0;
   for (const char* base : kKeys) {
-    const winetest::RegTree& b = before.at(base);
-    const winetest::RegTree& a = after.at(base);
+    const winehost::RegTree& b = before.at(base);
+    const winehost::RegTree& a = after.at(base);
     for (const std::string& rel : a.keys) {
       bool created = !b.HasKey(rel);
       std::vector<std::string> values;
       auto now = a.values.find(rel);
       if (now != a.values.end()) {
         for (const auto& v : now->second) {
-          const winetest::RegValue* old = b.Value(rel, v.first);
+          const winehost::RegValue* old = b.Value(rel, v.first);
           if (old && old->type == v.second.type && old->data == v.second.data) continue;
           sim::Value value;
           value.type = v.second.type;
@@ -291,7 +287,7 @@ struct Rename {
 std::vector<Rename> PendingNow(WinePrefix& p, bool nineX) {
   std::vector<Rename> renames;
   if (!nineX) {
-    for (const winetest::PendingRename& r : p.PendingRenames()) {
+    for (const winehost::PendingRename& r : p.PendingRenames()) {
       Rename x;
       x.from = r.from.compare(0, 4, "\\??\\") == 0 ? r.from.substr(4) : r.from;
       x.to = r.to.compare(0, 4, "\\??\\") == 0 ? r.to.substr(4) : r.to;
@@ -300,7 +296,7 @@ std::vector<Rename> PendingNow(WinePrefix& p, bool nineX) {
     return renames;
   }
   std::string text = p.FileText("C:\\windows\\wininit.ini");
-  for (const std::string& line : winetest::IniSectionLines(text, "rename")) {
+  for (const std::string& line : winehost::IniSectionLines(text, "rename")) {
     size_t eq = line.find('=');
     if (eq == std::string::npos || line.empty() || line[0] == ';') continue;
     std::string to = line.substr(0, eq);
@@ -340,15 +336,15 @@ int Report(WinePrefix& p, bool nineX) {
   std::string iniBefore = p.FileText(systemIni);
   auto registryBefore = DumpRegistry(p);
 
-  winetest::RelayTrace trace;
-  winetest::RunResult run = p.RunCommandLineTraced(commandLine, kInstaller, &trace);
+  winehost::RelayTrace trace;
+  winehost::RunResult run = p.RunCommandLineTraced(commandLine, kInstaller, &trace);
 
   HostFiles filesAfter = ListDriveC(p);
   std::string iniAfter = p.FileText(systemIni);
   auto registryAfter = DumpRegistry(p);
   std::vector<Rename> renames = PendingNow(p, nineX);
 
-  std::vector<winetest::MessageBoxCall> boxes = winetest::MessageBoxes(trace);
+  std::vector<winehost::MessageBoxCall> boxes = winehost::MessageBoxes(trace);
   std::cout << "\nMessage boxes (" << boxes.size() << ")\n";
   if (!trace.found) std::cout << "  (the call trace of the run could not be read)\n";
   if (boxes.empty()) std::cout << "  none\n";
@@ -407,7 +403,7 @@ int Report(WinePrefix& p, bool nineX) {
 double Seconds(WinePrefix& p, const std::string& exe, const std::vector<std::string>& args,
                bool* ok) {
   auto start = std::chrono::steady_clock::now();
-  winetest::RunResult r = p.Run(exe, args);
+  winehost::RunResult r = p.Run(exe, args);
   auto end = std::chrono::steady_clock::now();
   if (r.timedOut || (r.exitCode != 0 && r.exitCode != 1)) *ok = false;
   return std::chrono::duration<double>(end - start).count();
@@ -475,13 +471,13 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (!winetest::WineInstalled()) {
+  if (!winehost::WineInstalled()) {
     std::cerr << kProgram << ": Wine is not installed (no wine or wineserver on PATH)\n";
     return 2;
   }
   std::string missing;
-  if (!winetest::ProgramsBuilt(&missing)) {
-    std::cerr << kProgram << ": missing in " << winetest::ProgramsDir() << ": " << missing
+  if (!winehost::ProgramsBuilt(&missing)) {
+    std::cerr << kProgram << ": missing in " << winehost::ProgramsDir() << ": " << missing
               << " (build the win64 preset)\n";
     return 2;
   }

@@ -1,15 +1,11 @@
-// Wine test helper: prefixes, sessions, runs and the state read back.
+// The Wine host: prefixes, sessions, runs and the state read back.
 #include "wine_prefix.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
-#include <gtest/gtest.h>
-#include <linux/fs.h>
 #include <signal.h>
 #include <strings.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,9 +20,9 @@
 #include <sstream>
 #include <thread>
 
-extern char** environ;
+#include "host_files.h"
 
-namespace winetest {
+namespace winehost {
 
 namespace {
 
@@ -40,63 +36,9 @@ const char kRelayFromExclude[] =
     "ucrtbase;comctl32;uxtheme;imm32;combase;ole32;oleaut32;rpcrt4;sechost;shell32;shlwapi;"
     "shcore;setupapi;msctf;dwmapi;explorer;winemenubuilder;psapi;version";
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && strcasecmp(a.c_str(), b.c_str()) == 0;
-}
-
-bool IsDirectory(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool PathExists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
-bool ReadHostFile(const std::string& path, std::string* data) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream s;
-  s << in.rdbuf();
-  *data = s.str();
-  return true;
-}
-
-bool WriteHostFile(const std::string& path, const std::string& data) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  out << data;
-  return static_cast<bool>(out.flush());
-}
-
-bool MakeHostFolders(const std::string& path) {
-  if (path.empty() || IsDirectory(path)) return true;
-  size_t cut = path.find_last_of('/');
-  if (cut != std::string::npos && cut > 0 && !MakeHostFolders(path.substr(0, cut))) return false;
-  return mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
-}
-
-std::string Basename(const std::string& winPath) {
-  size_t cut = winPath.find_last_of("\\/:");
-  return cut == std::string::npos ? winPath : winPath.substr(cut + 1);
-}
-
 std::string WinFolderOf(const std::string& winPath) {
   size_t cut = winPath.find_last_of('\\');
   return cut == std::string::npos ? std::string() : winPath.substr(0, cut);
-}
-
-bool OnPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  if (!path) return false;
-  std::stringstream dirs(path);
-  std::string dir;
-  while (std::getline(dirs, dir, ':')) {
-    if (dir.empty()) continue;
-    if (access((dir + "/" + program).c_str(), X_OK) == 0) return true;
-  }
-  return false;
 }
 
 // Decodes %HH escapes of probe.exe's output.
@@ -113,13 +55,6 @@ std::string Unescape(const std::string& s) {
   return out;
 }
 
-std::string FromHex(const std::string& hex) {
-  std::string out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2)
-    out += static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
-  return out;
-}
-
 // The Wine registry files double every backslash of key names and texts.
 std::string RegFileEscape(const std::string& s) {
   std::string out;
@@ -128,91 +63,6 @@ std::string RegFileEscape(const std::string& s) {
     out += c;
   }
   return out;
-}
-
-// Runs a host command and waits for it; the exit status, or -1.
-int System(const std::vector<std::string>& argv, const std::vector<std::string>* env = nullptr,
-           const std::string& outFile = "/dev/null") {
-  pid_t pid = fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    int in = open("/dev/null", O_RDONLY);
-    int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (in >= 0) dup2(in, 0);
-    if (out >= 0) {
-      dup2(out, 1);
-      dup2(out, 2);
-    }
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::vector<char*> envp;
-    if (env) {
-      for (const auto& e : *env) envp.push_back(const_cast<char*>(e.c_str()));
-      envp.push_back(nullptr);
-    }
-    execvpe(args[0], args.data(), env ? envp.data() : environ);
-    _exit(127);
-  }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::vector<std::string> BaseEnvironment() {
-  static const char* const dropped[] = {
-      "DISPLAY=",  "WAYLAND_DISPLAY=", "WINEPREFIX=", "WINEDEBUG=", "WINEDLLOVERRIDES=",
-      "WINEARCH=", "WINESERVER=",      "WINELOADER=", "LD_PRELOAD="};
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) {
-    bool drop = false;
-    for (const char* d : dropped) drop = drop || std::strncmp(*e, d, std::strlen(d)) == 0;
-    if (!drop) env.push_back(*e);
-  }
-  // No Mono or Gecko: nothing here needs them, and looking for them is slow.
-  env.push_back("WINEDLLOVERRIDES=mscoree,mshtml=");
-  return env;
-}
-
-// chattr +i / -i of one file or folder.
-bool SetImmutable(const std::string& path, bool on) {
-  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  int flags = 0;
-  bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-  if (ok) {
-    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-    ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-  }
-  close(fd);
-  return ok;
-}
-
-// Clears the immutable flag (chattr +i) of one entry; symbolic links are
-// never followed (a prefix links z: to /).
-int ClearImmutableEntry(const char* path, const struct stat* st, int, struct FTW*) {
-  if (!S_ISREG(st->st_mode) && !S_ISDIR(st->st_mode)) return 0;
-  int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return 0;
-  int flags = 0;
-  if (ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_IMMUTABLE_FL)) {
-    flags &= ~FS_IMMUTABLE_FL;
-    ioctl(fd, FS_IOC_SETFLAGS, &flags);
-  }
-  close(fd);
-  return 0;
-}
-
-// Removes a test folder, immutable files included.
-void RemoveTestFolder(const std::string& root) {
-  nftw(root.c_str(), ClearImmutableEntry, 32, FTW_PHYS | FTW_MOUNT);
-  System({"rm", "-rf", "--one-file-system", root});
-}
-
-std::string TempDir() {
-  const char* tmp = std::getenv("TMPDIR");
-  return tmp && *tmp ? tmp : "/tmp";
 }
 
 // Folders of test processes that were killed before they could clean up
@@ -231,19 +81,7 @@ void RemoveStaleTestFolders() {
       stale.push_back(path);
   }
   closedir(d);
-  for (const auto& path : stale) RemoveTestFolder(path);
-}
-
-// A folder named in the environment, made absolute: Wine refuses a relative
-// WINEPREFIX, and a test process may change its working folder.
-std::string FolderFromEnvironment(const char* name, const char* fallback) {
-  const char* overridden = std::getenv(name);
-  std::string folder = overridden && *overridden ? overridden : fallback;
-  if (!folder.empty() && folder[0] != '/') {
-    std::vector<char> cwd(4096);
-    if (getcwd(cwd.data(), cwd.size())) folder = std::string(cwd.data()) + "/" + folder;
-  }
-  return folder;
+  for (const auto& path : stale) RemoveHostTree(path);
 }
 
 std::string TemplatePath() {
@@ -273,19 +111,18 @@ bool EnsureTemplate(std::string* error) {
   bool ok = PathExists(tmpl + "/" + kTemplateMarker);
   if (!ok) {
     const std::string building = tmpl + ".new";
-    System({"rm", "-rf", building, tmpl});
-    std::vector<std::string> env = BaseEnvironment();
-    env.push_back("WINEPREFIX=" + building);
-    env.push_back("WINEDEBUG=-all");
     const std::string log = tmpl + ".log";
     unlink(log.c_str());
-    int rc = System({"wineboot", "-i"}, &env, log);
+    RunLogged(PlainCommand({"rm", "-rf", building, tmpl}));
+    auto wine = [&](const std::vector<std::string>& wineArgv) {
+      return RunLogged(WineCommand(wineArgv, building, "-all"), log);
+    };
+    int rc = wine({"wineboot", "-i"});
     if (rc == 0)
-      rc = System({"wine", "reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayFromExclude",
-                   "/t", "REG_SZ", "/d", kRelayFromExclude, "/f"},
-                  &env, log);
-    System({"wineserver", "-k"}, &env, log);
-    System({"wineserver", "-w"}, &env, log);
+      rc = wine({"wine", "reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayFromExclude",
+                 "/t", "REG_SZ", "/d", kRelayFromExclude, "/f"});
+    wine({"wineserver", "-k"});
+    wine({"wineserver", "-w"});
     if (rc == 0 && IsDirectory(building + "/drive_c/windows/system32") &&
         rename(building.c_str(), tmpl.c_str()) == 0) {
       ok = WriteHostFile(tmpl + "/" + kTemplateMarker, "made by wineboot -i\n");
@@ -302,8 +139,6 @@ bool EnsureTemplate(std::string* error) {
 }  // namespace
 
 // ------------------------------------------------------------ availability
-
-bool WineInstalled() { return OnPath("wine") && OnPath("wineserver") && OnPath("wineboot"); }
 
 std::string ProgramsDir() {
   return FolderFromEnvironment("DRVSETUP_WIN64_DIR", DRVSETUP_WIN64_DIR);
@@ -323,346 +158,15 @@ bool ProgramsBuilt(std::string* missing) {
   return missing->empty();
 }
 
-// ------------------------------------------------------------ data read back
-
-namespace {
-template <typename Map>
-auto FindNoCase(Map& m, const std::string& key) -> decltype(m.begin()) {
-  auto it = m.find(key);
-  if (it != m.end()) return it;
-  for (it = m.begin(); it != m.end(); ++it)
-    if (EqualNoCase(it->first, key)) return it;
-  return m.end();
-}
-}  // namespace
-
-bool RegTree::HasKey(const std::string& relPath) const {
-  for (const auto& k : keys)
-    if (EqualNoCase(k, relPath)) return true;
-  return false;
+const std::vector<std::string>& WindowsVersions() {
+  static const std::vector<std::string> names = {"win95", "win98", "winme", "nt351", "nt40",
+                                                 "win2k", "winxp", "win7",  "win10"};
+  return names;
 }
 
-const RegValue* RegTree::Value(const std::string& relPath, const std::string& name) const {
-  auto key = FindNoCase(values, relPath);
-  if (key == values.end()) return nullptr;
-  auto value = FindNoCase(key->second, name);
-  return value == key->second.end() ? nullptr : &value->second;
+bool NineXVersion(const std::string& name) {
+  return name == "win95" || name == "win98" || name == "winme";
 }
-
-size_t RegTree::ValueCount() const {
-  size_t n = 0;
-  for (const auto& k : values) n += k.second.size();
-  return n;
-}
-
-// ----------------------------------------------------------- relay trace
-
-const std::string& RelayCall::Text(size_t i) const {
-  static const std::string empty;
-  return i < args.size() ? args[i].text : empty;
-}
-
-uint64_t RelayCall::Value(size_t i) const { return i < args.size() ? args[i].value : 0; }
-
-std::vector<RelayCall> RelayTrace::Named(const std::string& function) const {
-  std::vector<RelayCall> out;
-  for (const auto& c : calls)
-    if (c.function == function) out.push_back(c);
-  return out;
-}
-
-size_t RelayTrace::Count(const std::string& function) const { return Named(function).size(); }
-
-namespace {
-
-bool IsHex(const std::string& s) {
-  if (s.empty()) return false;
-  for (char c : s)
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-  return true;
-}
-
-// Reads a C-escaped string as Wine's debugstr prints it, starting at the
-// opening quote; sets *end past the closing quote.
-std::string ReadQuoted(const std::string& s, size_t open, size_t* end, bool wide) {
-  std::string out;
-  size_t i = open + 1;
-  while (i < s.size() && s[i] != '"') {
-    if (s[i] != '\\' || i + 1 >= s.size()) {
-      out += s[i++];
-      continue;
-    }
-    char e = s[i + 1];
-    i += 2;
-    switch (e) {
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case 'x': {
-        size_t digits = 0;
-        unsigned long v = 0;
-        while (digits < (wide ? 4u : 2u) && i < s.size() &&
-               std::isxdigit(static_cast<unsigned char>(s[i]))) {
-          v = v * 16 + std::strtoul(std::string(1, s[i]).c_str(), nullptr, 16);
-          ++i;
-          ++digits;
-        }
-        out += v < 256 ? static_cast<char>(v) : '?';
-        break;
-      }
-      default:
-        out += e;
-        break;  // \\ and \" and anything else
-    }
-  }
-  *end = i < s.size() ? i + 1 : i;
-  return out;
-}
-
-RelayArg ParseArg(const std::string& raw) {
-  RelayArg arg;
-  arg.raw = raw;
-  size_t i = 0;
-  while (i < raw.size() && std::isxdigit(static_cast<unsigned char>(raw[i]))) ++i;
-  arg.value = i ? std::strtoull(raw.substr(0, i).c_str(), nullptr, 16) : 0;
-  size_t q = raw.find('"', i);
-  if (q != std::string::npos) {
-    arg.wide = q > 0 && raw[q - 1] == 'L';
-    size_t end = 0;
-    arg.text = ReadQuoted(raw, q, &end, arg.wide);
-    arg.hasText = true;
-    arg.truncated = raw.compare(end, 3, "...") == 0;
-  }
-  return arg;
-}
-
-// Splits "a,b \"x,y\",c" at the commas outside quotes.
-std::vector<RelayArg> SplitArgs(const std::string& s) {
-  std::vector<RelayArg> out;
-  if (s.empty()) return out;
-  std::string cur;
-  bool quoted = false;
-  for (size_t i = 0; i < s.size(); ++i) {
-    char c = s[i];
-    if (quoted && c == '\\' && i + 1 < s.size()) {
-      cur += c;
-      cur += s[++i];
-      continue;
-    }
-    if (c == '"') quoted = !quoted;
-    if (c == ',' && !quoted) {
-      out.push_back(ParseArg(cur));
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  out.push_back(ParseArg(cur));
-  return out;
-}
-
-// "DLL.Function(" at the start of s: fills dll and function, returns the
-// position after '('.
-size_t ParseName(const std::string& s, std::string* dll, std::string* function) {
-  size_t dot = s.find('.');
-  size_t paren = s.find('(');
-  if (dot == std::string::npos || paren == std::string::npos || dot > paren) return 0;
-  *dll = s.substr(0, dot);
-  *function = s.substr(dot + 1, paren - dot - 1);
-  if (dll->empty() || function->empty() || function->find(' ') != std::string::npos ||
-      dll->find(' ') != std::string::npos)
-    return 0;
-  return paren + 1;
-}
-
-}  // namespace
-
-RelayTrace ParseRelayLog(const std::string& log, const std::string& exeName, uint64_t imageSize) {
-  RelayTrace trace;
-  if (imageSize == 0) imageSize = 0x1000000;
-  // Open calls per thread: indexes into trace.calls.
-  std::map<std::string, std::vector<size_t>> open;
-  std::istringstream lines(log);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    size_t c1 = line.find(':');
-    if (c1 == std::string::npos) continue;
-    size_t c2 = line.find(':', c1 + 1);
-    if (c2 == std::string::npos) continue;
-    std::string pid = line.substr(0, c1), tid = line.substr(c1 + 1, c2 - c1 - 1);
-    if (!IsHex(pid) || !IsHex(tid)) continue;
-    std::string rest = line.substr(c2 + 1);
-
-    if (!trace.found) {
-      static const std::string loaded = "trace:loaddll:";
-      if (rest.compare(0, loaded.size(), loaded) != 0) continue;
-      size_t q = rest.find("Loaded L\"");
-      size_t at = rest.find("\" at ");
-      if (q == std::string::npos || at == std::string::npos || at < q) continue;
-      size_t end = 0;
-      std::string path = ReadQuoted(rest, q + 8, &end, true);
-      if (!EqualNoCase(Basename(path), exeName)) continue;
-      trace.found = true;
-      trace.pid = pid;
-      trace.imageBase = std::strtoull(rest.c_str() + at + 5, nullptr, 16);
-      continue;
-    }
-    if (pid != trace.pid) continue;
-
-    bool isCall = rest.compare(0, 5, "Call ") == 0;
-    bool isRet = rest.compare(0, 5, "Ret  ") == 0;
-    if (!isCall && !isRet) continue;
-    size_t retPos = rest.rfind(" ret=");
-    if (retPos == std::string::npos) continue;
-    uint64_t retAddress = std::strtoull(rest.c_str() + retPos + 5, nullptr, 16);
-    if (retAddress < trace.imageBase || retAddress >= trace.imageBase + imageSize) continue;
-    std::string body = rest.substr(5, retPos - 5);
-    RelayCall call;
-    size_t argsStart = ParseName(body, &call.dll, &call.function);
-    if (argsStart == 0) continue;
-
-    if (isCall) {
-      size_t close = body.rfind(')');
-      if (close == std::string::npos || close < argsStart) continue;
-      call.tid = tid;
-      call.retAddress = retAddress;
-      call.args = SplitArgs(body.substr(argsStart, close - argsStart));
-      open[tid].push_back(trace.calls.size());
-      trace.calls.push_back(call);
-    } else {
-      size_t rv = body.find(" retval=");
-      uint64_t retval =
-          rv == std::string::npos ? 0 : std::strtoull(body.c_str() + rv + 8, nullptr, 16);
-      auto& stack = open[tid];
-      for (size_t k = stack.size(); k-- > 0;) {
-        RelayCall& c = trace.calls[stack[k]];
-        if (c.function == call.function && c.dll == call.dll && c.retAddress == retAddress) {
-          c.returned = true;
-          c.retval = retval;
-          stack.erase(stack.begin() + static_cast<std::ptrdiff_t>(k));
-          break;
-        }
-      }
-    }
-  }
-  return trace;
-}
-
-uint64_t PeImageSize(const std::string& hostPath) {
-  std::string data;
-  if (!ReadHostFile(hostPath, &data) || data.size() < 0x40) return 0;
-  auto u32 = [&](size_t at) -> uint64_t {
-    if (at + 4 > data.size()) return 0;
-    return static_cast<uint64_t>(static_cast<unsigned char>(data[at])) |
-           static_cast<uint64_t>(static_cast<unsigned char>(data[at + 1])) << 8 |
-           static_cast<uint64_t>(static_cast<unsigned char>(data[at + 2])) << 16 |
-           static_cast<uint64_t>(static_cast<unsigned char>(data[at + 3])) << 24;
-  };
-  uint64_t pe = u32(0x3c);
-  if (data.compare(0, 2, "MZ") != 0 || pe + 24 + 60 > data.size() ||
-      data.compare(pe, 4, std::string("PE\0\0", 4)) != 0)
-    return 0;
-  // SizeOfImage lies 56 bytes into the optional header, after the 4-byte
-  // signature and the 20-byte file header, in both PE32 and PE32+.
-  return u32(pe + 24 + 56);
-}
-
-std::vector<MessageBoxCall> MessageBoxes(const RelayTrace& trace) {
-  std::vector<MessageBoxCall> out;
-  for (const auto& c : trace.calls) {
-    if (c.function != "MessageBoxA") continue;
-    // The type is a 32-bit argument: 64-bit code leaves the upper half of
-    // its register undefined.
-    out.push_back({c.Text(1), c.Text(2), c.Value(3) & 0xffffffffu});
-  }
-  return out;
-}
-
-int64_t ExitProcessCode(const RelayTrace& trace) {
-  int64_t code = -1;
-  for (const auto& c : trace.calls)
-    if (c.function == "ExitProcess") code = static_cast<int64_t>(c.Value(0) & 0xffffffffu);
-  return code;
-}
-
-// ----------------------------------------------------------------- INI text
-
-namespace {
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r");
-  if (b == std::string::npos) return std::string();
-  size_t e = s.find_last_not_of(" \t\r");
-  return s.substr(b, e - b + 1);
-}
-
-// Calls f(line) for each line of the section; stops when f returns false.
-template <typename F>
-void ForSectionLines(const std::string& text, const std::string& section, F f) {
-  std::istringstream in(text);
-  std::string line;
-  bool inside = false;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::string t = Trim(line);
-    if (!t.empty() && t[0] == '[') {
-      size_t close = t.find(']');
-      inside = close != std::string::npos && EqualNoCase(Trim(t.substr(1, close - 1)), section);
-      continue;
-    }
-    if (inside && !f(line)) return;
-  }
-}
-}  // namespace
-
-bool IniValue(const std::string& text, const std::string& section, const std::string& key,
-              std::string* value) {
-  bool found = false;
-  ForSectionLines(text, section, [&](const std::string& line) {
-    size_t eq = line.find('=');
-    if (eq == std::string::npos || !EqualNoCase(Trim(line.substr(0, eq)), key)) return true;
-    *value = Trim(line.substr(eq + 1));
-    found = true;
-    return false;
-  });
-  return found;
-}
-
-std::vector<std::string> IniSectionLines(const std::string& text, const std::string& section) {
-  std::vector<std::string> out;
-  ForSectionLines(text, section, [&](const std::string& line) {
-    out.push_back(line);
-    return true;
-  });
-  while (!out.empty() && Trim(out.back()).empty()) out.pop_back();
-  return out;
-}
-
-// ------------------------------------------------------------------ bytes
-
-std::string ToHex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
-std::string DwordBytes(uint32_t v) {
-  std::string out;
-  for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xff);
-  return out;
-}
-
-std::string SzBytes(const std::string& s) { return s + std::string(1, '\0'); }
 
 // ------------------------------------------------------------ the prefix
 
@@ -677,7 +181,7 @@ WinePrefix::WinePrefix() {
   }
   root_ = buf.data();
   prefix_ = root_ + "/prefix";
-  if (System({"cp", "-a", TemplatePath(), prefix_}) != 0 ||
+  if (RunLogged(PlainCommand({"cp", "-a", TemplatePath(), prefix_})) != 0 ||
       !IsDirectory(prefix_ + "/drive_c/windows")) {
     error_ = "could not copy the template prefix " + TemplatePath();
     return;
@@ -685,7 +189,7 @@ WinePrefix::WinePrefix() {
   unlink((prefix_ + "/" + kTemplateMarker).c_str());
   // The probe runs from the test's own folder (drive Z:), outside C:.
   MakeHostFolders(root_ + "/bin");
-  if (System({"cp", ProgramPath("probe.exe"), root_ + "/bin/probe.exe"}) != 0) {
+  if (RunLogged(PlainCommand({"cp", ProgramPath("probe.exe"), root_ + "/bin/probe.exe"})) != 0) {
     error_ = "could not copy probe.exe";
     return;
   }
@@ -696,94 +200,37 @@ WinePrefix::~WinePrefix() {
   if (root_.empty()) return;
   if (!holdEvent_.empty()) Release();
   EndSession();
-  RemoveTestFolder(root_);
-}
-
-std::vector<std::string> WinePrefix::Environment(const std::string& winedebug) const {
-  std::vector<std::string> env = BaseEnvironment();
-  env.push_back("WINEPREFIX=" + prefix_);
-  env.push_back("WINEDEBUG=" + winedebug);
-  return env;
+  RemoveHostTree(root_);
 }
 
 std::string WinePrefix::NextFile(const std::string& stem) {
   return root_ + "/" + stem + "-" + std::to_string(++counter_);
 }
 
-pid_t WinePrefix::Spawn(const std::vector<std::string>& argv, const std::string& cwd,
+pid_t WinePrefix::Spawn(const std::vector<std::string>& wineArgv, const std::string& cwd,
                         const std::string& outFile) {
-  std::vector<std::string> env = Environment("-all");
-  pid_t pid = fork();
-  if (pid != 0) return pid;
-  setpgid(0, 0);
-  if (chdir(cwd.c_str()) != 0) _exit(126);
-  int in = open("/dev/null", O_RDONLY);
-  int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (in >= 0) dup2(in, 0);
-  if (out >= 0) {
-    dup2(out, 1);
-    dup2(out, 2);
-  }
-  std::vector<char*> args, envp;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  execvpe(args[0], args.data(), envp.data());
-  _exit(127);
+  ProcessIo io;
+  io.cwd = cwd;
+  io.out = io.err = outFile;
+  io.ownGroup = true;
+  return StartProcess(WineCommand(wineArgv, prefix_, "-all"), io);
 }
 
-RunResult WinePrefix::Exec(const std::vector<std::string>& argv, const std::string& cwd,
+RunResult WinePrefix::Exec(const std::vector<std::string>& wineArgv, const std::string& cwd,
                            const std::string& winedebug, int timeoutSeconds) {
-  RunResult result;
-  const std::string outFile = NextFile("out"), errFile = NextFile("err");
-  std::vector<std::string> env = Environment(winedebug);
-  pid_t pid = fork();
-  if (pid < 0) return result;
-  if (pid == 0) {
-    setpgid(0, 0);
-    if (chdir(cwd.c_str()) != 0) _exit(126);
-    int in = open("/dev/null", O_RDONLY);
-    int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in >= 0) dup2(in, 0);
-    if (out >= 0) dup2(out, 1);
-    if (err >= 0) dup2(err, 2);
-    std::vector<char*> args, envp;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    execvpe(args[0], args.data(), envp.data());
-    _exit(127);
-  }
-  // A guard against a hang only: the run is stopped, never judged by time.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-  int status = 0;
-  for (;;) {
-    pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) break;
-    if (done < 0 && errno != EINTR) break;
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(-pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      result.timedOut = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  if (!result.timedOut && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  ReadHostFile(outFile, &result.out);
-  ReadHostFile(errFile, &result.err);
-  unlink(outFile.c_str());
-  unlink(errFile.c_str());
-  return result;
+  return RunProcess(WineCommand(wineArgv, prefix_, winedebug), cwd, NextFile("out"),
+                    NextFile("err"), timeoutSeconds);
+}
+
+std::vector<std::string> WinePrefix::TakeProblems() {
+  std::vector<std::string> out;
+  out.swap(problems_);
+  return out;
 }
 
 bool WinePrefix::AppendRegistry(const std::string& file, const std::string& text) {
   if (sessionLive_) {
-    ADD_FAILURE() << "the registry files of " << prefix_
-                  << " can only be edited while no session runs";
+    Problem("the registry files of " + prefix_ + " can only be edited while no session runs");
     return false;
   }
   std::ofstream out(prefix_ + "/" + file, std::ios::binary | std::ios::app);
@@ -805,7 +252,7 @@ bool WinePrefix::RegistrySection(const std::string& key, std::string* file, std:
   } else if (EqualNoCase(root, "HKCU") || EqualNoCase(root, "HKEY_CURRENT_USER")) {
     *file = "user.reg";
   } else {
-    ADD_FAILURE() << "only HKLM and HKCU keys can be preset: " << key;
+    Problem("only HKLM and HKCU keys can be preset: " + key);
     return false;
   }
   *header = "[" + RegFileEscape(path) + "] 0\n";
@@ -977,7 +424,7 @@ bool WinePrefix::StartSession() {
   // process die without EndSession.
   RunResult server = Exec({"wineserver", "-p300"}, root_, "-all");
   if (server.exitCode != 0) {
-    ADD_FAILURE() << "wineserver -p failed: " << server.err;
+    Problem("wineserver -p failed: " + server.err);
     return false;
   }
   sessionLive_ = true;
@@ -985,7 +432,7 @@ bool WinePrefix::StartSession() {
   // explorer, ...) and performs what a restart performs.
   RunResult first = Exec({"wine", ProbePath(), "version"}, root_, "-all");
   if (first.exitCode != 0) {
-    ADD_FAILURE() << "the session of " << prefix_ << " did not start: " << first.err;
+    Problem("the session of " + prefix_ + " did not start: " + first.err);
     return false;
   }
   return true;
@@ -1028,7 +475,7 @@ RunResult WinePrefix::RunTraced(const std::string& winExe, const std::vector<std
   argv.insert(argv.end(), args.begin(), args.end());
   std::string cwd = HostPath(WinFolderOf(winExe));
   RunResult r = Exec(argv, IsDirectory(cwd) ? cwd : root_, "+pid,+loaddll,+relay");
-  *trace = ParseRelayLog(r.err, Basename(winExe), PeImageSize(HostPath(winExe)));
+  *trace = ParseRelayLog(r.err, WinBasename(winExe), PeImageSize(HostPath(winExe)));
   return r;
 }
 
@@ -1059,7 +506,7 @@ RunResult WinePrefix::RunCommandLine(const std::string& commandLine) {
 RunResult WinePrefix::RunCommandLineTraced(const std::string& commandLine,
                                            const std::string& winExe, RelayTrace* trace) {
   RunResult r = Launch(commandLine, "+pid,+loaddll,+relay");
-  *trace = ParseRelayLog(r.err, Basename(winExe), PeImageSize(HostPath(winExe)));
+  *trace = ParseRelayLog(r.err, WinBasename(winExe), PeImageSize(HostPath(winExe)));
   return r;
 }
 
@@ -1072,7 +519,7 @@ bool WinePrefix::StartBackground(const std::string& winExe, const std::vector<st
   pid_t pid = Spawn(argv, IsDirectory(cwd) ? cwd : root_, out);
   if (pid < 0) return false;
   background_.push_back({pid, out});
-  const std::string name = Basename(winExe);
+  const std::string name = WinBasename(winExe);
   for (int attempt = 0; attempt < 300; ++attempt) {
     for (const auto& p : Processes())
       if (EqualNoCase(p, name)) return true;
@@ -1141,7 +588,7 @@ RegTree WinePrefix::DumpKey(const std::string& key) {
   std::vector<std::vector<std::string>> records;
   RunResult r = Probe({"regdump", key}, &records);
   if (r.exitCode != 0) {
-    if (r.exitCode != 2) ADD_FAILURE() << "probe regdump " << key << " failed: " << r.out;
+    if (r.exitCode != 2) Problem("probe regdump " + key + " failed: " + r.out);
     return tree;
   }
   tree.exists = true;
@@ -1173,7 +620,7 @@ std::vector<PendingRename> WinePrefix::PendingRenames() {
   std::vector<PendingRename> out;
   std::vector<std::vector<std::string>> records;
   RunResult r = Probe({"pending"}, &records);
-  if (r.exitCode != 0) ADD_FAILURE() << "probe pending failed: " << r.out;
+  if (r.exitCode != 0) Problem("probe pending failed: " + r.out);
   for (const auto& rec : records) {
     if (rec.size() != 3 || rec[0] != "R") continue;
     PendingRename p;
@@ -1277,4 +724,4 @@ unsigned long WinePrefix::CopyFile(const std::string& from, const std::string& t
   return 0xFFFFFFFFul;
 }
 
-}  // namespace winetest
+}  // namespace winehost

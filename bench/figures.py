@@ -1,0 +1,67 @@
+#!/usr/bin/env python3
+"""The benchmark figures of scripts/bench.
+
+    figures.py LINES PART.json...
+
+Reads Google Benchmark's JSON output (one file per series), prints the
+per-unit cost of each scaling series at its largest size against its
+smallest, and the cost of a fault campaign, and writes the figure lines
+"full run: ..." and "scale: ..." to the file LINES.
+"""
+import json
+import re
+import sys
+
+# Names without the "/min_time:..." and "/min_warmup_time:..." parts.
+bench = {re.sub(r"/min_(warmup_)?time:[0-9.]+", "", b["name"]): b
+         for part in sys.argv[2:] for b in json.load(open(part))["benchmarks"]
+         if b.get("run_type", "iteration") == "iteration"}
+
+
+def ok(name):
+    b = bench.get(name)
+    return b is not None and not b.get("error_occurred", False)
+
+
+def per_unit(name):
+    b = bench[name]
+    return b["cpu_time"] / b["units"], b["time_unit"], b["calls/unit"]
+
+
+def scale(kind, families, small, large, unit):
+    ratios = []
+    for family in families:
+        prefix = kind + ("/" + family if family else "")
+        lo, hi = prefix + "/" + str(small), prefix + "/" + str(large)
+        if not (ok(lo) and ok(hi)):
+            print("  %-24s not measured" % prefix)
+            continue
+        (t0, u, c0), (t1, _, c1) = per_unit(lo), per_unit(hi)
+        ratios.append(t1 / t0)
+        print("  %-24s %.2f  (%.3g %s/%s at %d, %.3g at %d; calls/%s %.3g and %.3g)"
+              % (prefix, t1 / t0, t0, u, unit, small, t1, large, unit, c0, c1))
+    return "%.2f" % max(ratios) if ratios else "n/a"
+
+
+print("\nper-unit cost, largest size against smallest (cpu time):")
+keys = scale("delete_key_tree", ["9x", "nt"], 1000, 100000, "key")
+guard = scale("guard", ["9x", "nt"], 100, 100000, "process")
+ini = scale("system_ini", ["9x"], 1, 4096, "KB")
+scale("device_entries", [""], 1, 4096, "KB")
+
+rates = {}
+for family in ("9x", "nt"):
+    name = "full_run/" + family
+    if ok(name):
+        b = bench[name]
+        rates[family] = "%.0f" % b["items_per_second"]
+        calls = b["calls/unit"]
+        # Failing each call of a run in turn: one run per call index.
+        print("  fault campaign, %s: %.0f runs of %.0f us each, about %.2f s"
+              % (family, calls, b["cpu_time"], calls * b["cpu_time"] / 1e6))
+    else:
+        rates[family] = "n/a"
+
+with open(sys.argv[1], "w") as out:
+    out.write("full run: 9x %s runs/s, nt %s runs/s\n" % (rates["9x"], rates["nt"]))
+    out.write("scale: delete-key-tree %s, guard %s, ini %s\n" % (keys, guard, ini))
