@@ -657,7 +657,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
 }
 
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
-  FileCall call("FindFirstFileA", Quote(lpFileName) + ", " + PtrArg(lpFindFileData));
+  FileCall call("FindFirstFileA", Quote(lpFileName) + ", " + PointerArg(lpFindFileData));
   auto fail = [&](DWORD error) { return call.Fail<HANDLE>(error, INVALID_HANDLE_VALUE); };
   if (DWORD e = call.Begin({lpFileName}, lpFindFileData != nullptr)) return fail(e);
   std::string name = lpFileName;
@@ -716,7 +716,7 @@ BOOL WINAPI FindClose(HANDLE hFindFile) {
 BOOL WINAPI FileTimeToLocalFileTime(CONST FILETIME* lpFileTime, LPFILETIME lpLocalFileTime) {
   FileCall call("FileTimeToLocalFileTime",
                 (lpFileTime ? Hex(FromFileTime(*lpFileTime)) : std::string("NULL")) + ", " +
-                    PtrArg(lpLocalFileTime));
+                    PointerArg(lpLocalFileTime));
   Machine& m = M();
   auto fail = [&](DWORD error) { return call.Fail<BOOL>(error, FALSE); };
   if (DWORD e = call.Begin({}, lpFileTime && lpLocalFileTime, ERROR_INVALID_PARAMETER))
@@ -733,7 +733,7 @@ BOOL WINAPI FileTimeToLocalFileTime(CONST FILETIME* lpFileTime, LPFILETIME lpLoc
 BOOL WINAPI FileTimeToDosDateTime(CONST FILETIME* lpFileTime, WORD* lpFatDate, WORD* lpFatTime) {
   FileCall call("FileTimeToDosDateTime",
                 (lpFileTime ? Hex(FromFileTime(*lpFileTime)) : std::string("NULL")) + ", " +
-                    PtrArg(lpFatDate) + ", " + PtrArg(lpFatTime));
+                    PointerArg(lpFatDate) + ", " + PointerArg(lpFatTime));
   auto fail = [&](DWORD error) { return call.Fail<BOOL>(error, FALSE); };
   if (DWORD e = call.Begin({}, lpFileTime && lpFatDate && lpFatTime, ERROR_INVALID_PARAMETER))
     return fail(e);

@@ -10,12 +10,16 @@
 #include <type_traits>
 #include <vector>
 
+#include "handles.h"
 #include "sim.h"
+#include "text.h"
 
 namespace sim {
 
-// Upper-case copy (a-z only), for case-insensitive keys.
-std::string Upper(const std::string& s);
+// Case-insensitive keys are upper-cased names; "0x1F" is how numbers appear
+// in the trace.
+using text::Hex;
+using text::Upper;
 
 // ------------------------------------------------------------- file system
 struct Node {
@@ -52,21 +56,6 @@ struct Library {
   bool missing = false;
   std::set<std::string> entryPoints;         // present entry points
   std::set<std::string> missingEntryPoints;  // made missing on purpose
-};
-
-// ------------------------------------------------------------------ handles
-enum class HandleKind { Key, Find, Snapshot, Process, Library, Heap, Sid, Local };
-
-struct HandleObject {
-  HandleKind kind;
-  std::string path;                   // key path (root-relative, with root name) or file path
-  Key* key = nullptr;                 // Key
-  DWORD access = 0;                   // Key, Process
-  DWORD pid = 0;                      // Process
-  std::vector<ProcessSpec> snapshot;  // Snapshot
-  size_t position = 0;                // Snapshot
-  std::string library;                // Library
-  int refs = 1;                       // Library
 };
 
 struct Machine {
@@ -149,7 +138,6 @@ class CallRecord {
 };
 
 std::string Quote(const char* s);  // "\"text\"" with C escapes, or "NULL"
-std::string Hex(uint64_t v);       // "0x1F"
 std::string ResultText(int64_t v);
 std::string ResultText(const void* p);
 
@@ -174,14 +162,9 @@ Node* FindParent(const std::string& path, std::string* leaf);  // folder holding
 Key* RootKey(HKEY root, std::string* rootName);
 Key* FindKey(Key* base, const std::string& path);
 
-// Handles
-uintptr_t NewHandle(HandleObject object);
-HandleObject* GetHandle(uintptr_t handle, HandleKind kind);
-void ReleaseHandle(uintptr_t handle);
-
 // Text of a pointer argument in the trace: "NULL" or "ptr" (addresses differ
 // from run to run, so they are kept out of the trace).
-std::string PtrArg(const void* p);
+std::string PointerArg(const void* p);
 
 // The process's current folder (the installer's folder, no trailing
 // backslash).

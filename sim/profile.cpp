@@ -396,7 +396,7 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
                                       LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName) {
   CallRecord rec("GetPrivateProfileStringA", Quote(lpAppName) + ", " + Quote(lpKeyName) + ", " +
                                                  Quote(lpDefault) + ", " +
-                                                 PtrArg(lpReturnedString) + ", " +
+                                                 PointerArg(lpReturnedString) + ", " +
                                                  std::to_string(nSize) + ", " + Quote(lpFileName));
   Machine& m = M();
   // The default loses its trailing spaces.
@@ -446,9 +446,9 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
 
 DWORD WINAPI GetPrivateProfileSectionA(LPCSTR lpAppName, LPSTR lpReturnedString, DWORD nSize,
                                        LPCSTR lpFileName) {
-  CallRecord rec("GetPrivateProfileSectionA", Quote(lpAppName) + ", " + PtrArg(lpReturnedString) +
-                                                  ", " + std::to_string(nSize) + ", " +
-                                                  Quote(lpFileName));
+  CallRecord rec("GetPrivateProfileSectionA", Quote(lpAppName) + ", " +
+                                                  PointerArg(lpReturnedString) + ", " +
+                                                  std::to_string(nSize) + ", " + Quote(lpFileName));
   Machine& m = M();
   auto empty = [&](DWORD error) {
     m.lastError = error;

@@ -12,14 +12,13 @@
 #include <memory>
 #include <unordered_set>
 
-#include "registry_internal.h"
+#include "registry.h"
+#include "security.h"
 
 namespace sim {
 
 namespace {
 
-const LONG kErrorBadPathname = 161;
-const LONG kErrorNoAccess = 998;
 const size_t kMaxKeyNameLength = 255;
 
 // Every right a handle to a key can hold.
@@ -30,21 +29,7 @@ std::string ValueName(const char* name) { return name ? std::string(name) : std:
 // The data of a value as trace text: its bytes, quoted and escaped.
 std::string DataArg(const BYTE* data, DWORD size) {
   if (!data) return "NULL";
-  std::string out = "\"";
-  for (DWORD i = 0; i < size; ++i) {
-    const unsigned char c = data[i];
-    if (c == '\\' || c == '"') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c >= 0x20 && c < 0x7f) {
-      out += static_cast<char>(c);
-    } else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
-    }
-  }
-  return out + "\"";
+  return "\"" + text::Escape(std::string(reinterpret_cast<const char*>(data), size), false) + "\"";
 }
 
 // The key a handle or predefined root stands for, with the rights the handle
@@ -136,17 +121,6 @@ Key* LookUpKey(HKEY root, const std::string& path) {
 
 // -------------------------------------------------------- REGEDIT4 listing
 
-std::string HexList(const std::string& data) {
-  std::string out;
-  char buf[4];
-  for (size_t i = 0; i < data.size(); ++i) {
-    std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned char>(data[i]));
-    if (i) out += ',';
-    out += buf;
-  }
-  return out;
-}
-
 std::string ValueLine(const std::string& name, const Value& value) {
   std::string line;
   if (name.empty()) {
@@ -177,10 +151,10 @@ std::string ValueLine(const std::string& name, const Value& value) {
     std::snprintf(buf, sizeof buf, "dword:%08x", number);
     return line + buf;
   }
-  if (value.type == REG_BINARY) return line + "hex:" + HexList(data);
+  if (value.type == REG_BINARY) return line + "hex:" + text::HexBytes(data, ",");
   char prefix[24];
   std::snprintf(prefix, sizeof prefix, "hex(%x):", value.type);
-  return line + prefix + HexList(data);
+  return line + prefix + text::HexBytes(data, ",");
 }
 
 // Keys in name order, so that listings of machines built in another order
@@ -219,18 +193,6 @@ void SetExplicit(Key* key, const std::string& owner, bool isProtected, std::vect
 void SetOwnerBelow(Key* key, const std::string& owner) {
   key->security.owner = owner;
   for (auto& entry : key->subkeys) SetOwnerBelow(entry.second.get(), owner);
-}
-
-// A user's engine settings as the host application leaves them.
-void PutEngineSettings(HKEY root, const std::string& userKey) {
-  const std::string engine = userKey + "\\Software\\Miravelt\\Engine";
-  RegPutString(root, engine, "Device", "Default");
-  RegPutDword(root, engine, "Latency", 256);
-  RegPutString(root, engine + "\\Audio", "Driver", "ZOLTAVEX");
-  RegPutDword(root, engine + "\\Audio\\Channels", "Inputs", 2);
-  RegPutDword(root, engine + "\\Audio\\Channels", "Outputs", 2);
-  RegPutKey(root, engine + "\\Midi");
-  RegPut(root, engine + "\\Recent", "List", REG_MULTI_SZ, std::string("song.orv\0\0", 10));
 }
 
 const char* const kOtherUserSid = "S-1-5-21-1801674531-1482476501-725345543-1004";
@@ -488,7 +450,7 @@ void ResetRegistry(Machine& m) {
       SetExplicit(user, sid, true,
                   {Allow(KEY_ALL_ACCESS, sid), Allow(KEY_ALL_ACCESS, kSidLocalSystem),
                    Allow(KEY_ALL_ACCESS, kSidAdministrators)});
-      PutEngineSettings(HKEY_USERS, sid);
+      MakeKey(HKEY_USERS, std::string(sid) + "\\Software");
       SetOwnerBelow(user, sid);
     }
   } else {
@@ -500,8 +462,7 @@ void ResetRegistry(Machine& m) {
       RegPutKey(HKEY_LOCAL_MACHINE, key);
     }
     RegPutKey(HKEY_USERS, ".DEFAULT\\Software");
-    PutEngineSettings(HKEY_USERS, "user");
-    PutEngineSettings(HKEY_USERS, "guest");
+    RegPutKey(HKEY_USERS, "user\\Software");
   }
 }
 
@@ -557,7 +518,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR
   std::string path = call.path;
   DWORD rights = 0;
   std::vector<std::string> names;
-  if (!SplitKeyPath(lpSubKey, &names)) return call.Return(kErrorBadPathname);
+  if (!SplitKeyPath(lpSubKey, &names)) return call.Return(ERROR_BAD_PATHNAME);
   for (const std::string& name : names) {
     if (name.size() > kMaxKeyNameLength) return call.Return(ERROR_MORE_DATA);
   }
@@ -599,7 +560,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM
   Key* key = call.key;
   std::string path = call.path;
   std::vector<std::string> names;
-  if (!SplitKeyPath(lpSubKey, &names)) return call.Return(kErrorBadPathname);
+  if (!SplitKeyPath(lpSubKey, &names)) return call.Return(ERROR_BAD_PATHNAME);
   // No subkey on a predefined root: the root's own handle.
   if (names.empty() && PredefinedRootName(hKey)) {
     *phkResult = hKey;
@@ -624,7 +585,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
                                      std::to_string(cbData));
   if (LONG e = call.Begin(hKey, true, KEY_SET_VALUE)) return call.Return(e);
   Key* key = call.key;
-  if (!lpData && cbData) return call.Return(kErrorNoAccess);
+  if (!lpData && cbData) return call.Return(ERROR_NOACCESS);
   // The bytes exactly as given: nothing is added to text that lacks its zero.
   SetValue(key, ValueName(lpValueName), dwType,
            std::string(reinterpret_cast<const char*>(lpData), lpData ? cbData : 0));
@@ -750,7 +711,7 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   if (LONG e = call.Begin(hKey, lpSubKey != nullptr)) return call.Return(e);
   Key* key = call.key;
   std::vector<std::string> names;
-  if (!SplitKeyPath(lpSubKey, &names)) return call.Return(kErrorBadPathname);
+  if (!SplitKeyPath(lpSubKey, &names)) return call.Return(ERROR_BAD_PATHNAME);
 
   Key* parent = nullptr;
   if (names.empty()) {

@@ -5,46 +5,7 @@
 
 namespace sim {
 
-std::string Quote(const char* s) {
-  if (!s) return "NULL";
-  std::string out = "\"";
-  for (const char* p = s; *p; ++p) {
-    unsigned char c = static_cast<unsigned char>(*p);
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '"':
-        out += "\\\"";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20 || c >= 0x7f) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\x%02X", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  out += '"';
-  return out;
-}
-
-std::string Hex(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-  return buf;
-}
+std::string Quote(const char* s) { return s ? "\"" + text::Escape(s) + "\"" : "NULL"; }
 
 std::string ResultText(int64_t v) { return std::to_string(v); }
 
@@ -53,7 +14,7 @@ std::string ResultText(const void* p) {
   return Hex(reinterpret_cast<uintptr_t>(p));
 }
 
-std::string PtrArg(const void* p) { return p ? "ptr" : "NULL"; }
+std::string PointerArg(const void* p) { return p ? "ptr" : "NULL"; }
 
 namespace {
 

@@ -31,36 +31,13 @@ const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Mana
 // LeakSanitizer's exit code when it finds memory nobody frees.
 const int kLeakSanitizerExit = 23;
 
-const char* const kPackageFiles[] = {
-    // audio kernel, both families
-    "ZOLTAVEX.VXD", "ZOLTAV16.DLL", "ZOLTAVEX.INF", "ZOLTAVEX.DLL", "ZOLTAVEX.EXE", "ZOLTAVEX.SYS",
-    // ASPI layer, both families
-    "WNASPI32.9x", "WINASPI.9x", "ASPIENUM.9x", "APIX.9x", "ASPI32.NT", "WNASPI32.NT", "WINASPI.NT",
-    "WOWPOST.NT",
-    // USB packages
-    "KOVA51USB.INF", "DQ_USB.INF", "FTD2XX.DLL", "FTD2XXUN.EXE", "FTD2XX.SYS"};
-
-const char kSystemIni9x[] =
-    "[boot]\r\n"
-    "shell=Explorer.exe\r\n"
-    "\r\n"
-    "[386Enh]\r\n"
-    "ebios=*ebios\r\n"
-    "device=zoltavex.vxd\r\n"
-    "device=*vcd\r\n"
-    "DEVICE=ZOLTAVEX.VXD\r\n"
-    "device=zoltavex.vxd\r\n"
-    "\r\n"
-    "[vcache]\r\n"
-    "MinFileCache=512\r\n";
-
 void BuildRich(sim::Windows version) {
-  sim::Reset(version);
+  ResetMachine(version);
   const bool nineX = sim::Is9x(version);
   const std::string windows = sim::WindowsFolder();
   const std::string system = sim::SystemFolder();
 
-  for (const char* name : kPackageFiles) sim::PutFile(std::string(kSource) + name, name);
+  for (const std::string& name : PackageFiles()) sim::PutFile(std::string(kSource) + name, name);
 
   // The application folder with the release notes and an older OEM library.
   sim::PutFile(std::string(kAppFolder) + "\\HISTORY.TXT", "release notes");
@@ -145,13 +122,6 @@ sim::RunResult RunWithFault(const FaultScenario& scenario, size_t k,
   return RunInstaller(scenario.arguments);
 }
 
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // The last lines of a child's error output, enough to see what it reported.
 std::string Tail(const std::string& text, size_t lines) {
   size_t pos = text.size();
@@ -194,12 +164,6 @@ std::string OneLine(const std::string& text) {
 }
 
 }  // namespace
-
-std::vector<sim::Windows> AllVersions() {
-  return {sim::Windows::Win95, sim::Windows::Win98, sim::Windows::WinMe,
-          sim::Windows::NT351, sim::Windows::NT40,  sim::Windows::Win2k,
-          sim::Windows::WinXP, sim::Windows::Win7,  sim::Windows::Win10};
-}
 
 std::vector<FaultScenario> PowerLossScenarios(const std::vector<sim::Windows>& versions,
                                               bool withSample) {
@@ -322,7 +286,7 @@ std::vector<PointOutcome> RunIsolated(size_t count, const std::string& label,
     int status = 0;
     while (pid > 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    const std::string errors = ReadWhole(errPath);
+    const std::string errors = HostFileText(errPath);
     unlink(errPath);
     if (pid < 0) {
       for (; next < count; ++next) outcomes.push_back(runOne(next));

@@ -45,7 +45,6 @@ std::vector<FaultScenario> FaultScenarios(const std::vector<sim::Windows>& versi
 // preview's sample machine ("sample") too.
 std::vector<FaultScenario> PowerLossScenarios(const std::vector<sim::Windows>& versions,
                                               bool withSample);
-std::vector<sim::Windows> AllVersions();
 
 // One fault point: the scenario run with call k (1-based) failing.
 struct PointOutcome {

@@ -1,4 +1,6 @@
 #include "outcome.h"
+#include "harness.h"
+#include "text.h"
 
 #include <cctype>
 #include <sstream>
@@ -11,13 +13,8 @@ const char kInstallerCaption[] = "Miravelt Installation";
 const char kErrorCaption[] = "Application Error";
 const unsigned kErrorType = 0x2010;  // MB_ICONERROR | MB_TASKMODAL
 
-std::string UpperCase(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 bool EndsWithNoCase(const std::string& s, const std::string& end) {
-  return s.size() >= end.size() && UpperCase(s.substr(s.size() - end.size())) == end;
+  return s.size() >= end.size() && text::Upper(s.substr(s.size() - end.size())) == end;
 }
 
 const char kEnumRootKey[] = "SYSTEM\\CurrentControlSet\\Enum\\Root";
@@ -28,10 +25,10 @@ void AddKeyItems(HKEY root, const std::string& path, const std::string& name, Ma
   for (const std::string& value : sim::RegValueNames(root, path)) {
     sim::Value v;
     if (sim::RegGet(root, path, value, &v))
-      (*state)["reg " + name + " : " + UpperCase(value)] = std::to_string(v.type) + " " + v.data;
+      (*state)["reg " + name + " : " + text::Upper(value)] = std::to_string(v.type) + " " + v.data;
   }
   for (const std::string& sub : sim::RegSubkeys(root, path))
-    AddKeyItems(root, path.empty() ? sub : path + "\\" + sub, name + "\\" + UpperCase(sub), state);
+    AddKeyItems(root, path.empty() ? sub : path + "\\" + sub, name + "\\" + text::Upper(sub), state);
 }
 
 // Each non-blank line of an INI text with its section, counted.
@@ -42,7 +39,7 @@ void AddIniLines(const std::string& file, const std::string& text, MachineState*
     const size_t b = line.find_first_not_of(" \t\r");
     if (b == std::string::npos) continue;
     line = line.substr(b, line.find_last_not_of(" \t\r") - b + 1);
-    if (line[0] == '[') section = UpperCase(line.substr(1, line.find(']') - 1));
+    if (line[0] == '[') section = text::Upper(line.substr(1, line.find(']') - 1));
     std::string& count = (*state)["ini " + file + " [" + section + "] " + line];
     count = std::to_string(count.empty() ? 1 : std::stoi(count) + 1);
   }
@@ -56,21 +53,11 @@ std::string BackupName(const std::string& path) {
   return path.substr(0, dot) + ".OLD";
 }
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 const std::vector<std::string>& InstallerMessages() {
   static const std::vector<std::string> messages = {
-      "Please close Orvo-Studio, restart your machine and run setup again !",
+      kGuardMessage,
       "Unable to copy \"ZOLTAVEX.VXD\" to Systemdirectory!",
       "Unable to copy \"ZOLTAV16.DLL\" to Systemdirectory!",
       "Unable to copy \"ZOLTAVEX.INF\" to INF directory !",
@@ -135,49 +122,16 @@ std::vector<std::string> SplitArgs(const std::string& args) {
   return out;
 }
 
-std::string Unquote(const std::string& arg) {
-  if (arg.size() < 2 || arg.front() != '"' || arg.back() != '"') return arg;
-  std::string out;
-  for (size_t i = 1; i + 1 < arg.size(); ++i) {
-    char c = arg[i];
-    if (c != '\\' || i + 2 >= arg.size()) {
-      out += c;
-      continue;
-    }
-    const char next = arg[++i];
-    switch (next) {
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case 'x':
-        // Two hex digits, both before the closing quote.
-        if (i + 3 < arg.size() && std::isxdigit(static_cast<unsigned char>(arg[i + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(arg[i + 2]))) {
-          out += static_cast<char>(std::stoul(arg.substr(i + 1, 2), nullptr, 16));
-          i += 2;
-        }
-        break;
-      default:
-        out += next;
-    }
-  }
-  return out;
-}
-
 std::string FatalIniFile(const sim::Call& call) {
   if (call.function != "WritePrivateProfileStringA") return std::string();
   const std::vector<std::string> args = SplitArgs(call.args);
   if (args.size() != 4 || args[0] == "NULL") return std::string();
-  const std::string section = Unquote(args[0]);
-  const std::string file = Unquote(args[3]);
-  if (EqualNoCase(section, "RENAME") && EqualNoCase(file, "Wininit.ini")) return "Wininit.ini";
-  if (EqualNoCase(section, "VCache") && EqualNoCase(file, "System.ini")) return "System.ini";
+  const std::string section = text::Unquote(args[0]);
+  const std::string file = text::Unquote(args[3]);
+  if (text::EqualNoCase(section, "RENAME") && text::EqualNoCase(file, "Wininit.ini"))
+    return "Wininit.ini";
+  if (text::EqualNoCase(section, "VCache") && text::EqualNoCase(file, "System.ini"))
+    return "System.ini";
   return std::string();
 }
 
@@ -223,7 +177,7 @@ const char* const kEnumRootSecurityItem = "security HKLM\\SYSTEM\\CURRENTCONTROL
 MachineState ReadMachineState() {
   MachineState state;
   for (const std::string& path : sim::ListFiles()) {
-    const std::string name = UpperCase(path);
+    const std::string name = text::Upper(path);
     std::string data;
     sim::FileData(path, &data);
     state["attr " + name] = std::to_string(sim::Attributes(path));

@@ -33,9 +33,6 @@ std::string FatalIniFile(const sim::Call& call);
 // The arguments of a traced call, split at the commas between them; quoted
 // strings stay whole, with their quotes and escapes.
 std::vector<std::string> SplitArgs(const std::string& args);
-// A traced string argument without its quotes and escapes; "NULL" stays
-// as it is.
-std::string Unquote(const std::string& arg);
 
 // What is known about a run before judging it.
 struct Expectation {

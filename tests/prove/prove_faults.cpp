@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "fault_campaign.h"
+#include "harness.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ int PowerLoss(const std::vector<sim::Windows>& versions, bool withSample, bool i
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<sim::Windows> versions = prove::AllVersions();
+  std::vector<sim::Windows> versions = AllVersions();
   bool versionsGiven = false;
   bool isolate = true;
   bool quiet = false;

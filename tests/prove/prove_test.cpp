@@ -13,6 +13,7 @@
 #include "machine_state.h"
 #include "outcome.h"
 #include "sim.h"
+#include "text.h"
 #include "trace_compare.h"
 
 namespace {
@@ -104,10 +105,10 @@ TEST(Outcome, TracedArgumentsSplitAtTheirOwnCommas) {
   EXPECT_EQ(prove::SplitArgs("\"a, b\", [HKEY_X\\a,b], {0,0,1}, 5"),
             (std::vector<std::string>{"\"a, b\"", "[HKEY_X\\a,b]", "{0,0,1}", "5"}));
   EXPECT_EQ(prove::SplitArgs(""), std::vector<std::string>{});
-  EXPECT_EQ(prove::Unquote("\"C:\\\\A \\\"q\\\"\\x41\\t\""), "C:\\A \"q\"A\t");
-  EXPECT_EQ(prove::Unquote("NULL"), "NULL");
+  EXPECT_EQ(text::Unquote("\"C:\\\\A \\\"q\\\"\\x41\\t\""), "C:\\A \"q\"A\t");
+  EXPECT_EQ(text::Unquote("NULL"), "NULL");
   // A cut escape at the end is kept as it stands, not read past the quote.
-  EXPECT_EQ(prove::Unquote("\"a\\x4\""), "a4");
+  EXPECT_EQ(text::Unquote("\"a\\x4\""), "a4");
 }
 
 TEST(Outcome, JudgeFindsLeaksWrongExitCodesAndStrangeBoxes) {
