@@ -14,6 +14,7 @@
 #include "drvsetup.h"
 #include "guard.h"
 #include "housekeeping.h"
+#include "installer_process.h"
 #include "preview.h"
 #include "sim.h"
 #include "system_ini.h"
@@ -49,7 +50,7 @@ void FullRun(benchmark::State& state, bool nineX) {
     }
     sim::ClearTrace();
     state.ResumeTiming();
-    sim::RunResult result = preview::RunInstallerProcess();
+    sim::RunResult result = sim::RunInstallerProcess();
     benchmark::DoNotOptimize(result);
     calls += sim::CallCount();
     if (!result.exited || result.exitCode != 0) {

@@ -7,7 +7,8 @@
 #include <map>
 #include <memory>
 
-#include "registry_internal.h"
+#include "handles.h"
+#include "machine.h"
 
 namespace sim {
 

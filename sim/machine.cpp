@@ -104,14 +104,6 @@ Machine& M() {
   return machine;
 }
 
-std::string Upper(const std::string& s) {
-  std::string out = s;
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
-
 const char* WindowsName(Windows v) { return InfoOf(v).name; }
 
 bool WindowsFromName(const std::string& name, Windows* out) {
@@ -139,6 +131,7 @@ void Reset(Windows v) {
   m.lastError = ERROR_SUCCESS;
   m.trace.clear();
   m.faults.clear();
+  m.stopBefore = 0;
 
   bool nt = !Is9x(v);
   bool oldNt = v == Windows::NT351 || v == Windows::NT40 || v == Windows::Win2k;
@@ -223,6 +216,10 @@ RunResult Run(void (*entry)()) {
   } catch (const ProcessExit& exit) {
     result.exited = true;
     result.exitCode = exit.code;
+  } catch (const ProcessStop&) {
+    // The process died: the platform takes back what it held.
+    result.stopped = true;
+    DropResources(M());
   }
   return result;
 }
@@ -234,7 +231,7 @@ RunResult Run(void (*entry)()) {
 using namespace sim;
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
-  CallRecord rec("GetVersionExA", PtrArg(lpVersionInformation));
+  CallRecord rec("GetVersionExA", PointerArg(lpVersionInformation));
   Machine& m = M();
   auto fail = [&](DWORD error) {
     m.lastError = error;
@@ -267,7 +264,7 @@ LPSTR WINAPI GetCommandLineA(void) {
 
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
   CallRecord rec("GetModuleFileNameA", ResultText(static_cast<const void*>(hModule)) + ", " +
-                                           PtrArg(lpFilename) + ", " + std::to_string(nSize));
+                                           PointerArg(lpFilename) + ", " + std::to_string(nSize));
   Machine& m = M();
   auto fail = [&](DWORD error) {
     m.lastError = error;
@@ -304,22 +301,26 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) 
   return rec.Return<DWORD>(nSize);
 }
 
-UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
-  CallRecord rec("GetSystemDirectoryA", PtrArg(lpBuffer) + ", " + std::to_string(uSize));
+namespace {
+
+// GetSystemDirectoryA and GetWindowsDirectoryA: one folder into the buffer.
+UINT FolderCall(const char* function, const std::string& folder, LPSTR buffer, UINT size) {
+  CallRecord rec(function, PointerArg(buffer) + ", " + std::to_string(size));
   if (rec.ShouldFail()) {
     M().lastError = ERROR_ACCESS_DENIED;
     return rec.Return<UINT>(0);
   }
-  return rec.Return<UINT>(CopyFolder(M().systemFolder, lpBuffer, uSize));
+  return rec.Return<UINT>(CopyFolder(folder, buffer, size));
+}
+
+}  // namespace
+
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
+  return FolderCall("GetSystemDirectoryA", M().systemFolder, lpBuffer, uSize);
 }
 
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
-  CallRecord rec("GetWindowsDirectoryA", PtrArg(lpBuffer) + ", " + std::to_string(uSize));
-  if (rec.ShouldFail()) {
-    M().lastError = ERROR_ACCESS_DENIED;
-    return rec.Return<UINT>(0);
-  }
-  return rec.Return<UINT>(CopyFolder(M().windowsFolder, lpBuffer, uSize));
+  return FolderCall("GetWindowsDirectoryA", M().windowsFolder, lpBuffer, uSize);
 }
 
 int WINAPI GetSystemMetrics(int nIndex) {

@@ -10,12 +10,16 @@
 #include <type_traits>
 #include <vector>
 
+#include "handles.h"
 #include "sim.h"
+#include "text.h"
 
 namespace sim {
 
-// Upper-case copy (a-z only), for case-insensitive keys.
-std::string Upper(const std::string& s);
+// Case-insensitive keys are upper-cased names; "0x1F" is how numbers appear
+// in the trace.
+using text::Hex;
+using text::Upper;
 
 // ------------------------------------------------------------- file system
 struct Node {
@@ -52,21 +56,6 @@ struct Library {
   bool missing = false;
   std::set<std::string> entryPoints;         // present entry points
   std::set<std::string> missingEntryPoints;  // made missing on purpose
-};
-
-// ------------------------------------------------------------------ handles
-enum class HandleKind { Key, Find, Snapshot, Process, Library, Heap, Sid, Local };
-
-struct HandleObject {
-  HandleKind kind;
-  std::string path;                   // key path (root-relative, with root name) or file path
-  Key* key = nullptr;                 // Key
-  DWORD access = 0;                   // Key, Process
-  DWORD pid = 0;                      // Process
-  std::vector<ProcessSpec> snapshot;  // Snapshot
-  size_t position = 0;                // Snapshot
-  std::string library;                // Library
-  int refs = 1;                       // Library
 };
 
 struct Machine {
@@ -116,16 +105,24 @@ struct Machine {
     size_t remaining = SIZE_MAX;
   };
   std::vector<FaultRule> faults;
+  // Power loss: the process stops right before this call (1-based since
+  // ClearTrace); 0: never.
+  size_t stopBefore = 0;
 
   std::string commandLineBuffer;  // what GetCommandLineA points into
 };
 
 Machine& M();
 
+// Thrown by the call at which the process stops (power loss, a killed
+// process) and caught by Run: the program's code runs no further.
+struct ProcessStop {};
+
 // -------------------------------------------------------------- trace hooks
 // Every Win32 entry point of the simulator starts with a CallRecord: it
 // appends the call to the trace, tells whether the fault plan fails it, and
-// takes the result and last error when the call returns.
+// takes the result and last error when the call returns. At the stop point
+// of a power loss it throws ProcessStop instead, recording nothing.
 class CallRecord {
  public:
   CallRecord(const char* function, std::string args);
@@ -141,7 +138,6 @@ class CallRecord {
 };
 
 std::string Quote(const char* s);  // "\"text\"" with C escapes, or "NULL"
-std::string Hex(uint64_t v);       // "0x1F"
 std::string ResultText(int64_t v);
 std::string ResultText(const void* p);
 
@@ -166,14 +162,9 @@ Node* FindParent(const std::string& path, std::string* leaf);  // folder holding
 Key* RootKey(HKEY root, std::string* rootName);
 Key* FindKey(Key* base, const std::string& path);
 
-// Handles
-uintptr_t NewHandle(HandleObject object);
-HandleObject* GetHandle(uintptr_t handle, HandleKind kind);
-void ReleaseHandle(uintptr_t handle);
-
 // Text of a pointer argument in the trace: "NULL" or "ptr" (addresses differ
 // from run to run, so they are kept out of the trace).
-std::string PtrArg(const void* p);
+std::string PointerArg(const void* p);
 
 // The process's current folder (the installer's folder, no trailing
 // backslash).
@@ -182,6 +173,10 @@ std::string CurrentFolder();
 // non-folder parent), ERROR_NOT_READY (no disc), ERROR_FILE_NOT_FOUND (the
 // last name); ERROR_SUCCESS when found.
 DWORD LookupError(const std::string& path);
+// ERROR_FILENAME_EXCED_RANGE for an ANSI path of MAX_PATH characters or more
+// (the limit counts the terminating zero), which the ANSI path calls refuse;
+// ERROR_SUCCESS otherwise, a null path included.
+DWORD PathLengthError(const char* path);
 // The drive a full path lies on (nullptr for paths without a drive letter).
 Drive* DriveOf(const std::string& fullPath);
 // Moves a file or folder to a new full path, replacing what stands there when

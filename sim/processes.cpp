@@ -6,7 +6,7 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "registry_internal.h"
+#include "machine.h"
 
 namespace sim {
 
@@ -14,8 +14,6 @@ const uintptr_t kProcessHeapHandle = 0x00150000;
 
 namespace {
 
-const DWORD kErrorBadLength = 24;
-const DWORD kErrorNoAccess = 998;
 const SIZE_T kLargestHeapBlock = SIZE_T(1) << 30;
 const unsigned char kFreshHeapByte = 0xBE;  // what unzeroed heap memory holds
 
@@ -601,7 +599,7 @@ BOOL ProcessEntry(CallRecord& rec, HANDLE hSnapshot, LPPROCESSENTRY32 lppe, bool
     return rec.Return(FALSE);
   }
   if (!lppe || lppe->dwSize < sizeof(PROCESSENTRY32)) {
-    SetError(kErrorBadLength);
+    SetError(ERROR_BAD_LENGTH);
     return rec.Return(FALSE);
   }
   if (first) {
@@ -655,7 +653,7 @@ BOOL WINAPI EnumProcesses(DWORD* lpidProcess, DWORD cb, LPDWORD lpcbNeeded) {
     return rec.Return(FALSE);
   }
   if ((!lpidProcess && cb) || !lpcbNeeded) {
-    SetError(kErrorNoAccess);
+    SetError(ERROR_NOACCESS);
     return rec.Return(FALSE);
   }
   // As many ids as fit; the count says how many bytes were written, never
@@ -682,7 +680,7 @@ BOOL WINAPI EnumProcessModules(HANDLE hProcess, HMODULE* lphModule, DWORD cb, LP
     return rec.Return(FALSE);
   }
   if ((!lphModule && cb) || !lpcbNeeded) {
-    SetError(kErrorNoAccess);
+    SetError(ERROR_NOACCESS);
     return rec.Return(FALSE);
   }
   // The main module first, then the system's.

@@ -350,6 +350,7 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCST
   };
   if (rec.ShouldFail()) return fail(ERROR_ACCESS_DENIED);
   if (!lpFileName || !*lpFileName) return fail(ERROR_INVALID_PARAMETER);
+  if (DWORD e = PathLengthError(lpFileName)) return fail(e);
   std::string full = ProfilePath(lpFileName);
   if (!lpAppName && !lpKeyName && !lpString) {
     // Flushing the cached copy: nothing is cached here; the answer is zero
@@ -415,7 +416,7 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
                                       LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName) {
   CallRecord rec("GetPrivateProfileStringA", Quote(lpAppName) + ", " + Quote(lpKeyName) + ", " +
                                                  Quote(lpDefault) + ", " +
-                                                 PtrArg(lpReturnedString) + ", " +
+                                                 PointerArg(lpReturnedString) + ", " +
                                                  std::to_string(nSize) + ", " + Quote(lpFileName));
   Machine& m = M();
   // The default loses its trailing spaces.
@@ -430,6 +431,7 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
   };
   if (rec.ShouldFail()) return answerDefault(ERROR_ACCESS_DENIED);
   if (!lpFileName) return answerDefault(ERROR_INVALID_PARAMETER);
+  if (DWORD e = PathLengthError(lpFileName)) return answerDefault(e);
   std::string data;
   DWORD error = ERROR_SUCCESS;
   if (!ReadProfile(ProfilePath(lpFileName), &data, &error)) return answerDefault(error);
@@ -464,9 +466,9 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
 
 DWORD WINAPI GetPrivateProfileSectionA(LPCSTR lpAppName, LPSTR lpReturnedString, DWORD nSize,
                                        LPCSTR lpFileName) {
-  CallRecord rec("GetPrivateProfileSectionA", Quote(lpAppName) + ", " + PtrArg(lpReturnedString) +
-                                                  ", " + std::to_string(nSize) + ", " +
-                                                  Quote(lpFileName));
+  CallRecord rec("GetPrivateProfileSectionA", Quote(lpAppName) + ", " +
+                                                  PointerArg(lpReturnedString) + ", " +
+                                                  std::to_string(nSize) + ", " + Quote(lpFileName));
   Machine& m = M();
   auto empty = [&](DWORD error) {
     m.lastError = error;
@@ -474,6 +476,7 @@ DWORD WINAPI GetPrivateProfileSectionA(LPCSTR lpAppName, LPSTR lpReturnedString,
   };
   if (rec.ShouldFail()) return empty(ERROR_ACCESS_DENIED);
   if (!lpAppName || !lpFileName) return empty(ERROR_INVALID_PARAMETER);
+  if (DWORD e = PathLengthError(lpFileName)) return empty(e);
   std::string data;
   DWORD error = ERROR_SUCCESS;
   if (!ReadProfile(ProfilePath(lpFileName), &data, &error)) return empty(error);
@@ -498,6 +501,7 @@ BOOL WINAPI WritePrivateProfileSectionA(LPCSTR lpAppName, LPCSTR lpString, LPCST
   };
   if (rec.ShouldFail()) return fail(ERROR_ACCESS_DENIED);
   if (!lpAppName || !lpFileName || !*lpFileName) return fail(ERROR_INVALID_PARAMETER);
+  if (DWORD e = PathLengthError(lpFileName)) return fail(e);
   std::string full = ProfilePath(lpFileName);
   bool exists = false;
   if (DWORD e = WritableProfile(full, &exists)) return fail(e);

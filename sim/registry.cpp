@@ -12,14 +12,13 @@
 #include <memory>
 #include <unordered_set>
 
-#include "registry_internal.h"
+#include "registry.h"
+#include "security.h"
 
 namespace sim {
 
 namespace {
 
-const LONG kErrorBadPathname = 161;
-const LONG kErrorNoAccess = 998;
 const size_t kMaxKeyNameLength = 255;
 
 // Every right a handle to a key can hold.
@@ -30,21 +29,7 @@ std::string ValueName(const char* name) { return name ? std::string(name) : std:
 // The data of a value as trace text: its bytes, quoted and escaped.
 std::string DataArg(const BYTE* data, DWORD size) {
   if (!data) return "NULL";
-  std::string out = "\"";
-  for (DWORD i = 0; i < size; ++i) {
-    const unsigned char c = data[i];
-    if (c == '\\' || c == '"') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c >= 0x20 && c < 0x7f) {
-      out += static_cast<char>(c);
-    } else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
-    }
-  }
-  return out + "\"";
+  return "\"" + text::Escape(std::string(reinterpret_cast<const char*>(data), size), false) + "\"";
 }
 
 // The key a handle or predefined root stands for, with the rights the handle
@@ -136,17 +121,6 @@ Key* LookUpKey(HKEY root, const std::string& path) {
 
 // -------------------------------------------------------- REGEDIT4 listing
 
-std::string HexList(const std::string& data) {
-  std::string out;
-  char buf[4];
-  for (size_t i = 0; i < data.size(); ++i) {
-    std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned char>(data[i]));
-    if (i) out += ',';
-    out += buf;
-  }
-  return out;
-}
-
 std::string ValueLine(const std::string& name, const Value& value) {
   std::string line;
   if (name.empty()) {
@@ -177,10 +151,10 @@ std::string ValueLine(const std::string& name, const Value& value) {
     std::snprintf(buf, sizeof buf, "dword:%08x", number);
     return line + buf;
   }
-  if (value.type == REG_BINARY) return line + "hex:" + HexList(data);
+  if (value.type == REG_BINARY) return line + "hex:" + text::HexBytes(data, ",");
   char prefix[24];
   std::snprintf(prefix, sizeof prefix, "hex(%x):", value.type);
-  return line + prefix + HexList(data);
+  return line + prefix + text::HexBytes(data, ",");
 }
 
 // Keys in name order, so that listings of machines built in another order
@@ -219,18 +193,6 @@ void SetExplicit(Key* key, const std::string& owner, bool isProtected, std::vect
 void SetOwnerBelow(Key* key, const std::string& owner) {
   key->security.owner = owner;
   for (auto& entry : key->subkeys) SetOwnerBelow(entry.second.get(), owner);
-}
-
-// A user's engine settings as the host application leaves them.
-void PutEngineSettings(HKEY root, const std::string& userKey) {
-  const std::string engine = userKey + "\\Software\\Miravelt\\Engine";
-  RegPutString(root, engine, "Device", "Default");
-  RegPutDword(root, engine, "Latency", 256);
-  RegPutString(root, engine + "\\Audio", "Driver", "ZOLTAVEX");
-  RegPutDword(root, engine + "\\Audio\\Channels", "Inputs", 2);
-  RegPutDword(root, engine + "\\Audio\\Channels", "Outputs", 2);
-  RegPutKey(root, engine + "\\Midi");
-  RegPut(root, engine + "\\Recent", "List", REG_MULTI_SZ, std::string("song.orv\0\0", 10));
 }
 
 const char* const kOtherUserSid = "S-1-5-21-1801674531-1482476501-725345543-1004";
@@ -488,7 +450,7 @@ void ResetRegistry(Machine& m) {
       SetExplicit(user, sid, true,
                   {Allow(KEY_ALL_ACCESS, sid), Allow(KEY_ALL_ACCESS, kSidLocalSystem),
                    Allow(KEY_ALL_ACCESS, kSidAdministrators)});
-      PutEngineSettings(HKEY_USERS, sid);
+      MakeKey(HKEY_USERS, std::string(sid) + "\\Software");
       SetOwnerBelow(user, sid);
     }
   } else {
@@ -500,8 +462,7 @@ void ResetRegistry(Machine& m) {
       RegPutKey(HKEY_LOCAL_MACHINE, key);
     }
     RegPutKey(HKEY_USERS, ".DEFAULT\\Software");
-    PutEngineSettings(HKEY_USERS, "user");
-    PutEngineSettings(HKEY_USERS, "guest");
+    RegPutKey(HKEY_USERS, "user\\Software");
   }
 }
 
@@ -511,26 +472,55 @@ void ResetRegistry(Machine& m) {
 
 using namespace sim;
 
+namespace {
+
+// The start that the Reg* calls on a key share: the call is recorded (and at
+// a power loss stops the process there), the fault plan may refuse it, the
+// required arguments must be given, the handle must stand for a key, and on
+// the NT family the handle must hold the right the call needs.
+class KeyCall {
+ public:
+  KeyCall(const char* function, std::string args) : rec_(function, std::move(args)) {}
+
+  // ERROR_SUCCESS when the call may go on with key, path and rights;
+  // otherwise the status to return.
+  LONG Begin(HKEY hKey, bool argumentsPresent = true, DWORD neededRight = 0) {
+    if (rec_.ShouldFail()) return ERROR_ACCESS_DENIED;
+    if (!argumentsPresent) return ERROR_INVALID_PARAMETER;
+    const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
+    if (resolved != ERROR_SUCCESS) return resolved;
+    if (neededRight && IsNtFamily() && !(rights & neededRight)) return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+  }
+  LSTATUS Return(LONG status) { return rec_.Return(LSTATUS(status)); }
+
+  Key* key = nullptr;
+  std::string path;
+  DWORD rights = 0;
+
+ private:
+  CallRecord rec_;
+};
+
+}  // namespace
+
 LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
                                DWORD dwOptions, REGSAM samDesired,
                                const LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                                LPDWORD lpdwDisposition) {
-  CallRecord rec("RegCreateKeyExA", KeyArg(hKey) + ", " + Quote(lpSubKey) + ", " +
-                                        std::to_string(Reserved) + ", " + Quote(lpClass) + ", " +
-                                        std::to_string(dwOptions) + ", " + Hex(samDesired) + ", " +
-                                        PointerArg(lpSecurityAttributes) + ", " +
-                                        PointerArg(phkResult) + ", " + PointerArg(lpdwDisposition));
-  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  if (!phkResult) return rec.Return(LSTATUS(ERROR_INVALID_PARAMETER));
-  Key* key = nullptr;
-  std::string path;
+  KeyCall call("RegCreateKeyExA", KeyArg(hKey) + ", " + Quote(lpSubKey) + ", " +
+                                      std::to_string(Reserved) + ", " + Quote(lpClass) + ", " +
+                                      std::to_string(dwOptions) + ", " + Hex(samDesired) + ", " +
+                                      PointerArg(lpSecurityAttributes) + ", " +
+                                      PointerArg(phkResult) + ", " + PointerArg(lpdwDisposition));
+  if (LONG e = call.Begin(hKey, phkResult != nullptr)) return call.Return(e);
+  Key* key = call.key;
+  std::string path = call.path;
   DWORD rights = 0;
-  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
-  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
   std::vector<std::string> names;
-  if (!SplitKeyPath(lpSubKey, &names)) return rec.Return(LSTATUS(kErrorBadPathname));
+  if (!SplitKeyPath(lpSubKey, &names)) return call.Return(ERROR_BAD_PATHNAME);
   for (const std::string& name : names) {
-    if (name.size() > kMaxKeyNameLength) return rec.Return(LSTATUS(ERROR_MORE_DATA));
+    if (name.size() > kMaxKeyNameLength) return call.Return(ERROR_MORE_DATA);
   }
 
   // Down through the keys that exist; the first missing one needs the right
@@ -545,7 +535,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR
   }
   DWORD disposition = REG_OPENED_EXISTING_KEY;
   if (i < names.size()) {
-    if (!MayAccess(*key, KEY_CREATE_SUB_KEY)) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+    if (!MayAccess(*key, KEY_CREATE_SUB_KEY)) return call.Return(ERROR_ACCESS_DENIED);
     for (; i < names.size(); ++i) {
       key = AddSubkey(key, names[i]);
       path += "\\" + key->name;
@@ -553,94 +543,78 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR
     disposition = REG_CREATED_NEW_KEY;
     rights = HandleRights(*key, samDesired);
   } else {
-    if (!MayAccess(*key, samDesired)) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+    if (!MayAccess(*key, samDesired)) return call.Return(ERROR_ACCESS_DENIED);
     rights = HandleRights(*key, samDesired);
   }
   *phkResult = NewKeyHandle(key, path, rights);
   if (lpdwDisposition) *lpdwDisposition = disposition;
-  return rec.Return(LSTATUS(ERROR_SUCCESS));
+  return call.Return(ERROR_SUCCESS);
 }
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                              PHKEY phkResult) {
-  CallRecord rec("RegOpenKeyExA", KeyArg(hKey) + ", " + Quote(lpSubKey) + ", " +
-                                      std::to_string(ulOptions) + ", " + Hex(samDesired) + ", " +
-                                      PointerArg(phkResult));
-  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  if (!phkResult) return rec.Return(LSTATUS(ERROR_INVALID_PARAMETER));
-  Key* key = nullptr;
-  std::string path;
-  DWORD rights = 0;
-  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
-  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
+  KeyCall call("RegOpenKeyExA", KeyArg(hKey) + ", " + Quote(lpSubKey) + ", " +
+                                    std::to_string(ulOptions) + ", " + Hex(samDesired) + ", " +
+                                    PointerArg(phkResult));
+  if (LONG e = call.Begin(hKey, phkResult != nullptr)) return call.Return(e);
+  Key* key = call.key;
+  std::string path = call.path;
   std::vector<std::string> names;
-  if (!SplitKeyPath(lpSubKey, &names)) return rec.Return(LSTATUS(kErrorBadPathname));
+  if (!SplitKeyPath(lpSubKey, &names)) return call.Return(ERROR_BAD_PATHNAME);
   // No subkey on a predefined root: the root's own handle.
   if (names.empty() && PredefinedRootName(hKey)) {
     *phkResult = hKey;
-    return rec.Return(LSTATUS(ERROR_SUCCESS));
+    return call.Return(ERROR_SUCCESS);
   }
   for (const std::string& name : names) {
     auto it = key->subkeys.find(Upper(name));
-    if (it == key->subkeys.end()) return rec.Return(LSTATUS(ERROR_FILE_NOT_FOUND));
+    if (it == key->subkeys.end()) return call.Return(ERROR_FILE_NOT_FOUND);
     key = it->second.get();
     path += "\\" + key->name;
   }
-  if (!MayAccess(*key, samDesired)) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+  if (!MayAccess(*key, samDesired)) return call.Return(ERROR_ACCESS_DENIED);
   *phkResult = NewKeyHandle(key, path, HandleRights(*key, samDesired));
-  return rec.Return(LSTATUS(ERROR_SUCCESS));
+  return call.Return(ERROR_SUCCESS);
 }
 
 LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
                               CONST BYTE* lpData, DWORD cbData) {
-  CallRecord rec("RegSetValueExA", KeyArg(hKey) + ", " + Quote(lpValueName) + ", " +
-                                       std::to_string(Reserved) + ", " + std::to_string(dwType) +
-                                       ", " + DataArg(lpData, cbData) + ", " +
-                                       std::to_string(cbData));
-  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  Key* key = nullptr;
-  std::string path;
-  DWORD rights = 0;
-  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
-  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
-  if (IsNtFamily() && !(rights & KEY_SET_VALUE)) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  if (!lpData && cbData) return rec.Return(LSTATUS(kErrorNoAccess));
+  KeyCall call("RegSetValueExA", KeyArg(hKey) + ", " + Quote(lpValueName) + ", " +
+                                     std::to_string(Reserved) + ", " + std::to_string(dwType) +
+                                     ", " + DataArg(lpData, cbData) + ", " +
+                                     std::to_string(cbData));
+  if (LONG e = call.Begin(hKey, true, KEY_SET_VALUE)) return call.Return(e);
+  Key* key = call.key;
+  if (!lpData && cbData) return call.Return(ERROR_NOACCESS);
   // The bytes exactly as given: nothing is added to text that lacks its zero.
   SetValue(key, ValueName(lpValueName), dwType,
            std::string(reinterpret_cast<const char*>(lpData), lpData ? cbData : 0));
-  return rec.Return(LSTATUS(ERROR_SUCCESS));
+  return call.Return(ERROR_SUCCESS);
 }
 
 LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                                 LPBYTE lpData, LPDWORD lpcbData) {
-  CallRecord rec("RegQueryValueExA",
-                 KeyArg(hKey) + ", " + Quote(lpValueName) + ", " + PointerArg(lpReserved) + ", " +
-                     PointerArg(lpType) + ", " + PointerArg(lpData) + ", " +
-                     (lpcbData ? std::to_string(*lpcbData) : std::string("NULL")));
-  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  Key* key = nullptr;
-  std::string path;
-  DWORD rights = 0;
-  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
-  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
-  if (IsNtFamily() && !(rights & KEY_QUERY_VALUE)) {
-    return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  }
-  if (lpReserved || (lpData && !lpcbData)) return rec.Return(LSTATUS(ERROR_INVALID_PARAMETER));
+  KeyCall call("RegQueryValueExA",
+               KeyArg(hKey) + ", " + Quote(lpValueName) + ", " + PointerArg(lpReserved) + ", " +
+                   PointerArg(lpType) + ", " + PointerArg(lpData) + ", " +
+                   (lpcbData ? std::to_string(*lpcbData) : std::string("NULL")));
+  if (LONG e = call.Begin(hKey, true, KEY_QUERY_VALUE)) return call.Return(e);
+  Key* key = call.key;
+  if (lpReserved || (lpData && !lpcbData)) return call.Return(ERROR_INVALID_PARAMETER);
   auto it = key->values.find(Upper(ValueName(lpValueName)));
-  if (it == key->values.end()) return rec.Return(LSTATUS(ERROR_FILE_NOT_FOUND));
+  if (it == key->values.end()) return call.Return(ERROR_FILE_NOT_FOUND);
   const Value& value = it->second;
   if (lpType) *lpType = value.type;
   if (lpcbData) {
     const DWORD size = static_cast<DWORD>(value.data.size());
     if (lpData && *lpcbData < size) {
       *lpcbData = size;
-      return rec.Return(LSTATUS(ERROR_MORE_DATA));
+      return call.Return(ERROR_MORE_DATA);
     }
     if (lpData && size) std::memcpy(lpData, value.data.data(), size);
     *lpcbData = size;
   }
-  return rec.Return(LSTATUS(ERROR_SUCCESS));
+  return call.Return(ERROR_SUCCESS);
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY hKey) {
@@ -657,26 +631,19 @@ LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LP
                                 LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
                                 LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                                 LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
-  CallRecord rec("RegQueryInfoKeyA",
-                 KeyArg(hKey) + ", " + PointerArg(lpClass) + ", " + PointerArg(lpcchClass) + ", " +
-                     PointerArg(lpReserved) + ", " + PointerArg(lpcSubKeys) + ", " +
-                     PointerArg(lpcbMaxSubKeyLen) + ", " + PointerArg(lpcbMaxClassLen) + ", " +
-                     PointerArg(lpcValues) + ", " + PointerArg(lpcbMaxValueNameLen) + ", " +
-                     PointerArg(lpcbMaxValueLen) + ", " + PointerArg(lpcbSecurityDescriptor) +
-                     ", " + PointerArg(lpftLastWriteTime));
-  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  Key* key = nullptr;
-  std::string path;
-  DWORD rights = 0;
-  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
-  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
-  if (IsNtFamily() && !(rights & KEY_QUERY_VALUE)) {
-    return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  }
-  if (lpReserved || (lpClass && !lpcchClass)) return rec.Return(LSTATUS(ERROR_INVALID_PARAMETER));
+  KeyCall call("RegQueryInfoKeyA",
+               KeyArg(hKey) + ", " + PointerArg(lpClass) + ", " + PointerArg(lpcchClass) + ", " +
+                   PointerArg(lpReserved) + ", " + PointerArg(lpcSubKeys) + ", " +
+                   PointerArg(lpcbMaxSubKeyLen) + ", " + PointerArg(lpcbMaxClassLen) + ", " +
+                   PointerArg(lpcValues) + ", " + PointerArg(lpcbMaxValueNameLen) + ", " +
+                   PointerArg(lpcbMaxValueLen) + ", " + PointerArg(lpcbSecurityDescriptor) + ", " +
+                   PointerArg(lpftLastWriteTime));
+  if (LONG e = call.Begin(hKey, true, KEY_QUERY_VALUE)) return call.Return(e);
+  Key* key = call.key;
+  if (lpReserved || (lpClass && !lpcchClass)) return call.Return(ERROR_INVALID_PARAMETER);
   // Keys have no class here: the empty text.
   if (lpClass && lpcchClass) {
-    if (*lpcchClass < 1) return rec.Return(LSTATUS(ERROR_MORE_DATA));
+    if (*lpcchClass < 1) return call.Return(ERROR_MORE_DATA);
     lpClass[0] = '\0';
   }
   if (lpcchClass) *lpcchClass = 0;
@@ -706,33 +673,26 @@ LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LP
     lpftLastWriteTime->dwLowDateTime = static_cast<DWORD>(key->lastWrite);
     lpftLastWriteTime->dwHighDateTime = static_cast<DWORD>(key->lastWrite >> 32);
   }
-  return rec.Return(LSTATUS(ERROR_SUCCESS));
+  return call.Return(ERROR_SUCCESS);
 }
 
 LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
                              LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
                              PFILETIME lpftLastWriteTime) {
-  CallRecord rec("RegEnumKeyExA",
-                 KeyArg(hKey) + ", " + std::to_string(dwIndex) + ", " + PointerArg(lpName) + ", " +
-                     (lpcchName ? std::to_string(*lpcchName) : std::string("NULL")) + ", " +
-                     PointerArg(lpReserved) + ", " + PointerArg(lpClass) + ", " +
-                     PointerArg(lpcchClass) + ", " + PointerArg(lpftLastWriteTime));
-  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  Key* key = nullptr;
-  std::string path;
-  DWORD rights = 0;
-  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
-  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
-  if (IsNtFamily() && !(rights & KEY_ENUMERATE_SUB_KEYS)) {
-    return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  }
+  KeyCall call("RegEnumKeyExA",
+               KeyArg(hKey) + ", " + std::to_string(dwIndex) + ", " + PointerArg(lpName) + ", " +
+                   (lpcchName ? std::to_string(*lpcchName) : std::string("NULL")) + ", " +
+                   PointerArg(lpReserved) + ", " + PointerArg(lpClass) + ", " +
+                   PointerArg(lpcchClass) + ", " + PointerArg(lpftLastWriteTime));
+  if (LONG e = call.Begin(hKey, true, KEY_ENUMERATE_SUB_KEYS)) return call.Return(e);
+  Key* key = call.key;
   if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass)) {
-    return rec.Return(LSTATUS(ERROR_INVALID_PARAMETER));
+    return call.Return(ERROR_INVALID_PARAMETER);
   }
-  if (dwIndex >= key->subkeyOrder.size()) return rec.Return(LSTATUS(ERROR_NO_MORE_ITEMS));
+  if (dwIndex >= key->subkeyOrder.size()) return call.Return(ERROR_NO_MORE_ITEMS);
   const Key& subkey = *key->subkeys.at(key->subkeyOrder[dwIndex]);
   const std::string& name = subkey.name;
-  if (name.size() >= *lpcchName) return rec.Return(LSTATUS(ERROR_MORE_DATA));
+  if (name.size() >= *lpcchName) return call.Return(ERROR_MORE_DATA);
   std::memcpy(lpName, name.c_str(), name.size() + 1);
   *lpcchName = static_cast<DWORD>(name.size());
   if (lpClass && lpcchClass) {
@@ -743,26 +703,21 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpc
     lpftLastWriteTime->dwLowDateTime = static_cast<DWORD>(subkey.lastWrite);
     lpftLastWriteTime->dwHighDateTime = static_cast<DWORD>(subkey.lastWrite >> 32);
   }
-  return rec.Return(LSTATUS(ERROR_SUCCESS));
+  return call.Return(ERROR_SUCCESS);
 }
 
 LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-  CallRecord rec("RegDeleteKeyA", KeyArg(hKey) + ", " + Quote(lpSubKey));
-  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  if (!lpSubKey) return rec.Return(LSTATUS(ERROR_INVALID_PARAMETER));
-  Key* key = nullptr;
-  std::string path;
-  DWORD rights = 0;
-  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
-  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
+  KeyCall call("RegDeleteKeyA", KeyArg(hKey) + ", " + Quote(lpSubKey));
+  if (LONG e = call.Begin(hKey, lpSubKey != nullptr)) return call.Return(e);
+  Key* key = call.key;
   std::vector<std::string> names;
-  if (!SplitKeyPath(lpSubKey, &names)) return rec.Return(LSTATUS(kErrorBadPathname));
+  if (!SplitKeyPath(lpSubKey, &names)) return call.Return(ERROR_BAD_PATHNAME);
 
   Key* parent = nullptr;
   if (names.empty()) {
     // The key of the handle itself; a predefined root cannot go, nor a key
     // opened with no parent in reach.
-    if (PredefinedRootName(hKey)) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+    if (PredefinedRootName(hKey)) return call.Return(ERROR_ACCESS_DENIED);
     // Its parent, searched for in both trees.
     std::vector<Key*> stack = {&M().hklm, &M().hku};
     while (!stack.empty() && !parent) {
@@ -776,11 +731,11 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
         stack.push_back(entry.second.get());
       }
     }
-    if (!parent) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+    if (!parent) return call.Return(ERROR_ACCESS_DENIED);
   } else {
     for (const std::string& name : names) {
       auto it = key->subkeys.find(Upper(name));
-      if (it == key->subkeys.end()) return rec.Return(LSTATUS(ERROR_FILE_NOT_FOUND));
+      if (it == key->subkeys.end()) return call.Return(ERROR_FILE_NOT_FOUND);
       parent = key;
       key = it->second.get();
     }
@@ -788,9 +743,9 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   if (IsNtFamily()) {
     // The NT family removes one key at a time: subkeys must go first.
     if (!MayAccess(*key, DELETE) || !key->subkeys.empty()) {
-      return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+      return call.Return(ERROR_ACCESS_DENIED);
     }
   }
   RemoveSubkey(parent, Upper(key->name));
-  return rec.Return(LSTATUS(ERROR_SUCCESS));
+  return call.Return(ERROR_SUCCESS);
 }

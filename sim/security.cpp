@@ -10,7 +10,8 @@
 #include <cstring>
 #include <set>
 
-#include "registry_internal.h"
+#include "registry.h"
+#include "security.h"
 
 namespace sim {
 
@@ -24,10 +25,6 @@ const char* const kSidUsers = "S-1-5-32-545";
 
 namespace {
 
-const DWORD kErrorUnknownRevision = 1305;
-const DWORD kErrorInvalidOwner = 1307;
-const DWORD kErrorPrivilegeNotHeld = 1314;
-const DWORD kErrorAllottedSpaceExceeded = 1344;
 const BYTE kMinAclRevision = 2;
 const BYTE kMaxAclRevision = 4;
 const size_t kSidHeader = 8;  // revision, count, authority
@@ -566,7 +563,7 @@ BOOL WINAPI AddAccessAllowedAce(PACL pAcl, DWORD dwAceRevision, DWORD AccessMask
   CallRecord rec("AddAccessAllowedAce", PointerArg(pAcl) + ", " + std::to_string(dwAceRevision) +
                                             ", " + Hex(AccessMask) + ", " + PointerArg(pSid));
   if (rec.ShouldFail()) {
-    SetError(kErrorAllottedSpaceExceeded);
+    SetError(ERROR_ALLOTTED_SPACE_EXCEEDED);
     return rec.Return(FALSE);
   }
   unsigned char* acl = reinterpret_cast<unsigned char*>(pAcl);
@@ -576,7 +573,7 @@ BOOL WINAPI AddAccessAllowedAce(PACL pAcl, DWORD dwAceRevision, DWORD AccessMask
     return rec.Return(FALSE);
   }
   if (dwAceRevision < kMinAclRevision || dwAceRevision > kMaxAclRevision) {
-    SetError(kErrorUnknownRevision);
+    SetError(ERROR_UNKNOWN_REVISION);
     return rec.Return(FALSE);
   }
   const unsigned char* sid = static_cast<const unsigned char*>(pSid);
@@ -587,7 +584,7 @@ BOOL WINAPI AddAccessAllowedAce(PACL pAcl, DWORD dwAceRevision, DWORD AccessMask
   }
   const size_t aceSize = kAceHeader + sidLength;
   if (used + aceSize > ReadWord(acl + 2)) {
-    SetError(kErrorAllottedSpaceExceeded);
+    SetError(ERROR_ALLOTTED_SPACE_EXCEEDED);
     return rec.Return(FALSE);
   }
   unsigned char* ace = acl + used;
@@ -637,7 +634,7 @@ BOOL WINAPI GetSecurityDescriptorControl(PSECURITY_DESCRIPTOR pSecurityDescripto
   *lpdwRevision = sd[0];
   *pControl = ReadWord(sd + 2);
   if (sd[0] != 1) {
-    SetError(kErrorUnknownRevision);
+    SetError(ERROR_UNKNOWN_REVISION);
     return rec.Return(FALSE);
   }
   return rec.Return(TRUE);
@@ -658,7 +655,7 @@ BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor,
   }
   const unsigned char* sd = static_cast<const unsigned char*>(pSecurityDescriptor);
   if (sd[0] != 1) {
-    SetError(kErrorUnknownRevision);
+    SetError(ERROR_UNKNOWN_REVISION);
     return rec.Return(FALSE);
   }
   const WORD control = ReadWord(sd + 2);
@@ -690,7 +687,7 @@ DWORD WINAPI GetNamedSecurityInfoA(LPCSTR pObjectName, SE_OBJECT_TYPE ObjectType
   std::vector<Key*> chain;
   const DWORD resolved = ResolveObjectName(pObjectName, &chain);
   if (resolved != ERROR_SUCCESS) return rec.Return(resolved);
-  if (SecurityInfo & SACL_SECURITY_INFORMATION) return rec.Return(kErrorPrivilegeNotHeld);
+  if (SecurityInfo & SACL_SECURITY_INFORMATION) return rec.Return(ERROR_PRIVILEGE_NOT_HELD);
   const Key& key = *chain.back();
   if (!MayAccess(key, READ_CONTROL)) return rec.Return(DWORD(ERROR_ACCESS_DENIED));
 
@@ -728,7 +725,7 @@ DWORD WINAPI SetNamedSecurityInfoA(LPSTR pObjectName, SE_OBJECT_TYPE ObjectType,
   std::vector<Key*> chain;
   const DWORD resolved = ResolveObjectName(pObjectName, &chain);
   if (resolved != ERROR_SUCCESS) return rec.Return(resolved);
-  if (SecurityInfo & SACL_SECURITY_INFORMATION) return rec.Return(kErrorPrivilegeNotHeld);
+  if (SecurityInfo & SACL_SECURITY_INFORMATION) return rec.Return(ERROR_PRIVILEGE_NOT_HELD);
   Key* key = chain.back();
   Key* parent = chain.size() > 1 ? chain[chain.size() - 2] : nullptr;
 
@@ -744,7 +741,7 @@ DWORD WINAPI SetNamedSecurityInfoA(LPSTR pObjectName, SE_OBJECT_TYPE ObjectType,
       return rec.Return(DWORD(ERROR_INVALID_SID));
     }
     owner = SidText(sid);
-    if (!UserHas(owner) || owner == kSidEveryone) return rec.Return(kErrorInvalidOwner);
+    if (!UserHas(owner) || owner == kSidEveryone) return rec.Return(ERROR_INVALID_OWNER);
   }
   if ((SecurityInfo & GROUP_SECURITY_INFORMATION) &&
       !ValidSidLength(static_cast<const unsigned char*>(psidGroup),

@@ -5,6 +5,31 @@
 // how a test or a tool builds that machine, runs the installer on it, makes
 // calls fail, and reads back what happened. Nothing here is traced: only the
 // Win32 entry points record calls.
+//
+// Adding one more Win32 call (say FooA of kernel32):
+//   1. Declare it in the simulated branch of include/platform.h, under
+//      its library's heading, with the constants, structures and error codes
+//      it needs (the Windows branch has them from <windows.h>).
+//   2. Implement it in the area file of sim/ it belongs to (files.cpp,
+//      profile.cpp, registry.cpp, security.cpp, processes.cpp, machine.cpp)
+//      below its "Win32 calls" line, with the signature platform.h declares.
+//      Its first statement is a CallRecord (machine.h) with the arguments as
+//      trace text (Quote, Hex, PointerArg, KeyArg); that puts the call in the
+//      trace and asks the fault plan. When rec.ShouldFail(), it sets the last
+//      error and returns the failure result Windows gives; every result goes
+//      through rec.Return so that the trace holds it.
+//   3. A call that releases what another obtained, or that cannot fail on
+//      Windows, goes into kNeverFail (trace.cpp).
+//   4. A call the installer looks up with GetProcAddress goes into
+//      EntryPoints() (processes.cpp), so that the lookup hands out the
+//      simulator's function.
+//   5. Every call goes into its library's list in ResetProcesses
+//      (processes.cpp), for the versions that have it (see Toolhelp and
+//      PSAPI there); a call missing from the list is missing on that machine.
+//   6. For the comparison with Wine, its argument kinds go into kSignatures
+//      (tests/prove/trace_compare.cpp).
+//   7. Something a test must see of it (resources, state) goes into this
+//      header; resources it hands out are counted through handles.h.
 #pragma once
 
 #include <cstdint>
@@ -41,7 +66,8 @@ bool Is9x(Windows v);
 //     Toolhelp on NT 3.51 and NT 4, no PSAPI.DLL on the 9x family and NT 3.51);
 //   - the platform's own processes, the setup program that started the
 //     installer, and the installer itself;
-//   - a registry with the standard keys of that version; on the NT family
+//   - a registry with the standard keys of that version and each user's
+//     key with an empty Software key below it (nothing of any product); on the NT family
 //     access lists as Windows ships them (Enum\Root readable but not writable
 //     by Administrators, its owner may change its DACL), the running user an
 //     administrator;
@@ -190,6 +216,7 @@ void SetBoxAnswer(int answer);
 struct RunResult {
   bool exited = false;  // ExitProcess was called
   UINT exitCode = 0;
+  bool stopped = false;  // the process stopped at the power-loss point
 };
 // Runs a program on the current machine: calls entry, and returns when it
 // returns or calls ExitProcess. Message boxes, the trace and counters keep
@@ -226,6 +253,13 @@ std::string TraceText();  // one call a line
 void FailCall(size_t index);  // the index-th call (1-based) since ClearTrace
 void FailFunction(const std::string& function, const std::string& argContains = std::string(),
                   size_t times = SIZE_MAX);
+// Power loss (or the process killed): the process stops right before the
+// index-th call (1-based) since ClearTrace. That call and everything after it
+// never happen; each call before it is complete. Run returns with stopped
+// set, and what the process held (handles, keys, libraries, heap) is released
+// as when a process dies, so none of it counts as outstanding.
+void StopBeforeCall(size_t index);
+// Clears the fault rules and the stop point.
 void ClearFaults();
 // Whether a call of this name can be failed by the plan.
 bool IsFailable(const std::string& function);

@@ -5,46 +5,7 @@
 
 namespace sim {
 
-std::string Quote(const char* s) {
-  if (!s) return "NULL";
-  std::string out = "\"";
-  for (const char* p = s; *p; ++p) {
-    unsigned char c = static_cast<unsigned char>(*p);
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '"':
-        out += "\\\"";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20 || c >= 0x7f) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\x%02X", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  out += '"';
-  return out;
-}
-
-std::string Hex(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-  return buf;
-}
+std::string Quote(const char* s) { return s ? "\"" + text::Escape(s) + "\"" : "NULL"; }
 
 std::string ResultText(int64_t v) { return std::to_string(v); }
 
@@ -53,7 +14,7 @@ std::string ResultText(const void* p) {
   return Hex(reinterpret_cast<uintptr_t>(p));
 }
 
-std::string PtrArg(const void* p) { return p ? "ptr" : "NULL"; }
+std::string PointerArg(const void* p) { return p ? "ptr" : "NULL"; }
 
 namespace {
 
@@ -109,6 +70,11 @@ bool PlanFails(Machine& m, const Call& call, size_t index) {
 
 CallRecord::CallRecord(const char* function, std::string args) : index_(0), fail_(false) {
   Machine& m = M();
+  if (m.stopBefore != 0 && m.trace.size() + 1 == m.stopBefore) {
+    // Once only: a call made while the stack unwinds is not a second stop.
+    m.stopBefore = 0;
+    throw ProcessStop();
+  }
   Call call;
   call.function = function;
   call.args = std::move(args);
@@ -161,7 +127,12 @@ void FailFunction(const std::string& function, const std::string& argContains, s
   M().faults.push_back(rule);
 }
 
-void ClearFaults() { M().faults.clear(); }
+void StopBeforeCall(size_t index) { M().stopBefore = index; }
+
+void ClearFaults() {
+  M().faults.clear();
+  M().stopBefore = 0;
+}
 
 bool IsFailable(const std::string& function) {
   for (const char* name : kNeverFail) {

@@ -93,10 +93,6 @@ std::vector<std::string> IniSectionLines(const std::string& text, const std::str
 
 // ------------------------------------------------------------------ bytes
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && strcasecmp(a.c_str(), b.c_str()) == 0;
-}
-
 std::string WinBasename(const std::string& winPath) {
   size_t cut = winPath.find_last_of("\\/:");
   return cut == std::string::npos ? winPath : winPath.substr(cut + 1);
@@ -106,16 +102,6 @@ std::string FromHex(const std::string& hex) {
   std::string out;
   for (size_t i = 0; i + 1 < hex.size(); i += 2)
     out += static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
-  return out;
-}
-
-std::string ToHex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
   return out;
 }
 

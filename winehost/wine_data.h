@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "text.h"
+
 namespace winehost {
 
 // Registry value types by their platform numbers.
@@ -65,13 +67,12 @@ bool IniValue(const std::string& text, const std::string& section, const std::st
 std::vector<std::string> IniSectionLines(const std::string& text, const std::string& section);
 
 // ------------------------------------------------------------------ bytes
-std::string ToHex(const std::string& bytes);
 std::string FromHex(const std::string& hex);
 std::string DwordBytes(uint32_t v);
 std::string SzBytes(const std::string& s);  // the text and its terminating zero
 
 // Names compared as Windows compares them: without case.
-bool EqualNoCase(const std::string& a, const std::string& b);
+using text::EqualNoCase;
 // The last part of a Windows path (after the last \\, / or :).
 std::string WinBasename(const std::string& winPath);
 

@@ -284,7 +284,7 @@ bool WinePrefix::PresetValue(const std::string& key, const std::string& name, ui
       if (text) bytes += '\0';
     }
     line += type == kRegBinary ? "hex:" : "hex(" + std::to_string(type) + "):";
-    std::string hex = ToHex(bytes);
+    std::string hex = text::HexBytes(bytes);
     for (size_t i = 0; i < hex.size(); i += 2) {
       if (i) line += ',';
       line += hex.substr(i, 2);
@@ -608,7 +608,7 @@ RegTree WinePrefix::DumpKey(const std::string& key) {
 
 bool WinePrefix::SetValue(const std::string& key, const std::string& name, uint32_t type,
                           const std::string& data) {
-  RunResult r = Probe({"regset", key, name, std::to_string(type), ToHex(data)});
+  RunResult r = Probe({"regset", key, name, std::to_string(type), text::HexBytes(data)});
   return r.exitCode == 0;
 }
 

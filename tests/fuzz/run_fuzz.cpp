@@ -20,22 +20,12 @@
 #include "harness.h"
 #include "outcome.h"
 #include "sim.h"
+#include "text.h"
 
 namespace {
 
 const char kSource[] = "C:\\SETUP\\";
 const char kEngine[] = "Software\\Miravelt\\Engine";
-const char kGuardMessage[] = "Please close Orvo-Studio, restart your machine and run setup again !";
-
-const sim::Windows kVersions[] = {sim::Windows::Win95, sim::Windows::Win98, sim::Windows::WinMe,
-                                  sim::Windows::NT351, sim::Windows::NT40,  sim::Windows::Win2k,
-                                  sim::Windows::WinXP, sim::Windows::Win7,  sim::Windows::Win10};
-
-const char* const kPackageFiles[] = {
-    "ZOLTAVEX.VXD", "ZOLTAV16.DLL", "ZOLTAVEX.INF", "ZOLTAVEX.DLL", "ZOLTAVEX.EXE",
-    "ZOLTAVEX.SYS", "WNASPI32.9x",  "WINASPI.9x",   "ASPIENUM.9x",  "APIX.9x",
-    "ASPI32.NT",    "WNASPI32.NT",  "WINASPI.NT",   "WOWPOST.NT",   "KOVA51USB.INF",
-    "DQ_USB.INF",   "FTD2XX.DLL",   "FTD2XXUN.EXE", "FTD2XX.SYS"};
 
 // Targets, relative to the system folder ("S") or the windows folder ("W").
 const char* const kTargets[] = {
@@ -111,7 +101,7 @@ std::string BuildSystemIni(fuzz::Input& in) {
 }
 
 void BuildFiles(fuzz::Input& in) {
-  for (const char* name : kPackageFiles) {
+  for (const std::string& name : PackageFiles()) {
     const std::string path = std::string(kSource) + name;
     switch (in.Below(8)) {
       case 5:
@@ -216,8 +206,8 @@ std::vector<IniLine> IniLines(const std::string& text) {
     const std::string trimmed = line.substr(b, e - b + 1);
     if (trimmed[0] == '[') {
       const size_t close = trimmed.find(']');
-      section = trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1);
-      for (char& c : section) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      section = text::Upper(
+          trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
       const size_t sb = section.find_first_not_of(' ');
       section = sb == std::string::npos ? std::string() : section.substr(sb);
       while (!section.empty() && section.back() == ' ') section.pop_back();
@@ -228,9 +218,8 @@ std::vector<IniLine> IniLines(const std::string& text) {
 }
 
 bool IsCacheLine(const std::string& line) {
-  std::string key = line.substr(0, line.find('='));
+  std::string key = text::Upper(line.substr(0, line.find('=')));
   while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.pop_back();
-  for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return key == "MINFILECACHE" || key == "MAXFILECACHE";
 }
 
@@ -264,8 +253,8 @@ bool Called(const std::vector<sim::Call>& trace, const std::string& function,
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input in(data, size);
-  const sim::Windows version = kVersions[in.Below(9)];
-  sim::Reset(version);
+  const sim::Windows version = AllVersions()[in.Below(AllVersions().size())];
+  ResetMachine(version);
   const bool versionFails = in.Below(16) == 0;
   sim::SetVersionFails(versionFails);
   if (in.Below(8) == 0) sim::SetDbcs(true, "\x81-\x9f\xe0-\xfc");

@@ -15,17 +15,6 @@ namespace {
 
 const std::string kSource = "C:\\SETUP\\";
 
-std::string Reg(const std::string& key, const std::string& name) {
-  sim::Value v;
-  if (!sim::RegGet(HKEY_LOCAL_MACHINE, key, name, &v)) return "missing";
-  return std::to_string(v.type) + ":" + v.data;
-}
-
-std::string File(const std::string& path) {
-  std::string data;
-  return sim::FileData(path, &data) ? data : "missing";
-}
-
 // The lines of Wininit.ini's [RENAME] section, in file order.
 std::vector<std::string> WininitRenames() {
   std::vector<std::string> lines;
@@ -54,7 +43,7 @@ sim::RunResult Install() {
 class AspiLayer9x : public ::testing::Test {
  protected:
   void SetUp() override {
-    sim::Reset(sim::Windows::Win98);
+    ResetMachine(sim::Windows::Win98);
     PlatformFamily = 1;
     for (const char* name : {"WNASPI32.9x", "WINASPI.9x", "ASPIENUM.9x", "APIX.9x"})
       sim::PutFile(kSource + name, std::string("new ") + name);
@@ -129,7 +118,7 @@ TEST_F(AspiLayer9x, SecondRunBeforeRestartStillEndsWithTheNewFiles) {
 class AspiLayerNt : public ::testing::Test {
  protected:
   void SetUp() override {
-    sim::Reset(sim::Windows::Win2k);
+    ResetMachine(sim::Windows::Win2k);
     PlatformFamily = 2;
     sys_ = sim::SystemFolder() + "\\";
     win_ = sim::WindowsFolder() + "\\";

@@ -24,19 +24,6 @@ const std::string kEngineKey = "Software\\Miravelt\\ZOLTAVEX";
 const std::string kConfigDefault("\x3A\x7C\x51\xE9\xB2\x06\x11\xD4\x8F\x2D\x02\x4B\x7E\x19\xC3\x58",
                                  16);
 
-// A value as "type:bytes", or "missing".
-std::string Reg(const std::string& key, const std::string& name) {
-  sim::Value v;
-  if (!sim::RegGet(HKEY_LOCAL_MACHINE, key, name, &v)) return "missing";
-  return std::to_string(v.type) + ":" + v.data;
-}
-std::string Sz(const char* text) { return "1:" + sim::StringOf(text); }
-
-std::string File(const std::string& path) {
-  std::string data;
-  return sim::FileData(path, &data) ? data : "missing";
-}
-
 std::string Rename(const std::string& newPath) {
   std::string value;
   return sim::IniValue(kWininit, "RENAME", newPath, &value) ? value : "missing";
@@ -45,7 +32,7 @@ std::string Rename(const std::string& newPath) {
 class AudioKernel9x : public ::testing::Test {
  protected:
   void SetUp() override {
-    sim::Reset(sim::Windows::Win98);
+    ResetMachine(sim::Windows::Win98);
     PlatformFamily = 1;
     for (const char* name :
          {"ZOLTAVEX.VXD", "ZOLTAV16.DLL", "ZOLTAVEX.INF", "ZOLTAVEX.DLL", "ZOLTAVEX.EXE"})

@@ -67,22 +67,10 @@ std::vector<std::string> DeviceValuesSet() {
   return out;
 }
 
-std::string Reg(const std::string& key, const std::string& name) {
-  sim::Value v;
-  if (!sim::RegGet(HKEY_LOCAL_MACHINE, key, name, &v)) return "missing";
-  return std::to_string(v.type) + ":" + v.data;
-}
-std::string Sz(const char* text) { return "1:" + sim::StringOf(text); }
-
-std::string File(const std::string& path) {
-  std::string data;
-  return sim::FileData(path, &data) ? data : "missing";
-}
-
 class AudioKernelNt : public ::testing::Test {
  protected:
   void SetUp() override {
-    sim::Reset(sim::Windows::WinXP);
+    ResetMachine(sim::Windows::WinXP);
     PlatformFamily = 2;
     PlatformMajorVersion = 5;
     sys_ = sim::SystemFolder() + "\\";
@@ -294,12 +282,10 @@ TEST_F(AudioKernelNt, RefusedWithdrawalIsRetriedOnceThenReported) {
     sim::FailFunction("SetNamedSecurityInfoA", "0x20000004", c.refusals);
     Install();
     EXPECT_EQ(BoxTexts(), c.boxes);
-    EXPECT_EQ(c.listBack, sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot) == securityBefore_);
-    size_t calls = 0;
-    for (const sim::Call& call : sim::Trace()) calls += call.function == "SetNamedSecurityInfoA";
-    EXPECT_EQ(3u, calls);
+    EXPECT_EQ(sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot) == securityBefore_, c.listBack);
+    EXPECT_EQ(CallsOf("SetNamedSecurityInfoA"), 3u);
     EXPECT_EQ(DeviceValuesSet(), ExpectedDeviceValues());
-    EXPECT_EQ(2u, sim::PendingRenames().size());
+    EXPECT_EQ(sim::PendingRenames().size(), 2u);
   }
 }
 
@@ -319,7 +305,7 @@ TEST_F(AudioKernelNt, RunCutAnywhereThenRunAgainLeavesTheListAsShipped) {
     });
     ASSERT_EQ(sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot), securityBefore_)
         << sim::SecurityText(sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot));
-    ASSERT_EQ("", EveryoneFullAccessBelow(kEnumRoot));
+    ASSERT_EQ(EveryoneFullAccessBelow(kEnumRoot), "");
     EXPECT_EQ(Reg(kServiceKey + "\\Enum", "0"), Sz("Root\\REALTIME\\0000"));
   }
 }

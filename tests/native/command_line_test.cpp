@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "harness.h"
 #include "run.h"
 #include "sim.h"
 
@@ -102,7 +103,7 @@ TEST(CommandLineToken, TokensLongerThan256CharactersAreAbsent) {
 
 class CommandLine : public ::testing::Test {
  protected:
-  void SetUp() override { sim::Reset(sim::Windows::WinXP); }
+  void SetUp() override { ResetMachine(sim::Windows::WinXP); }
 };
 
 TEST_F(CommandLine, ArgumentsComeFromTheCommandLine) {

@@ -12,17 +12,11 @@ const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Mana
 
 typedef std::vector<std::pair<std::string, std::string>> Renames;
 
-size_t CallsOf(const std::string& function) {
-  size_t n = 0;
-  for (const sim::Call& call : sim::Trace()) n += call.function == function;
-  return n;
-}
-
 class FilePlacement : public ::testing::Test {
  protected:
   void SetUp() override { UseFamily(sim::Windows::WinXP); }
   void UseFamily(sim::Windows version) {
-    sim::Reset(version);
+    ResetMachine(version);
     PlatformFamily = sim::Is9x(version) ? VER_PLATFORM_WIN32_WINDOWS : VER_PLATFORM_WIN32_NT;
     system_ = sim::SystemFolder() + "\\";
   }
@@ -30,17 +24,17 @@ class FilePlacement : public ::testing::Test {
 };
 
 TEST(NormalizeFolderTest, AddsOrRemovesOneTrailingBackslash) {
-  EXPECT_EQ("", NormalizeFolder("", 1));
-  EXPECT_EQ("", NormalizeFolder("", 0));
-  EXPECT_EQ("C:\\WINDOWS\\", NormalizeFolder("C:\\WINDOWS", 1));
-  EXPECT_EQ("C:\\WINDOWS\\", NormalizeFolder("C:\\WINDOWS\\", 1));
-  EXPECT_EQ("C:\\WINDOWS\\SYSTEM", NormalizeFolder("C:\\WINDOWS\\SYSTEM\\", 0));
-  EXPECT_EQ("C:\\WINDOWS\\SYSTEM", NormalizeFolder("C:\\WINDOWS\\SYSTEM", 0));
-  EXPECT_EQ("C:", NormalizeFolder("C:\\", 0));
-  EXPECT_EQ("C:\\A\\", NormalizeFolder("C:\\A\\\\", 0));
-  EXPECT_EQ("C:\\A\\\\", NormalizeFolder("C:\\A\\\\", 1));
+  EXPECT_EQ(NormalizeFolder("", 1), "");
+  EXPECT_EQ(NormalizeFolder("", 0), "");
+  EXPECT_EQ(NormalizeFolder("C:\\WINDOWS", 1), "C:\\WINDOWS\\");
+  EXPECT_EQ(NormalizeFolder("C:\\WINDOWS\\", 1), "C:\\WINDOWS\\");
+  EXPECT_EQ(NormalizeFolder("C:\\WINDOWS\\SYSTEM\\", 0), "C:\\WINDOWS\\SYSTEM");
+  EXPECT_EQ(NormalizeFolder("C:\\WINDOWS\\SYSTEM", 0), "C:\\WINDOWS\\SYSTEM");
+  EXPECT_EQ(NormalizeFolder("C:\\", 0), "C:");
+  EXPECT_EQ(NormalizeFolder("C:\\A\\\\", 0), "C:\\A\\");
+  EXPECT_EQ(NormalizeFolder("C:\\A\\\\", 1), "C:\\A\\\\");
   // Only the last byte counts: a slash is not a backslash.
-  EXPECT_EQ("C:/A/\\", NormalizeFolder("C:/A/", 1));
+  EXPECT_EQ(NormalizeFolder("C:/A/", 1), "C:/A/\\");
 }
 
 TEST_F(FilePlacement, FileExistsOnlyForFilesWithADosTime) {
@@ -71,17 +65,17 @@ TEST_F(FilePlacement, ClearReadOnlyKeepsEveryOtherBit) {
   sim::PutFile("C:\\DATA\\RW.SYS", "x", FILE_ATTRIBUTE_SYSTEM);
   ClearReadOnly("C:\\DATA\\RO.SYS");
   ClearReadOnly("C:\\DATA\\RW.SYS");
-  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE),
-            sim::Attributes("C:\\DATA\\RO.SYS"));
-  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_SYSTEM), sim::Attributes("C:\\DATA\\RW.SYS"));
+  EXPECT_EQ(sim::Attributes("C:\\DATA\\RO.SYS"),
+            DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_EQ(sim::Attributes("C:\\DATA\\RW.SYS"), DWORD(FILE_ATTRIBUTE_SYSTEM));
 
   sim::ClearTrace();
   ClearReadOnly("C:\\DATA\\MISSING.SYS");
   // A read-only file too old to count as present is left alone as well.
   sim::PutFile("C:\\DATA\\OLD.SYS", "x", FILE_ATTRIBUTE_READONLY, sim::FileTimeOf(1975, 1, 1));
   ClearReadOnly("C:\\DATA\\OLD.SYS");
-  EXPECT_EQ(0u, CallsOf("SetFileAttributesA"));
-  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_READONLY), sim::Attributes("C:\\DATA\\OLD.SYS"));
+  EXPECT_EQ(CallsOf("SetFileAttributesA"), 0u);
+  EXPECT_EQ(sim::Attributes("C:\\DATA\\OLD.SYS"), DWORD(FILE_ATTRIBUTE_READONLY));
   EXPECT_FALSE(sim::Exists("C:\\DATA\\MISSING.SYS"));
 }
 
@@ -91,7 +85,7 @@ TEST_F(FilePlacement, CopyPackageFileReplacesAReadOnlyTargetSilently) {
   CopyPackageFile("C:\\SETUP\\A.INF", "C:\\WINDOWS\\INF\\A.INF", "Cannot copy A.INF");
   std::string data;
   ASSERT_TRUE(sim::FileData("C:\\WINDOWS\\INF\\A.INF", &data));
-  EXPECT_EQ("new", data);
+  EXPECT_EQ(data, "new");
   EXPECT_TRUE(sim::Boxes().empty());
 }
 
@@ -99,18 +93,18 @@ TEST_F(FilePlacement, CopyPackageFilePassesOverAMissingSource) {
   CopyPackageFile("C:\\SETUP\\NONE.INF", "C:\\WINDOWS\\INF\\NONE.INF", "Cannot copy NONE.INF");
   EXPECT_FALSE(sim::Exists("C:\\WINDOWS\\INF\\NONE.INF"));
   EXPECT_TRUE(sim::Boxes().empty());
-  EXPECT_EQ(0u, CallsOf("CopyFileA"));
+  EXPECT_EQ(CallsOf("CopyFileA"), 0u);
 }
 
 TEST_F(FilePlacement, FailedCopyShowsThePackageMessageOnce) {
   sim::PutFile("C:\\SETUP\\A.INF", "new");
   CopyPackageFile("C:\\SETUP\\A.INF", "C:\\NOWHERE\\A.INF", "Cannot copy \"A.INF\" !");
   const std::vector<sim::Box> boxes = sim::Boxes();
-  ASSERT_EQ(1u, boxes.size());
-  EXPECT_EQ("Cannot copy \"A.INF\" !", boxes[0].text);
-  EXPECT_EQ("Miravelt Installation", boxes[0].caption);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Cannot copy \"A.INF\" !");
+  EXPECT_EQ(boxes[0].caption, "Miravelt Installation");
   EXPECT_EQ(UINT(MB_OK), boxes[0].type);
-  EXPECT_EQ(nullptr, boxes[0].owner);
+  EXPECT_EQ(boxes[0].owner, nullptr);
 }
 
 TEST_F(FilePlacement, StagedCopySchedulesItsRenameOnlyWhenItSucceeded) {
@@ -124,14 +118,14 @@ TEST_F(FilePlacement, StagedCopySchedulesItsRenameOnlyWhenItSucceeded) {
   sim::PutFile(system_ + "E.EX", "locked");
   sim::SetLocked(system_ + "E.EX", true);
   EXPECT_FALSE(StageFile("C:\\SETUP\\E.EXE", system_ + "E.EX", system_ + "E.EXE"));
-  EXPECT_EQ(1u, sim::PendingRenames().size());
+  EXPECT_EQ(sim::PendingRenames().size(), 1u);
   EXPECT_TRUE(sim::Boxes().empty());
 
   sim::SetLocked(system_ + "E.EX", false);
   sim::Restart();
   std::string data;
   ASSERT_TRUE(sim::FileData(system_ + "E.DLL", &data));
-  EXPECT_EQ("engine", data);
+  EXPECT_EQ(data, "engine");
   EXPECT_FALSE(sim::Exists(system_ + "E.DL"));
 }
 
@@ -139,7 +133,7 @@ TEST_F(FilePlacement, StagedCopyOn9xFillsWininitIni) {
   UseFamily(sim::Windows::Win98);
   sim::PutFile("C:\\SETUP\\E.DLL", "engine");
   EXPECT_FALSE(StageFile("C:\\SETUP\\MISSING.DLL", system_ + "M.DL", system_ + "M.DLL"));
-  EXPECT_EQ("", sim::IniText("C:\\WINDOWS\\Wininit.ini"));
+  EXPECT_EQ(sim::IniText("C:\\WINDOWS\\Wininit.ini"), "");
   EXPECT_TRUE(StageFile("C:\\SETUP\\E.DLL", system_ + "E.DL", system_ + "E.DLL"));
   std::string value;
   ASSERT_TRUE(sim::IniValue("C:\\WINDOWS\\Wininit.ini", "RENAME", system_ + "E.DLL", &value));
@@ -154,13 +148,13 @@ TEST_F(FilePlacement, RenamesOn9xAreKeyedByTheNewPath) {
   std::string value;
   ASSERT_TRUE(
       sim::IniValue("C:\\WINDOWS\\Wininit.ini", "RENAME", "C:\\WINDOWS\\SYSTEM\\A.DLL", &value));
-  EXPECT_EQ("C:\\WINDOWS\\SYSTEM\\B.DL", value);
+  EXPECT_EQ(value, "C:\\WINDOWS\\SYSTEM\\B.DL");
   ASSERT_TRUE(
       sim::IniValue("C:\\WINDOWS\\Wininit.ini", "RENAME", "C:\\WINDOWS\\SYSTEM\\C.DLL", &value));
-  EXPECT_EQ("C:\\WINDOWS\\SYSTEM\\C.DL", value);
+  EXPECT_EQ(value, "C:\\WINDOWS\\SYSTEM\\C.DL");
   const std::string text = sim::IniText("C:\\WINDOWS\\Wininit.ini");
   EXPECT_EQ(text.find("A.DLL="), text.rfind("A.DLL=")) << text;
-  EXPECT_EQ(0u, CallsOf("MoveFileExA"));
+  EXPECT_EQ(CallsOf("MoveFileExA"), 0u);
   EXPECT_TRUE(sim::PendingRenames().empty());
 }
 
@@ -175,14 +169,14 @@ TEST_F(FilePlacement, RefusedWininitWriteEndsTheRunWithExitCodeOne) {
     reachedAfterRename = true;
   });
   EXPECT_TRUE(result.exited);
-  EXPECT_EQ(1u, result.exitCode);
+  EXPECT_EQ(result.exitCode, 1u);
   EXPECT_FALSE(reachedAfterRename);
   const std::vector<sim::Box> boxes = sim::Boxes();
-  ASSERT_EQ(1u, boxes.size());
-  EXPECT_EQ("Application Error", boxes[0].caption);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].caption, "Application Error");
   EXPECT_NE(std::string::npos, boxes[0].text.find("Unable to write to Wininit.ini"));
   EXPECT_EQ(UINT(0x2010), boxes[0].type);
-  EXPECT_EQ(nullptr, boxes[0].owner);
+  EXPECT_EQ(boxes[0].owner, nullptr);
 }
 
 TEST_F(FilePlacement, NtRenameUsesTheFlagsOfAReplacingDelayedMove) {
@@ -194,7 +188,7 @@ TEST_F(FilePlacement, NtRenameUsesTheFlagsOfAReplacingDelayedMove) {
   // A refused rename is passed over without a word.
   sim::FailFunction("MoveFileExA");
   ScheduleRenameAtRestart(system_ + "B.DL", system_ + "B.DLL");
-  EXPECT_EQ(1u, sim::PendingRenames().size());
+  EXPECT_EQ(sim::PendingRenames().size(), 1u);
   EXPECT_TRUE(sim::Boxes().empty());
 }
 
@@ -203,7 +197,7 @@ TEST_F(FilePlacement, SecondRunBeforeTheRestartAddsNoRenameTwice) {
   ASSERT_TRUE(StageFile("C:\\SETUP\\E.DLL", system_ + "E.DL", system_ + "E.DLL"));
   ScheduleRenameAtRestart(system_ + "X.SYS", system_ + "X.OLD");
   const Renames first = sim::PendingRenames();
-  ASSERT_EQ(2u, first.size());
+  ASSERT_EQ(first.size(), 2u);
 
   // The same pairs again, one of them spelt in another case: nothing added,
   // but the staged copy is refreshed.
@@ -213,12 +207,12 @@ TEST_F(FilePlacement, SecondRunBeforeTheRestartAddsNoRenameTwice) {
   EXPECT_EQ(first, sim::PendingRenames());
   std::string data;
   ASSERT_TRUE(sim::FileData(system_ + "E.DL", &data));
-  EXPECT_EQ("second", data);
+  EXPECT_EQ(data, "second");
 
   // Another pair, or the same target from another source, is added.
   ScheduleRenameAtRestart(system_ + "E.DL", system_ + "E.BAK");
   ScheduleRenameAtRestart(system_ + "F.DL", system_ + "E.DLL");
-  EXPECT_EQ(4u, sim::PendingRenames().size());
+  EXPECT_EQ(sim::PendingRenames().size(), 4u);
   EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
 }
 
@@ -232,7 +226,7 @@ TEST_F(FilePlacement, PendingListIsReadWithinItsBounds) {
                   std::string(1, '\0') + target + std::string(2, '\0'));
   sim::ClearTrace();
   ScheduleRenameAtRestart(system_ + "A.DL", system_ + "A.DLL");
-  EXPECT_EQ(0u, CallsOf("MoveFileExA"));
+  EXPECT_EQ(CallsOf("MoveFileExA"), 0u);
 
   // A list cut off inside the wanted pair, or left without its last zero,
   // does not count as holding it.
@@ -243,14 +237,14 @@ TEST_F(FilePlacement, PendingListIsReadWithinItsBounds) {
                 data);
     sim::ClearTrace();
     ScheduleRenameAtRestart(system_ + "A.DL", system_ + "A.DLL");
-    EXPECT_EQ(1u, CallsOf("MoveFileExA"));
+    EXPECT_EQ(CallsOf("MoveFileExA"), 1u);
   }
 
   // A list that cannot be read: the rename is simply made.
   sim::FailFunction("RegOpenKeyExA");
   sim::ClearTrace();
   ScheduleRenameAtRestart(system_ + "B.DL", system_ + "B.DLL");
-  EXPECT_EQ(1u, CallsOf("MoveFileExA"));
+  EXPECT_EQ(CallsOf("MoveFileExA"), 1u);
   EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
 }
 
@@ -259,7 +253,7 @@ TEST_F(FilePlacement, PendingListKeyIsClosedWhenTheQueryFails) {
   sim::FailFunction("RegQueryValueExA");
   ScheduleRenameAtRestart(system_ + "A.DL", system_ + "A.DLL");
   // Unreadable list: the rename is made again rather than lost.
-  EXPECT_EQ(2u, sim::PendingRenames().size());
+  EXPECT_EQ(sim::PendingRenames().size(), 2u);
   EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
 }
 

@@ -12,30 +12,10 @@ namespace {
 
 const std::string kApp = "C:\\APP\\";
 
-std::string File(const std::string& path) {
-  std::string data;
-  return sim::FileData(path, &data) ? data : "missing";
-}
-
-// How many traced calls of a function mention text in their arguments (as
-// the trace writes it: backslashes doubled).
-size_t Calls(const std::string& function, const std::string& text = std::string()) {
-  std::string escaped;
-  for (char c : text) {
-    if (c == '\\') escaped += '\\';
-    escaped += c;
-  }
-  size_t count = 0;
-  for (const sim::Call& call : sim::Trace()) {
-    if (call.function == function && call.args.find(escaped) != std::string::npos) ++count;
-  }
-  return count;
-}
-
 class FinalPhase : public ::testing::Test {
  protected:
   void SetUp() override {
-    sim::Reset(sim::Windows::WinXP);
+    ResetMachine(sim::Windows::WinXP);
     sim::PutFile(kApp + "HISTORY.TXT", "notes");
   }
 
@@ -60,8 +40,8 @@ TEST_F(FinalPhase, WithoutArgumentsNoApplicationFolderIsTouched) {
   PutDisc('E', "disc");
   ExpectCleanExit(RunInstaller());
   EXPECT_EQ(File(kApp + "HISTORY.TXT"), "notes");
-  EXPECT_EQ(Calls("DeleteFileA"), 0u);
-  EXPECT_EQ(Calls("GetDriveTypeA"), 0u);
+  EXPECT_EQ(CallsOf("DeleteFileA"), 0u);
+  EXPECT_EQ(CallsOf("GetDriveTypeA"), 0u);
 }
 
 TEST_F(FinalPhase, CopiesTheOemLibraryAndBothManuals) {
@@ -81,21 +61,21 @@ TEST_F(FinalPhase, WithoutADocumentNameNoManualIsLookedFor) {
   ExpectCleanExit(RunInstaller("\"C:\\APP\\\""));
   EXPECT_EQ(File(kApp + "HISTORY.TXT"), "missing");
   EXPECT_EQ(File(kApp + "ORVOOEM.DLL"), "disc oem");
-  EXPECT_EQ(Calls("FindFirstFileA", "DATA\\DOC"), 0u);
+  EXPECT_EQ(CallsOf("FindFirstFileA", "DATA\\DOC"), 0u);
   EXPECT_EQ(sim::ListFiles(kApp).size(), 1u);
 }
 
 TEST_F(FinalPhase, FolderWithOrWithoutTrailingBackslashGivesTheSameTargets) {
   for (const char* folder : {"C:\\APP", "C:\\APP\\", "\"C:\\APP\"", "\"C:\\APP\\\""}) {
-    sim::Reset(sim::Windows::WinXP);
+    ResetMachine(sim::Windows::WinXP);
     sim::PutFile(kApp + "HISTORY.TXT", "notes");
     PutDisc('E', "disc");
     ExpectCleanExit(RunInstaller(std::string(folder) + " Manual"));
     EXPECT_EQ(File(kApp + "HISTORY.TXT"), "missing") << folder;
     EXPECT_EQ(File(kApp + "ORVOOEM.DLL"), "disc oem") << folder;
     EXPECT_EQ(File(kApp + "Manual-en.pdf"), "disc en") << folder;
-    EXPECT_EQ(Calls("DeleteFileA", "C:\\APP\\HISTORY.TXT"), 1u) << folder;
-    EXPECT_EQ(Calls("DeleteFileA", "\\\\"), 0u) << folder;
+    EXPECT_EQ(CallsOf("DeleteFileA", "C:\\APP\\HISTORY.TXT"), 1u) << folder;
+    EXPECT_EQ(CallsOf("DeleteFileA", "\\\\"), 0u) << folder;
   }
 }
 
@@ -106,8 +86,8 @@ TEST_F(FinalPhase, TheLowestCdRomLetterWins) {
   EXPECT_EQ(File(kApp + "ORVOOEM.DLL"), "first oem");
   EXPECT_EQ(File(kApp + "Manual-de.pdf"), "first de");
   // Drives after the first hit are not examined.
-  EXPECT_EQ(Calls("GetDriveTypeA", "F:\\"), 0u);
-  EXPECT_EQ(Calls("GetDriveTypeA", "G:\\"), 0u);
+  EXPECT_EQ(CallsOf("GetDriveTypeA", "F:\\"), 0u);
+  EXPECT_EQ(CallsOf("GetDriveTypeA", "G:\\"), 0u);
 }
 
 TEST_F(FinalPhase, EveryLetterFromDToZIsAskedInOrder) {
@@ -131,7 +111,7 @@ TEST_F(FinalPhase, OnlyCdRomDrivesCount) {
   ExpectCleanExit(RunInstaller("C:\\APP"));
   EXPECT_EQ(File(kApp + "ORVOOEM.DLL"), "missing");
   EXPECT_EQ(File(kApp + "HISTORY.TXT"), "missing");
-  for (const char* drive : {"A:\\", "B:\\", "C:\\"}) EXPECT_EQ(Calls("GetDriveTypeA", drive), 0u);
+  for (const char* drive : {"A:\\", "B:\\", "C:\\"}) EXPECT_EQ(CallsOf("GetDriveTypeA", drive), 0u);
 
   // A CD-ROM drive after them is found.
   PutDisc('Z', "last");
@@ -194,14 +174,14 @@ TEST_F(FinalPhase, AnOverlongFolderArgumentIsTreatedAsAbsent) {
   ExpectCleanExit(RunInstaller(other + "APP Manual"));
   EXPECT_EQ(File(other + "HISTORY.TXT"), "other notes");
   EXPECT_EQ(File(other + "ORVOOEM.DLL"), "missing");
-  EXPECT_EQ(Calls("DeleteFileA"), 0u);
+  EXPECT_EQ(CallsOf("DeleteFileA"), 0u);
 }
 
 TEST_F(FinalPhase, AnOverlongDocumentNameMeansNoManuals) {
   PutDisc('E', "disc");
   ExpectCleanExit(RunInstaller("C:\\APP " + std::string(300, 'M')));
   EXPECT_EQ(File(kApp + "ORVOOEM.DLL"), "disc oem");
-  EXPECT_EQ(Calls("FindFirstFileA", "DATA\\DOC"), 0u);
+  EXPECT_EQ(CallsOf("FindFirstFileA", "DATA\\DOC"), 0u);
 }
 
 }  // namespace

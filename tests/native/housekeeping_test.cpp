@@ -19,12 +19,6 @@ std::string Cache(const std::string& key) {
   return sim::IniValue(kSystemIni, "VCache", key, &value) ? value : "missing";
 }
 
-size_t Calls(const std::string& function) {
-  size_t count = 0;
-  for (const sim::Call& call : sim::Trace()) count += call.function == function;
-  return count;
-}
-
 sim::RunResult SetLimits() {
   return sim::Run([] { SetFileCacheLimits(); });
 }
@@ -36,7 +30,7 @@ sim::RunResult RemoveSettings() {
 class FileCache : public ::testing::Test {
  protected:
   void SetUp() override {
-    sim::Reset(sim::Windows::Win98);
+    ResetMachine(sim::Windows::Win98);
     PlatformFamily = 1;
   }
   void TearDown() override { PlatformFamily = 0; }
@@ -67,12 +61,12 @@ TEST_F(FileCache, CreatesAMissingSectionMinimumFirst) {
 
 TEST_F(FileCache, NothingOnTheNtFamily) {
   for (sim::Windows version : {sim::Windows::NT40, sim::Windows::WinXP, sim::Windows::Win10}) {
-    sim::Reset(version);
+    ResetMachine(version);
     PlatformFamily = 2;
     const std::string before = sim::Dump();
     SetLimits();
     EXPECT_EQ(sim::DiffDumps(before, sim::Dump()), "");
-    EXPECT_EQ(Calls("WritePrivateProfileStringA"), 0u);
+    EXPECT_EQ(CallsOf("WritePrivateProfileStringA"), 0u);
   }
 }
 
@@ -86,7 +80,7 @@ TEST_F(FileCache, ARefusedWriteEndsTheRun) {
   EXPECT_EQ(sim::Boxes()[0].type, 0x2010u);
   EXPECT_NE(sim::Boxes()[0].text.find("Unable to write to System.ini"), std::string::npos);
   // The maximum is not attempted after a refused minimum.
-  EXPECT_EQ(Calls("WritePrivateProfileStringA"), 1u);
+  EXPECT_EQ(CallsOf("WritePrivateProfileStringA"), 1u);
 }
 
 TEST_F(FileCache, AnUnwritableSystemIniStopsTheWholeRun) {
@@ -102,14 +96,14 @@ TEST_F(FileCache, AnUnwritableSystemIniStopsTheWholeRun) {
   EXPECT_TRUE(sim::RegKeyExists(HKEY_CURRENT_USER, kEngine));
   EXPECT_TRUE(sim::Exists("C:\\APP\\HISTORY.TXT"));
   EXPECT_FALSE(sim::Exists(sim::SystemFolder() + "\\FTD2XX.DLL"));
-  EXPECT_EQ(Calls("CopyFileA"), 0u);
+  EXPECT_EQ(CallsOf("CopyFileA"), 0u);
 }
 
 // The engine settings on both families.
 class EngineSettings : public ::testing::TestWithParam<sim::Windows> {
  protected:
   void SetUp() override {
-    sim::Reset(GetParam());
+    ResetMachine(GetParam());
     PlatformFamily = sim::Is9x(GetParam()) ? 1 : 2;
     sim::RegPutString(HKEY_CURRENT_USER, kMiravelt + "\\Other", "Keep", "me");
   }
@@ -168,7 +162,7 @@ TEST_P(EngineSettings, AMissingKeyChangesNothing) {
   const std::string before = sim::Dump();
   RemoveSettings();
   EXPECT_EQ(sim::DiffDumps(before, sim::Dump()), "");
-  EXPECT_EQ(Calls("RegDeleteKeyA"), 1u);
+  EXPECT_EQ(CallsOf("RegDeleteKeyA"), 1u);
   sim::RegPutKey(HKEY_CURRENT_USER, kMiravelt + "\\Other");  // for TearDown's view
 }
 
@@ -199,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(Families, EngineSettings,
                          });
 
 TEST(EngineSettingsNt, AProtectedSubkeyStaysWithItsParents) {
-  sim::Reset(sim::Windows::WinXP);
+  ResetMachine(sim::Windows::WinXP);
   PlatformFamily = 2;
   const std::string kept = kEngine + "\\Devices\\Locked";
   sim::RegPutString(HKEY_CURRENT_USER, kept, "Name", "kept");
@@ -226,7 +220,7 @@ TEST(EngineSettingsNt, AProtectedSubkeyStaysWithItsParents) {
 bool treeRemoved = false;
 
 TEST(DeleteKeyTreeTest, AnEmptyPathNeverClearsTheParent) {
-  sim::Reset(sim::Windows::WinXP);
+  ResetMachine(sim::Windows::WinXP);
   sim::RegPutString(HKEY_CURRENT_USER, kEngine + "\\Device", "Name", "x");
   treeRemoved = true;
   sim::Run([] { treeRemoved = DeleteKeyTree(HKEY_CURRENT_USER, ""); });

@@ -12,12 +12,6 @@ namespace {
 const char kEnumRoot[] = "SYSTEM\\CurrentControlSet\\Enum\\Root\\";
 const char kEveryone[] = "S-1-1-0";
 
-size_t CallsOf(const std::string& function) {
-  size_t n = 0;
-  for (const sim::Call& call : sim::Trace()) n += call.function == function;
-  return n;
-}
-
 std::vector<std::string> FunctionsCalled() {
   std::vector<std::string> names;
   for (const sim::Call& call : sim::Trace()) {
@@ -37,7 +31,7 @@ std::vector<sim::Ace> ExplicitEntries(const sim::KeySecurity& security) {
 class KeyAccess : public ::testing::Test {
  protected:
   void SetUp() override {
-    sim::Reset(sim::Windows::WinXP);
+    ResetMachine(sim::Windows::WinXP);
     PlatformFamily = VER_PLATFORM_WIN32_NT;
     PlatformMajorVersion = 5;
   }
@@ -45,13 +39,13 @@ class KeyAccess : public ::testing::Test {
 };
 
 TEST(KeyObjectNameTest, PrefixByRoot) {
-  EXPECT_EQ("MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root\\",
-            KeyObjectName(HKEY_LOCAL_MACHINE, kEnumRoot));
-  EXPECT_EQ("CLASSES_ROOT\\.wav", KeyObjectName(HKEY_CLASSES_ROOT, ".wav"));
-  EXPECT_EQ("CURRENT_USER\\Software\\A", KeyObjectName(HKEY_CURRENT_USER, "Software\\A"));
-  EXPECT_EQ("USERS\\.DEFAULT", KeyObjectName(HKEY_USERS, ".DEFAULT"));
-  EXPECT_EQ("System\\Hardware", KeyObjectName(HKEY_CURRENT_CONFIG, "System\\Hardware"));
-  EXPECT_EQ("MACHINE\\", KeyObjectName(HKEY_LOCAL_MACHINE, ""));
+  EXPECT_EQ(KeyObjectName(HKEY_LOCAL_MACHINE, kEnumRoot),
+            "MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root\\");
+  EXPECT_EQ(KeyObjectName(HKEY_CLASSES_ROOT, ".wav"), "CLASSES_ROOT\\.wav");
+  EXPECT_EQ(KeyObjectName(HKEY_CURRENT_USER, "Software\\A"), "CURRENT_USER\\Software\\A");
+  EXPECT_EQ(KeyObjectName(HKEY_USERS, ".DEFAULT"), "USERS\\.DEFAULT");
+  EXPECT_EQ(KeyObjectName(HKEY_CURRENT_CONFIG, "System\\Hardware"), "System\\Hardware");
+  EXPECT_EQ(KeyObjectName(HKEY_LOCAL_MACHINE, ""), "MACHINE\\");
 }
 
 TEST_F(KeyAccess, GrantLeavesOneInheritableEntryForEveryone) {
@@ -60,11 +54,11 @@ TEST_F(KeyAccess, GrantLeavesOneInheritableEntryForEveryone) {
   EXPECT_TRUE(GrantKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, GENERIC_ALL));
   const sim::KeySecurity after = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot);
   const std::vector<sim::Ace> entries = ExplicitEntries(after);
-  ASSERT_EQ(1u, entries.size()) << sim::SecurityText(after);
+  ASSERT_EQ(entries.size(), 1u) << sim::SecurityText(after);
   EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, entries[0].type);
   EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, entries[0].flags);
-  EXPECT_EQ(DWORD(GENERIC_ALL), entries[0].mask);
-  EXPECT_EQ(kEveryone, entries[0].sid);
+  EXPECT_EQ(entries[0].mask, DWORD(GENERIC_ALL));
+  EXPECT_EQ(entries[0].sid, kEveryone);
   EXPECT_TRUE(sim::UserMayAccess(HKEY_LOCAL_MACHINE, kEnumRoot, KEY_ALL_ACCESS));
 
   // A 32-byte list: 8 bytes of header, one entry of 8 bytes and the 12-byte
@@ -77,7 +71,7 @@ TEST_F(KeyAccess, GrantLeavesOneInheritableEntryForEveryone) {
   EXPECT_TRUE(sized) << sim::TraceText();
   const std::vector<std::string> calls = FunctionsCalled();
   ASSERT_GE(calls.size(), 4u);
-  EXPECT_EQ("LoadLibraryA", calls.front());
+  EXPECT_EQ(calls.front(), "LoadLibraryA");
   EXPECT_EQ(
       std::vector<std::string>({"SetNamedSecurityInfoA", "FreeSid", "HeapFree", "FreeLibrary"}),
       std::vector<std::string>(calls.end() - 4, calls.end()));
@@ -98,7 +92,7 @@ TEST_F(KeyAccess, EveryFailingStepAnswersNoAndReleasesEverything) {
     EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
     EXPECT_EQ(before, sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot));
     if (std::string(step) != "SetNamedSecurityInfoA") {
-      EXPECT_EQ(0u, CallsOf("SetNamedSecurityInfoA")) << sim::TraceText();
+      EXPECT_EQ(CallsOf("SetNamedSecurityInfoA"), 0u) << sim::TraceText();
     }
   }
   EXPECT_TRUE(sim::Boxes().empty());
@@ -109,9 +103,9 @@ TEST_F(KeyAccess, MissingSecurityFunctionAnswersNoWithoutBuildingAnything) {
   const sim::KeySecurity before = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot);
   sim::ClearTrace();
   EXPECT_FALSE(GrantKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, GENERIC_ALL));
-  EXPECT_EQ(0u, CallsOf("AllocateAndInitializeSid"));
-  EXPECT_EQ(0u, CallsOf("HeapAlloc"));
-  EXPECT_EQ(1u, CallsOf("FreeLibrary"));
+  EXPECT_EQ(CallsOf("AllocateAndInitializeSid"), 0u);
+  EXPECT_EQ(CallsOf("HeapAlloc"), 0u);
+  EXPECT_EQ(CallsOf("FreeLibrary"), 1u);
   EXPECT_EQ(before, sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot));
 
   SavedKeyAccess saved;
@@ -286,7 +280,7 @@ TEST(KeyAccessVersions, WithdrawalNamesProtectionFromWindows2000On) {
       const size_t second = call.args.find(", ", first) + 2;
       infos.push_back(call.args.substr(second, call.args.find(", ", second) - second));
     }
-    EXPECT_EQ(std::vector<std::string>({"0x4", c.info}), infos) << sim::TraceText();
+    EXPECT_EQ(infos, std::vector<std::string>({"0x4", c.info})) << sim::TraceText();
     EXPECT_EQ(before, sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot));
     EXPECT_TRUE(sim::Boxes().empty());
   }

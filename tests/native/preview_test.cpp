@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "harness.h"
 #include "machine_file.h"
 #include "preview.h"
 #include "report.h"
@@ -61,13 +62,6 @@ class Scratch {
   fs::path path_;
 };
 
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // The lines of one report section (its title up to the next blank line).
 std::string Section(const std::string& report, const std::string& title) {
   size_t start = report.find("\n" + title);
@@ -105,9 +99,9 @@ TEST(PreviewOptions, BadOptionsAreRefusedWithExitCode2) {
     std::string line;
     for (const std::string& a : args) line += a + " ";
     Outcome o = Preview(args);
-    EXPECT_EQ(2, o.code) << line;
-    EXPECT_EQ(0u, o.err.find("drvsetup-preview: ")) << line << "\n" << o.err;
-    EXPECT_EQ("", o.out) << line;
+    EXPECT_EQ(o.code, 2) << line;
+    EXPECT_EQ(o.err.find("drvsetup-preview: "), 0u) << line << "\n" << o.err;
+    EXPECT_EQ(o.out, "") << line;
   }
 }
 
@@ -117,7 +111,7 @@ TEST(PreviewOptions, ErrorsNameTheFault) {
   EXPECT_NE(std::string::npos,
             Preview({"--source", "/nonexistent/x"}).err.find("no folder \"/nonexistent/x\""));
   Outcome help = Preview({"--help"});
-  EXPECT_EQ(0, help.code);
+  EXPECT_EQ(help.code, 0);
   EXPECT_NE(std::string::npos, help.out.find("--family 9x|nt"));
 }
 
@@ -125,7 +119,7 @@ TEST(PreviewOptions, SourceFileWithANameWindowsRefusesIsAnError) {
   Scratch scratch;
   scratch.Put("src/BAD?NAME.INF", "x");
   Outcome o = Preview({"--source", scratch.Path("src")});
-  EXPECT_EQ(2, o.code);
+  EXPECT_EQ(o.code, 2);
   EXPECT_NE(std::string::npos, o.err.find("BAD?NAME.INF"));
 }
 
@@ -180,25 +174,25 @@ TEST(MachineFile, ValuesAreStoredWithTheirExactBytes) {
       << error;
   EXPECT_TRUE(d.hasWindows);
   EXPECT_EQ(sim::Windows::Win98, d.windows);
-  ASSERT_EQ(6u, d.registry.size());
+  ASSERT_EQ(d.registry.size(), 6u);
   EXPECT_FALSE(d.registry[0].hasValue);
-  EXPECT_EQ("HKCU", d.registry[0].root);
-  EXPECT_EQ("Software\\Miravelt\\Engine", d.registry[0].key);
-  EXPECT_EQ(std::string("ab\0", 3), d.registry[1].data);
-  EXPECT_EQ(std::string("\x02\x01\0\0", 4), d.registry[2].data);
-  EXPECT_EQ(std::string("x\0yz\0\0", 6), d.registry[3].data);
-  EXPECT_EQ(std::string("\x3a\x7c\x51"), d.registry[4].data);
-  EXPECT_EQ(DWORD(REG_SZ), d.registry[5].type);
-  EXPECT_EQ("ab", d.registry[5].data);  // exactly as given: no zero added
-  ASSERT_EQ(1u, d.ini.size());
-  EXPECT_EQ("[386Enh]\r\ndevice=zoltavex.vxd\r\n", d.ini[0].text);
+  EXPECT_EQ(d.registry[0].root, "HKCU");
+  EXPECT_EQ(d.registry[0].key, "Software\\Miravelt\\Engine");
+  EXPECT_EQ(d.registry[1].data, std::string("ab\0", 3));
+  EXPECT_EQ(d.registry[2].data, std::string("\x02\x01\0\0", 4));
+  EXPECT_EQ(d.registry[3].data, std::string("x\0yz\0\0", 6));
+  EXPECT_EQ(d.registry[4].data, std::string("\x3a\x7c\x51"));
+  EXPECT_EQ(d.registry[5].type, DWORD(REG_SZ));
+  EXPECT_EQ(d.registry[5].data, "ab");  // exactly as given: no zero added
+  ASSERT_EQ(d.ini.size(), 1u);
+  EXPECT_EQ(d.ini[0].text, "[386Enh]\r\ndevice=zoltavex.vxd\r\n");
 }
 
 TEST(MachineFile, PathsAreExpandedAndChecked) {
   preview::PathNames names{"C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM\\", "C:\\SETUP", ""};
-  EXPECT_EQ("C:\\WINDOWS\\SYSTEM\\X.DLL", preview::ExpandPath("%SYSTEM%\\X.DLL", names));
-  EXPECT_EQ("C:\\WINDOWS\\SYSTEM.INI", preview::ExpandPath("%WINDOWS%\\SYSTEM.INI", names));
-  EXPECT_EQ("%OTHER%\\X", preview::ExpandPath("%OTHER%\\X", names));
+  EXPECT_EQ(preview::ExpandPath("%SYSTEM%\\X.DLL", names), "C:\\WINDOWS\\SYSTEM\\X.DLL");
+  EXPECT_EQ(preview::ExpandPath("%WINDOWS%\\SYSTEM.INI", names), "C:\\WINDOWS\\SYSTEM.INI");
+  EXPECT_EQ(preview::ExpandPath("%OTHER%\\X", names), "%OTHER%\\X");
   std::string why;
   EXPECT_TRUE(preview::IsMachinePath("C:\\Program Files\\Orvo\\", &why));
   EXPECT_TRUE(preview::IsMachinePath("c:\\a.txt", &why));
@@ -221,7 +215,7 @@ TEST(MachineFile, BadPathsAndMarksOnAbsentFilesStopThePreview) {
   for (const auto& c : cases) {
     std::string file = scratch.Put("m.json", c.first);
     Outcome o = Preview({"--machine", file});
-    EXPECT_EQ(2, o.code) << c.first;
+    EXPECT_EQ(o.code, 2) << c.first;
     EXPECT_NE(std::string::npos, o.err.find(c.second)) << c.first << "\n" << o.err;
   }
 }
@@ -239,8 +233,8 @@ TEST(Report, DiffLinesKeepsOrderAndShowsOnlyChanges) {
 
 TEST(PreviewRun, DefaultRunOnTheNtFamilyShowsTheWholeInstallation) {
   Outcome o = Preview({});
-  ASSERT_EQ(0, o.code) << o.err;
-  EXPECT_EQ("", o.err);
+  ASSERT_EQ(o.code, 0) << o.err;
+  EXPECT_EQ(o.err, "");
   EXPECT_NE(std::string::npos, o.out.find("simulated Windows XP (NT family)"));
   EXPECT_NE(std::string::npos,
             o.out.find("\"C:\\SETUP\\DRVSETUP.EXE\" \"C:\\Program Files\\Orvo-Studio\" "
@@ -266,7 +260,7 @@ TEST(PreviewRun, DefaultRunOnTheNtFamilyShowsTheWholeInstallation) {
 
 TEST(PreviewRun, DefaultRunOnThe9xFamilyShowsIniChangesAndWininitRenames) {
   Outcome o = Preview({"--family", "9x"});
-  ASSERT_EQ(0, o.code) << o.err;
+  ASSERT_EQ(o.code, 0) << o.err;
   EXPECT_NE(std::string::npos, o.out.find("simulated Windows 98 (9x family)"));
   std::string ini = Section(o.out, "INI entries changed");
   std::string lower = ini;
@@ -281,7 +275,7 @@ TEST(PreviewRun, DefaultRunOnThe9xFamilyShowsIniChangesAndWininitRenames) {
 
 TEST(PreviewRun, RunningHostApplicationStopsTheRunBeforeAnythingIsPlaced) {
   Outcome o = Preview({"--running", "orvo.exe", "--trace"});
-  EXPECT_EQ(0, o.code);
+  EXPECT_EQ(o.code, 0);
   EXPECT_NE(std::string::npos,
             Section(o.out, "Message boxes")
                 .find("[Miravelt Installation] Please close Orvo-Studio, restart your machine and "
@@ -295,7 +289,7 @@ TEST(PreviewRun, RefusedIniWriteEndsTheRunAndGivesItsExitCode) {
   Scratch scratch;
   std::string machine = scratch.Put("m.json", R"({"readOnly": ["%WINDOWS%\\SYSTEM.INI"]})");
   Outcome o = Preview({"--family", "9x", "--machine", machine});
-  EXPECT_EQ(1, o.code) << o.out << o.err;
+  EXPECT_EQ(o.code, 1) << o.out << o.err;
   EXPECT_NE(std::string::npos, Section(o.out, "Message boxes").find("[Application Error]"));
   EXPECT_NE(std::string::npos, o.out.find("Exit code: 1"));
 }
@@ -310,7 +304,7 @@ TEST(PreviewRun, RealFoldersRegistryFileAndMachineFileTogether) {
   std::string reg = scratch.Path("out.reg");
   Outcome o = Preview({"--source", scratch.Path("src"), "--cd", "G=" + scratch.Path("disc"),
                        "--app", "C:\\Apps\\Orvo\\", "--machine", machine, "--reg", reg});
-  ASSERT_EQ(0, o.code) << o.err;
+  ASSERT_EQ(o.code, 0) << o.err;
   std::string placed = Section(o.out, "Files placed");
   EXPECT_NE(std::string::npos, placed.find("KOVA51USB.INF")) << placed;
   EXPECT_NE(std::string::npos, placed.find("C:\\Apps\\Orvo\\ORVOOEM.DLL")) << placed;
@@ -318,27 +312,28 @@ TEST(PreviewRun, RealFoldersRegistryFileAndMachineFileTogether) {
   EXPECT_EQ(std::string::npos, placed.find("ZOLTAVEX.SYS")) << placed;  // not in this source
   EXPECT_NE(std::string::npos, Section(o.out, "Registry keys removed")
                                    .find("HKEY_CURRENT_USER\\Software\\Miravelt\\Engine"));
-  std::string text = Read(reg);
-  EXPECT_EQ(0u, text.find("REGEDIT4\r\n\r\n"));
+  std::string text = HostFileText(reg);
+  EXPECT_EQ(text.find("REGEDIT4\r\n\r\n"), 0u);
   EXPECT_NE(std::string::npos, text.find("[-HKEY_CURRENT_USER\\Software\\Miravelt\\Engine]\r\n"));
   EXPECT_NE(std::string::npos, text.find("[HKEY_LOCAL_MACHINE\\"));
 }
 
 TEST(PreviewRun, ExportedSampleRunsLikeTheBuiltInOne) {
   Scratch scratch;
-  ASSERT_EQ(0, Preview({"--export-sample", scratch.Path("s")}).code);
+  ASSERT_EQ(Preview({"--export-sample", scratch.Path("s")}).code, 0);
   std::ifstream arguments(scratch.Path("s/arguments.txt"));
   std::string app, doc;
   std::getline(arguments, app);
   std::getline(arguments, doc);
   EXPECT_EQ(preview::SampleApplicationFolder(), app);
-  EXPECT_EQ(preview::SampleSourceFiles()[0].data, Read(scratch.Path("s/source/WNASPI32.9x")));
+  EXPECT_EQ(preview::SampleSourceFiles()[0].data,
+            HostFileText(scratch.Path("s/source/WNASPI32.9x")));
   Outcome builtIn = Preview({"--family", "9x"});
   Outcome exported = Preview({"--family", "9x", "--source", scratch.Path("s/source"), "--cd",
                               "E=" + scratch.Path("s/disc"), "--app", app, "--doc", doc,
                               "--machine", scratch.Put("m.json", R"({"files": [
                    {"path": "%APP%\\HISTORY.TXT", "text": "notes"}]})")});
-  ASSERT_EQ(0, exported.code) << exported.err;
+  ASSERT_EQ(exported.code, 0) << exported.err;
   EXPECT_EQ(Section(builtIn.out, "Files placed"), Section(exported.out, "Files placed"));
   EXPECT_EQ(Section(builtIn.out, "Registry values written"),
             Section(exported.out, "Registry values written"));
@@ -350,18 +345,10 @@ TEST(PreviewRun, ExportedSampleRunsLikeTheBuiltInOne) {
 namespace {
 
 TEST(PreviewRun, ExampleMachineFileRunsAndShowsItsEffects) {
-  // The source tree is found above the test's folder (the compiler may give
-  // __FILE__ relative to the build folder).
-  const fs::path relative = fs::path("tools") / "preview" / "examples" / "upgrade.json";
-  fs::path example = fs::path(__FILE__).parent_path() / ".." / ".." / relative;
-  for (fs::path dir = fs::current_path(); dir != dir.root_path(); dir = dir.parent_path()) {
-    if (fs::exists(dir / relative)) {
-      example = dir / relative;
-      break;
-    }
-  }
-  Outcome o = Preview({"--family", "9x", "--machine", example.string()});
-  ASSERT_EQ(0, o.code) << o.err;
+  std::string example =
+      (fs::path(DRVSETUP_SOURCE_DIR) / "tools" / "preview" / "examples" / "upgrade.json").string();
+  Outcome o = Preview({"--family", "9x", "--machine", example});
+  ASSERT_EQ(o.code, 0) << o.err;
   EXPECT_NE(std::string::npos,
             Section(o.out, "Message boxes").find("Unable to copy \"ZOLTAVEX.INF\""));
   EXPECT_NE(std::string::npos, Section(o.out, "INI entries changed").find("+ ;evice=zoltavex.vxd"));
@@ -388,7 +375,7 @@ std::string Joined(const std::vector<std::string>& lines) {
 }
 
 TEST(Report, RegistryComparisonFindsWrittenChangedAndRemovedEntries) {
-  sim::Reset(sim::Windows::WinXP);
+  ResetMachine(sim::Windows::WinXP);
   sim::RegPutDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "Same", 1);
   sim::RegPutDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "Changed", 1);
   sim::RegPutDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "Dropped", 1);
@@ -405,28 +392,27 @@ TEST(Report, RegistryComparisonFindsWrittenChangedAndRemovedEntries) {
   sim::RegRemoveKey(HKEY_CURRENT_USER, "Software\\Mine");
   preview::RegistryChanges changes = preview::CompareRegistry(before, preview::TakeRegistry(true));
 
-  ASSERT_EQ(3u, changes.keys.size());
+  ASSERT_EQ(changes.keys.size(), 3u);
   const preview::KeyChange& kept = changes.keys[0];
-  EXPECT_EQ("HKEY_LOCAL_MACHINE\\SOFTWARE\\Kept", kept.path);
+  EXPECT_EQ(kept.path, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Kept");
   EXPECT_FALSE(kept.created);
-  ASSERT_EQ(1u, kept.written.size());  // "Same" is unchanged and not listed
-  EXPECT_EQ("Changed", kept.written[0].name);
+  ASSERT_EQ(kept.written.size(), 1u);  // "Same" is unchanged and not listed
+  EXPECT_EQ(kept.written[0].name, "Changed");
   EXPECT_TRUE(kept.written[0].hadOld);
-  EXPECT_EQ(DWORD(REG_DWORD), kept.written[0].old.type);
-  EXPECT_EQ(sim::StringOf("now text"), kept.written[0].value.data);
-  EXPECT_EQ(std::vector<std::string>{"Dropped"}, kept.removedValues);
+  EXPECT_EQ(kept.written[0].old.type, DWORD(REG_DWORD));
+  EXPECT_EQ(kept.written[0].value.data, sim::StringOf("now text"));
+  EXPECT_EQ(kept.removedValues, std::vector<std::string>{"Dropped"});
   EXPECT_TRUE(changes.keys[1].created);
-  EXPECT_EQ("HKEY_LOCAL_MACHINE\\SOFTWARE\\New", changes.keys[1].path);
+  EXPECT_EQ(changes.keys[1].path, "HKEY_LOCAL_MACHINE\\SOFTWARE\\New");
   EXPECT_TRUE(changes.keys[2].created);
   // A removed tree is named once, by its top; the user's key by its usual root.
-  EXPECT_EQ((std::vector<std::string>{"HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone",
-                                      "HKEY_CURRENT_USER\\Software\\Mine"}),
-            changes.removedKeys);
+  EXPECT_EQ(changes.removedKeys, (std::vector<std::string>{"HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone",
+                                                           "HKEY_CURRENT_USER\\Software\\Mine"}));
   EXPECT_TRUE(changes.security.empty());
 }
 
 TEST(Report, AccessListChangesAreFoundOnTheNtFamily) {
-  sim::Reset(sim::Windows::WinXP);
+  ResetMachine(sim::Windows::WinXP);
   const std::string key = "SYSTEM\\CurrentControlSet\\Enum\\Root";
   preview::RegistrySnapshot before = preview::TakeRegistry(true);
   sim::KeySecurity security = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, key);
@@ -435,33 +421,33 @@ TEST(Report, AccessListChangesAreFoundOnTheNtFamily) {
   sim::SetKeySecurity(HKEY_LOCAL_MACHINE, key, security);
   preview::RegistryChanges changes = preview::CompareRegistry(before, preview::TakeRegistry(true));
   ASSERT_FALSE(changes.security.empty());
-  EXPECT_EQ("HKEY_LOCAL_MACHINE\\" + key, changes.security[0].path);
+  EXPECT_EQ(changes.security[0].path, "HKEY_LOCAL_MACHINE\\" + key);
   EXPECT_NE(changes.security[0].before, changes.security[0].after);
 }
 
 TEST(Report, PendingRenamesOfBothFamiliesReadAsFromAndTo) {
-  sim::Reset(sim::Windows::WinXP);
+  ResetMachine(sim::Windows::WinXP);
   sim::RegPut(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
               "PendingFileRenameOperations", REG_MULTI_SZ,
               std::string("\\??\\C:\\A.NEW\0!\\??\\C:\\A.DLL\0\\??\\C:\\B.TMP\0\0\0", 42));
   std::vector<Rename> nt = preview::PendingRenamesNow(false, preview::TakeFiles());
-  ASSERT_EQ(2u, nt.size());
-  EXPECT_EQ("C:\\A.NEW", nt[0].from);
-  EXPECT_EQ("C:\\A.DLL", nt[0].to);
+  ASSERT_EQ(nt.size(), 2u);
+  EXPECT_EQ(nt[0].from, "C:\\A.NEW");
+  EXPECT_EQ(nt[0].to, "C:\\A.DLL");
   EXPECT_TRUE(nt[0].replace);
-  EXPECT_EQ("C:\\B.TMP", nt[1].from);
-  EXPECT_EQ("", nt[1].to);  // deleted at the restart
+  EXPECT_EQ(nt[1].from, "C:\\B.TMP");
+  EXPECT_EQ(nt[1].to, "");  // deleted at the restart
 
-  sim::Reset(sim::Windows::Win98);
+  ResetMachine(sim::Windows::Win98);
   sim::PutIni(sim::WindowsFolder() + "\\Wininit.ini",
               "[Other]\r\nC:\\X=C:\\Y\r\n[rename]\r\n; a note\r\nC:\\A.DLL=C:\\A.NEW\r\n"
               "NUL=C:\\B.TMP\r\n");
   std::vector<Rename> nineX = preview::PendingRenamesNow(true, preview::TakeFiles());
-  ASSERT_EQ(2u, nineX.size());
-  EXPECT_EQ("C:\\A.NEW", nineX[0].from);
-  EXPECT_EQ("C:\\A.DLL", nineX[0].to);
-  EXPECT_EQ("C:\\B.TMP", nineX[1].from);
-  EXPECT_EQ("", nineX[1].to);
+  ASSERT_EQ(nineX.size(), 2u);
+  EXPECT_EQ(nineX[0].from, "C:\\A.NEW");
+  EXPECT_EQ(nineX[0].to, "C:\\A.DLL");
+  EXPECT_EQ(nineX[1].from, "C:\\B.TMP");
+  EXPECT_EQ(nineX[1].to, "");
 }
 
 TEST(Report, ValuesShowTheirBytesWhenTheyAreNotPlainText) {
@@ -471,19 +457,19 @@ TEST(Report, ValuesShowTheirBytesWhenTheyAreNotPlainText) {
     v.data = data;
     return preview::ValueText(v);
   };
-  EXPECT_EQ("REG_SZ \"a\\\\b \\\"q\\\"\", 8 bytes", text(REG_SZ, std::string("a\\b \"q\"\0", 8)));
-  EXPECT_EQ("REG_SZ \"\", 1 byte", text(REG_SZ, std::string(1, '\0')));
+  EXPECT_EQ(text(REG_SZ, std::string("a\\b \"q\"\0", 8)), "REG_SZ \"a\\\\b \\\"q\\\"\", 8 bytes");
+  EXPECT_EQ(text(REG_SZ, std::string(1, '\0')), "REG_SZ \"\", 1 byte");
   // Without its terminating zero, or with one inside, a text shows its bytes.
-  EXPECT_EQ("REG_SZ 61 62, 2 bytes", text(REG_SZ, "ab"));
-  EXPECT_EQ("REG_SZ 61 00 62 00, 4 bytes", text(REG_SZ, std::string("a\0b\0", 4)));
-  EXPECT_EQ("REG_DWORD 0x00000102 (258), 4 bytes", text(REG_DWORD, std::string("\x02\x01\0\0", 4)));
-  EXPECT_EQ("REG_DWORD 01 02, 2 bytes", text(REG_DWORD, "\x01\x02"));
-  EXPECT_EQ("REG_MULTI_SZ \"x\", \"yz\", 6 bytes", text(REG_MULTI_SZ, std::string("x\0yz\0\0", 6)));
-  EXPECT_EQ("REG_SZ \"tab\\x09\", 5 bytes", text(REG_SZ, std::string("tab\t\0", 5)));
-  EXPECT_EQ("type 11 (no data), 0 bytes", text(11, ""));
+  EXPECT_EQ(text(REG_SZ, "ab"), "REG_SZ 61 62, 2 bytes");
+  EXPECT_EQ(text(REG_SZ, std::string("a\0b\0", 4)), "REG_SZ 61 00 62 00, 4 bytes");
+  EXPECT_EQ(text(REG_DWORD, std::string("\x02\x01\0\0", 4)), "REG_DWORD 0x00000102 (258), 4 bytes");
+  EXPECT_EQ(text(REG_DWORD, "\x01\x02"), "REG_DWORD 01 02, 2 bytes");
+  EXPECT_EQ(text(REG_MULTI_SZ, std::string("x\0yz\0\0", 6)), "REG_MULTI_SZ \"x\", \"yz\", 6 bytes");
+  EXPECT_EQ(text(REG_SZ, std::string("tab\t\0", 5)), "REG_SZ \"tab\\x09\", 5 bytes");
+  EXPECT_EQ(text(11, ""), "type 11 (no data), 0 bytes");
   // A long text is cut in the report; its size is the whole one.
-  EXPECT_EQ("REG_SZ \"" + std::string(1024, 'a') + "\"... (976 more bytes), 2001 bytes",
-            text(REG_SZ, std::string(2000, 'a') + '\0'));
+  EXPECT_EQ(text(REG_SZ, std::string(2000, 'a') + '\0'),
+            "REG_SZ \"" + std::string(1024, 'a') + "\"... (976 more bytes), 2001 bytes");
 }
 
 TEST(Report, Regedit4FileWritesEveryKindOfChange) {
@@ -507,7 +493,7 @@ TEST(Report, Regedit4FileWritesEveryKindOfChange) {
   report.registry.removedKeys.push_back("HKEY_CURRENT_USER\\Software\\Miravelt\\Engine");
   std::string text = preview::Regedit4Text(report);
 
-  EXPECT_EQ(0u, text.find("REGEDIT4\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Miravelt\\Engine]\r\n"));
+  EXPECT_EQ(text.find("REGEDIT4\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Miravelt\\Engine]\r\n"), 0u);
   EXPECT_NE(std::string::npos, text.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Miravelt]\r\n"));
   EXPECT_NE(std::string::npos, text.find("\r\n@=\"C:\\\\A \\\"B\\\"\"\r\n"));
   EXPECT_NE(std::string::npos, text.find("\r\n\"Count\"=dword:0000000a\r\n"));
@@ -521,7 +507,7 @@ TEST(Report, Regedit4FileWritesEveryKindOfChange) {
   EXPECT_NE(std::string::npos, bigLines.find(",\\\r\n  11,"));
   size_t bytes = 0;
   for (size_t i = 0; i + 1 < bigLines.size(); ++i) bytes += bigLines.compare(i, 2, "11") == 0;
-  EXPECT_EQ(40u, bytes);
+  EXPECT_EQ(bytes, 40u);
   for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos;
        start = end + 2) {
     EXPECT_LE(end - start, 80u) << text.substr(start, end - start);
@@ -529,18 +515,18 @@ TEST(Report, Regedit4FileWritesEveryKindOfChange) {
 }
 
 TEST(Report, IniDifferencesAreGroupedBySection) {
-  EXPECT_EQ("", Joined(preview::IniDifferences("[A]\r\nx=1\r\n", "[A]\nx=1\n")));
+  EXPECT_EQ(Joined(preview::IniDifferences("[A]\r\nx=1\r\n", "[A]\nx=1\n")), "");
   EXPECT_EQ(
-      "[VCache]\n+ MinFileCache=20480\n",
       Joined(preview::IniDifferences("[boot]\r\nshell=x\r\n",
-                                     "[boot]\r\nshell=x\r\n[VCache]\r\nMinFileCache=20480\r\n")));
+                                     "[boot]\r\nshell=x\r\n[VCache]\r\nMinFileCache=20480\r\n")),
+      "[VCache]\n+ MinFileCache=20480\n");
   // Section names are compared without case; a repeated header continues
   // its section.
-  EXPECT_EQ("[386Enh]\n- device=a\n+ ;evice=a\n",
-            Joined(preview::IniDifferences("[386Enh]\r\ndevice=a\r\n[x]\r\n[386enh]\r\nk=v\r\n",
-                                           "[386ENH]\r\n;evice=a\r\nk=v\r\n[x]\r\n")));
-  EXPECT_EQ("- top=1\n[Gone]\n- a=b\n[Empty]\n",
-            Joined(preview::IniDifferences("top=1\r\n[Gone]\r\na=b\r\n", "[Empty]\r\n")));
+  EXPECT_EQ(Joined(preview::IniDifferences("[386Enh]\r\ndevice=a\r\n[x]\r\n[386enh]\r\nk=v\r\n",
+                                           "[386ENH]\r\n;evice=a\r\nk=v\r\n[x]\r\n")),
+            "[386Enh]\n- device=a\n+ ;evice=a\n");
+  EXPECT_EQ(Joined(preview::IniDifferences("top=1\r\n[Gone]\r\na=b\r\n", "[Empty]\r\n")),
+            "- top=1\n[Gone]\n- a=b\n[Empty]\n");
 }
 
 TEST(Report, VeryLongDifferencesStayInOrderWithoutMatching) {
@@ -552,10 +538,10 @@ TEST(Report, VeryLongDifferencesStayInOrderWithoutMatching) {
   a.insert(a.begin(), "same");
   b.insert(b.begin(), "same");
   std::vector<std::string> diff = preview::DiffLines(a, b);
-  ASSERT_EQ(6000u, diff.size());
-  EXPECT_EQ("- old0", diff[0]);
-  EXPECT_EQ("- old2999", diff[2999]);
-  EXPECT_EQ("+ new0", diff[3000]);
+  ASSERT_EQ(diff.size(), 6000u);
+  EXPECT_EQ(diff[0], "- old0");
+  EXPECT_EQ(diff[2999], "- old2999");
+  EXPECT_EQ(diff[3000], "+ new0");
 }
 
 TEST(MachineFile, DescribedStateIsBuiltOnTheMachine) {
@@ -573,22 +559,22 @@ TEST(MachineFile, DescribedStateIsBuiltOnTheMachine) {
     })",
                                                &d, &error))
       << error;
-  sim::Reset(sim::Windows::Win98);
+  ResetMachine(sim::Windows::Win98);
   preview::PathNames names{sim::WindowsFolder(), sim::SystemFolder(), "C:\\SETUP",
                            "C:\\Apps\\Orvo"};
   ASSERT_TRUE(preview::ApplyMachineDescription(d, names, &error)) << error;
   EXPECT_TRUE(sim::IsFolder("C:\\Apps\\Orvo\\Plugins"));
   std::string data;
   ASSERT_TRUE(sim::FileData(sim::SystemFolder() + "\\OLD.DLL", &data));
-  EXPECT_EQ("a\r\nb\r\n", data);
+  EXPECT_EQ(data, "a\r\nb\r\n");
   EXPECT_TRUE(sim::Attributes(sim::SystemFolder() + "\\OLD.DLL") & FILE_ATTRIBUTE_READONLY);
   ASSERT_TRUE(sim::FileData("C:\\New\\Deep\\X.BIN", &data));
-  EXPECT_EQ(std::string("\0\xff", 2), data);
-  EXPECT_EQ("[S]\r\nk=v\r\n", sim::IniText(sim::WindowsFolder() + "\\Orvo.ini"));
+  EXPECT_EQ(data, std::string("\0\xff", 2));
+  EXPECT_EQ(sim::IniText(sim::WindowsFolder() + "\\Orvo.ini"), "[S]\r\nk=v\r\n");
   EXPECT_TRUE(sim::Attributes(sim::WindowsFolder() + "\\Orvo.ini") & FILE_ATTRIBUTE_READONLY);
   sim::Value value;
   ASSERT_TRUE(sim::RegGet(HKEY_LOCAL_MACHINE, "SOFTWARE\\T", "V", &value));
-  EXPECT_EQ(sim::DwordOf(5), value.data);
+  EXPECT_EQ(value.data, sim::DwordOf(5));
   EXPECT_FALSE(sim::Exists(sim::WindowsFolder() + "\\INF"));
   std::set<DWORD> pids;
   std::set<std::string> paths;
@@ -602,7 +588,7 @@ TEST(MachineFile, DescribedStateIsBuiltOnTheMachine) {
 
 TEST(PreviewOptions, ValuesAfterEqualsSignsAndExplicitlyEmptyArguments) {
   Outcome o = Preview({"--windows=win2k", "--app="});
-  ASSERT_EQ(0, o.code) << o.err;
+  ASSERT_EQ(o.code, 0) << o.err;
   EXPECT_NE(std::string::npos, o.out.find("simulated Windows 2000 (NT family)"));
   // No argument at all: the command line is the installer's path alone, and
   // without the sample nothing is taken from a disc.
@@ -618,7 +604,7 @@ TEST(PreviewOptions, DiscFoldersAreCopiedWithTheirSubfolders) {
   scratch.Put("disc/DATA/DOC/Guide-en.pdf", "en");
   fs::create_directories(scratch.Path("disc/EMPTY"));
   Outcome o = Preview({"--cd", "f=" + scratch.Path("disc"), "--app", "C:\\Orvo", "--doc", "Guide"});
-  ASSERT_EQ(0, o.code) << o.err;
+  ASSERT_EQ(o.code, 0) << o.err;
   EXPECT_NE(std::string::npos, o.out.find("CD-ROM drive   F: the files of"));
   std::string placed = Section(o.out, "Files placed");
   EXPECT_NE(std::string::npos, placed.find("C:\\Orvo\\Guide-de.pdf")) << placed;
@@ -633,7 +619,7 @@ TEST(PreviewRun, EverySampleFileIsInstalledOnOneFamilyWithoutAMessage) {
   std::string both;
   for (const char* family : {"9x", "nt"}) {
     Outcome o = Preview({"--family", family});
-    ASSERT_EQ(0, o.code) << family << o.err;
+    ASSERT_EQ(o.code, 0) << family << o.err;
     EXPECT_NE(std::string::npos, Section(o.out, "Message boxes").find("none")) << family;
     both += o.out;
   }
@@ -879,7 +865,7 @@ TEST(PreviewJson, ReportOfBothFamiliesReadsBackWithTheTextReportsFigures) {
     std::string file = scratch.Path(std::string("report-") + family + ".json");
     Outcome o = Preview({"--family", family, "--json", file, "--running", "HELPER.EXE"});
     ASSERT_EQ(0, o.code) << o.err;
-    nlohmann::json doc = nlohmann::json::parse(Read(file));
+    nlohmann::json doc = nlohmann::json::parse(HostFileText(file));
     EXPECT_EQ(family, doc["family"].get<std::string>());
     EXPECT_EQ(Count(o.out, "Message boxes"), long(doc["messageBoxes"].size())) << family;
     EXPECT_EQ(Count(o.out, "Files placed"), long(doc["files"]["placed"].size())) << family;
@@ -924,7 +910,7 @@ TEST(PreviewJson, ReportOfBothFamiliesReadsBackWithTheTextReportsFigures) {
        "data": 128}]})");
   std::string file = scratch.Path("engine.json");
   ASSERT_EQ(0, Preview({"--family", "9x", "--machine", machine, "--json", file}).code);
-  nlohmann::json doc = nlohmann::json::parse(Read(file));
+  nlohmann::json doc = nlohmann::json::parse(HostFileText(file));
   ASSERT_FALSE(doc["registry"]["removedKeys"].empty());
   EXPECT_EQ("HKEY_CURRENT_USER\\Software\\Miravelt\\Engine",
             doc["registry"]["removedKeys"][0].get<std::string>());

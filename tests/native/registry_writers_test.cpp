@@ -11,12 +11,6 @@ namespace {
 const char kKey[] = "SOFTWARE\\Maker\\Product\\Settings";
 const char kEnumRoot[] = "SYSTEM\\CurrentControlSet\\Enum\\Root";
 
-size_t CallsOf(const std::string& function) {
-  size_t n = 0;
-  for (const sim::Call& call : sim::Trace()) n += call.function == function;
-  return n;
-}
-
 sim::Value Get(const std::string& key, const std::string& name) {
   sim::Value value;
   EXPECT_TRUE(sim::RegGet(HKEY_LOCAL_MACHINE, key, name, &value)) << key << " " << name;
@@ -25,7 +19,7 @@ sim::Value Get(const std::string& key, const std::string& name) {
 
 class RegistryWriters : public ::testing::Test {
  protected:
-  void SetUp() override { sim::Reset(sim::Windows::WinXP); }
+  void SetUp() override { ResetMachine(sim::Windows::WinXP); }
   void TearDown() override { EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText(); }
 };
 
@@ -34,75 +28,75 @@ TEST_F(RegistryWriters, StringCreatesTheWholePathAndStoresTheTerminatingZero) {
   const char text[] = "C:\\Program Files\\Orvo";
   WriteStringValue(HKEY_LOCAL_MACHINE, kKey, "Path", text);
   const sim::Value value = Get(kKey, "Path");
-  EXPECT_EQ(DWORD(REG_SZ), value.type);
-  EXPECT_EQ(std::string(text, sizeof(text)), value.data);
+  EXPECT_EQ(value.type, DWORD(REG_SZ));
+  EXPECT_EQ(value.data, std::string(text, sizeof(text)));
 
   // The empty name is the default value; the empty text one zero byte.
   WriteStringValue(HKEY_LOCAL_MACHINE, std::string(kKey) + "\\Empty", "", "");
   const sim::Value empty = Get(std::string(kKey) + "\\Empty", "");
-  EXPECT_EQ(DWORD(REG_SZ), empty.type);
-  EXPECT_EQ(std::string(1, '\0'), empty.data);
-  EXPECT_EQ(std::vector<std::string>({""}),
-            sim::RegValueNames(HKEY_LOCAL_MACHINE, std::string(kKey) + "\\Empty"));
+  EXPECT_EQ(empty.type, DWORD(REG_SZ));
+  EXPECT_EQ(empty.data, std::string(1, '\0'));
+  EXPECT_EQ(sim::RegValueNames(HKEY_LOCAL_MACHINE, std::string(kKey) + "\\Empty"),
+            std::vector<std::string>({""}));
 
   // Text stops at its first zero byte.
   WriteStringValue(HKEY_LOCAL_MACHINE, kKey, "Cut", std::string("ab\0cd", 5));
-  EXPECT_EQ(std::string("ab\0", 3), Get(kKey, "Cut").data);
+  EXPECT_EQ(Get(kKey, "Cut").data, std::string("ab\0", 3));
 }
 
 TEST_F(RegistryWriters, DwordIsFourBytesLeastSignificantFirst) {
   WriteDwordValue(HKEY_LOCAL_MACHINE, kKey, "Enabled", 1);
   WriteDwordValue(HKEY_LOCAL_MACHINE, kKey, "Mask", 0x12345678);
-  EXPECT_EQ(DWORD(REG_DWORD), Get(kKey, "Enabled").type);
-  EXPECT_EQ(std::string("\x01\x00\x00\x00", 4), Get(kKey, "Enabled").data);
-  EXPECT_EQ(std::string("\x78\x56\x34\x12", 4), Get(kKey, "Mask").data);
+  EXPECT_EQ(Get(kKey, "Enabled").type, DWORD(REG_DWORD));
+  EXPECT_EQ(Get(kKey, "Enabled").data, std::string("\x01\x00\x00\x00", 4));
+  EXPECT_EQ(Get(kKey, "Mask").data, std::string("\x78\x56\x34\x12", 4));
 }
 
 TEST_F(RegistryWriters, RawAndBinaryBlocksAreStoredExactly) {
   const std::string path = "\\SystemRoot\\System32\\zz.sys";  // counted with its zero
   WriteRawValue(HKEY_LOCAL_MACHINE, kKey, "ImagePath", reinterpret_cast<const BYTE*>(path.c_str()),
                 static_cast<DWORD>(path.size() + 1), REG_EXPAND_SZ);
-  EXPECT_EQ(DWORD(REG_EXPAND_SZ), Get(kKey, "ImagePath").type);
-  EXPECT_EQ(std::string(path.c_str(), path.size() + 1), Get(kKey, "ImagePath").data);
+  EXPECT_EQ(Get(kKey, "ImagePath").type, DWORD(REG_EXPAND_SZ));
+  EXPECT_EQ(Get(kKey, "ImagePath").data, std::string(path.c_str(), path.size() + 1));
 
   // Nothing appended, even to text types: the caller's count is the count.
   const char multi[] = "one\0two\0";
   WriteRawValue(HKEY_LOCAL_MACHINE, kKey, "List", reinterpret_cast<const BYTE*>(multi), 8,
                 REG_MULTI_SZ);
-  EXPECT_EQ(std::string(multi, 8), Get(kKey, "List").data);
+  EXPECT_EQ(Get(kKey, "List").data, std::string(multi, 8));
   WriteRawValue(HKEY_LOCAL_MACHINE, kKey, "NoZero", reinterpret_cast<const BYTE*>("abc"), 3,
                 REG_EXPAND_SZ);
-  EXPECT_EQ("abc", Get(kKey, "NoZero").data);
+  EXPECT_EQ(Get(kKey, "NoZero").data, "abc");
 
   const BYTE bytes[] = {0x00, 0xFF, 0x10, 0x00, 0x7F};
   WriteBinaryValue(HKEY_LOCAL_MACHINE, kKey, "Block", bytes, sizeof(bytes));
-  EXPECT_EQ(DWORD(REG_BINARY), Get(kKey, "Block").type);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes), sizeof(bytes)),
-            Get(kKey, "Block").data);
+  EXPECT_EQ(Get(kKey, "Block").type, DWORD(REG_BINARY));
+  EXPECT_EQ(Get(kKey, "Block").data,
+            std::string(reinterpret_cast<const char*>(bytes), sizeof(bytes)));
   WriteBinaryValue(HKEY_LOCAL_MACHINE, kKey, "Nothing", bytes, 0);
-  EXPECT_EQ(DWORD(REG_BINARY), Get(kKey, "Nothing").type);
-  EXPECT_EQ("", Get(kKey, "Nothing").data);
+  EXPECT_EQ(Get(kKey, "Nothing").type, DWORD(REG_BINARY));
+  EXPECT_EQ(Get(kKey, "Nothing").data, "");
 }
 
 TEST_F(RegistryWriters, AValueOfAnotherTypeIsReplaced) {
   sim::RegPutDword(HKEY_LOCAL_MACHINE, kKey, "Config", 7);
   WriteStringValue(HKEY_LOCAL_MACHINE, kKey, "Config", "x");
-  EXPECT_EQ(DWORD(REG_SZ), Get(kKey, "Config").type);
-  EXPECT_EQ(std::string("x\0", 2), Get(kKey, "Config").data);
+  EXPECT_EQ(Get(kKey, "Config").type, DWORD(REG_SZ));
+  EXPECT_EQ(Get(kKey, "Config").data, std::string("x\0", 2));
   WriteDwordValue(HKEY_LOCAL_MACHINE, kKey, "Config", 2);
-  EXPECT_EQ(DWORD(REG_DWORD), Get(kKey, "Config").type);
-  EXPECT_EQ(sim::DwordOf(2), Get(kKey, "Config").data);
-  EXPECT_EQ(std::vector<std::string>({"Config"}), sim::RegValueNames(HKEY_LOCAL_MACHINE, kKey));
+  EXPECT_EQ(Get(kKey, "Config").type, DWORD(REG_DWORD));
+  EXPECT_EQ(Get(kKey, "Config").data, sim::DwordOf(2));
+  EXPECT_EQ(sim::RegValueNames(HKEY_LOCAL_MACHINE, kKey), std::vector<std::string>({"Config"}));
 }
 
 TEST_F(RegistryWriters, EachWriterIsOneCreateOneSetOneClose) {
   sim::ClearTrace();
   WriteStringValue(HKEY_CURRENT_USER, kKey, "A", "a");
   const std::vector<sim::Call> trace = sim::Trace();
-  ASSERT_EQ(3u, trace.size()) << sim::TraceText();
-  EXPECT_EQ("RegCreateKeyExA", trace[0].function);
-  EXPECT_EQ("RegSetValueExA", trace[1].function);
-  EXPECT_EQ("RegCloseKey", trace[2].function);
+  ASSERT_EQ(trace.size(), 3u) << sim::TraceText();
+  EXPECT_EQ(trace[0].function, "RegCreateKeyExA");
+  EXPECT_EQ(trace[1].function, "RegSetValueExA");
+  EXPECT_EQ(trace[2].function, "RegCloseKey");
   sim::Value value;
   EXPECT_TRUE(sim::RegGet(HKEY_CURRENT_USER, kKey, "A", &value));
 }
@@ -113,16 +107,16 @@ TEST_F(RegistryWriters, AKeyThatCannotBeCreatedLeavesEverythingAsItWas) {
   sim::ClearTrace();
   WriteStringValue(HKEY_LOCAL_MACHINE, std::string(kEnumRoot) + "\\NEWDEV\\0000", "Class", "x");
   WriteDwordValue(HKEY_LOCAL_MACHINE, std::string(kEnumRoot) + "\\NEWDEV\\0000", "Flags", 1);
-  EXPECT_EQ("", sim::DiffDumps(before, sim::Dump()));
-  EXPECT_EQ(0u, CallsOf("RegSetValueExA"));
-  EXPECT_EQ(0u, CallsOf("RegCloseKey"));
+  EXPECT_EQ(sim::DiffDumps(before, sim::Dump()), "");
+  EXPECT_EQ(CallsOf("RegSetValueExA"), 0u);
+  EXPECT_EQ(CallsOf("RegCloseKey"), 0u);
   EXPECT_TRUE(sim::Boxes().empty());
 }
 
 TEST_F(RegistryWriters, ARefusedSetStillClosesTheKey) {
   sim::FailFunction("RegSetValueExA");
   WriteDwordValue(HKEY_LOCAL_MACHINE, kKey, "Enabled", 1);
-  EXPECT_EQ(1u, CallsOf("RegCloseKey"));
+  EXPECT_EQ(CallsOf("RegCloseKey"), 1u);
   sim::Value value;
   EXPECT_FALSE(sim::RegGet(HKEY_LOCAL_MACHINE, kKey, "Enabled", &value));
 }

@@ -59,7 +59,7 @@ TEST(DisableDeviceEntriesTest, OnlyExactWholeEntriesAreDisabledInPlace) {
   ASSERT_NE(first, last);
   expected[first + 1] = ';';
   expected[last + 1] = ';';
-  EXPECT_EQ(expected, Edited(before));
+  EXPECT_EQ(Edited(before), expected);
 }
 
 TEST(DisableDeviceEntriesTest, DisabledEntriesAndOtherSectionsStayAsTheyAre) {
@@ -73,22 +73,22 @@ TEST(DisableDeviceEntriesTest, DisabledEntriesAndOtherSectionsStayAsTheyAre) {
 
 TEST(DisableDeviceEntriesTest, NeverReadsPastTheBuffer) {
   // No final empty entry, and a last entry without its zero.
-  EXPECT_EQ(std::string(";evice=zoltavex.vxd\0a", 21),
-            Edited(std::string("device=zoltavex.vxd\0a", 21)));
-  EXPECT_EQ(";evice=zoltavex.vxd", Edited("device=zoltavex.vxd"));
-  EXPECT_EQ("device=zoltavex.vx", Edited("device=zoltavex.vx"));
-  EXPECT_EQ(std::string(";evice=zoltavex.vxd\0", 20),
-            Edited(std::string("device=zoltavex.vxd\0", 20)));
+  EXPECT_EQ(Edited(std::string("device=zoltavex.vxd\0a", 21)),
+            std::string(";evice=zoltavex.vxd\0a", 21));
+  EXPECT_EQ(Edited("device=zoltavex.vxd"), ";evice=zoltavex.vxd");
+  EXPECT_EQ(Edited("device=zoltavex.vx"), "device=zoltavex.vx");
+  EXPECT_EQ(Edited(std::string("device=zoltavex.vxd\0", 20)),
+            std::string(";evice=zoltavex.vxd\0", 20));
   DisableDeviceEntries(nullptr, 0, kDevice);
   char one = 'd';
   DisableDeviceEntries(&one, 1, kDevice);
-  EXPECT_EQ('d', one);
+  EXPECT_EQ(one, 'd');
 }
 
 class SystemIni : public ::testing::Test {
  protected:
   void SetUp() override {
-    sim::Reset(sim::Windows::Win98);
+    ResetMachine(sim::Windows::Win98);
     PlatformFamily = VER_PLATFORM_WIN32_WINDOWS;
     path_ = sim::WindowsFolder() + "\\SYSTEM.INI";
   }
@@ -102,11 +102,10 @@ TEST_F(SystemIni, MatchingLinesBecomeCommentsInPlace) {
               "keyboard=*vkd\r\n[VCache]\r\nMinFileCache=512\r\n");
   DisableSystemIniDevice(kDevice);
   const std::vector<std::string> lines = Lines(sim::IniText(path_));
-  EXPECT_EQ(
-      std::vector<std::string>({"[boot]", "shell=Explorer.exe", "[386Enh]", "device=*vmm",
-                                ";evice=zoltavex.vxd", "DEVICE=ZOLTAVEX.VXD", ";evice=zoltavex.vxd",
-                                "keyboard=*vkd", "[VCache]", "MinFileCache=512"}),
-      lines);
+  EXPECT_EQ(lines, std::vector<std::string>({"[boot]", "shell=Explorer.exe", "[386Enh]",
+                                             "device=*vmm", ";evice=zoltavex.vxd",
+                                             "DEVICE=ZOLTAVEX.VXD", ";evice=zoltavex.vxd",
+                                             "keyboard=*vkd", "[VCache]", "MinFileCache=512"}));
   EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
 
   // A second run finds nothing more to do.
@@ -120,14 +119,15 @@ TEST_F(SystemIni, AbsentSectionLeavesTheOtherEntries) {
   DisableSystemIniDevice(kDevice);
   std::string value;
   EXPECT_TRUE(sim::IniValue(path_, "boot", "shell", &value));
-  EXPECT_EQ("Explorer.exe", value);
+  EXPECT_EQ(value, "Explorer.exe");
   EXPECT_FALSE(sim::IniValue(path_, "386Enh", "device", &value));
   EXPECT_TRUE(sim::Boxes().empty());
 }
 
 TEST_F(SystemIni, SectionLargerThanTheFirstBufferLosesNothing) {
-  // A windows folder longer than MAX_PATH: SYSTEM.INI still sizes the buffer.
-  sim::SetWindowsFolder("C:\\" + std::string(300, 'W'));
+  // A long windows folder (SYSTEM.INI's path just within MAX_PATH, which
+  // the file calls refuse beyond): SYSTEM.INI still sizes the buffer.
+  sim::SetWindowsFolder("C:\\" + std::string(240, 'W'));
   path_ = sim::WindowsFolder() + "\\SYSTEM.INI";
   std::string text = "[386Enh]\r\n";
   std::vector<std::string> expected = {"[386Enh]"};
@@ -142,10 +142,8 @@ TEST_F(SystemIni, SectionLargerThanTheFirstBufferLosesNothing) {
   expected.push_back("MinFileCache=512");
   sim::PutIni(path_, text);
   DisableSystemIniDevice(kDevice);
-  EXPECT_EQ(expected, Lines(sim::IniText(path_)));
-  size_t reads = 0;
-  for (const sim::Call& call : sim::Trace()) reads += call.function == "GetPrivateProfileSectionA";
-  EXPECT_EQ(1u, reads);
+  EXPECT_EQ(Lines(sim::IniText(path_)), expected);
+  EXPECT_EQ(CallsOf("GetPrivateProfileSectionA"), 1u);
 }
 
 TEST_F(SystemIni, SectionThatFillsTheFirstBufferExactlyIsKeptWhole) {
@@ -168,7 +166,7 @@ TEST_F(SystemIni, SectionThatFillsTheFirstBufferExactlyIsKeptWhole) {
   expected.push_back(";evice=zoltavex.vxd");
   sim::PutIni(path_, text);
   DisableSystemIniDevice(kDevice);
-  EXPECT_EQ(expected, Lines(sim::IniText(path_)));
+  EXPECT_EQ(Lines(sim::IniText(path_)), expected);
 }
 
 }  // namespace

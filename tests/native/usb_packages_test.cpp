@@ -15,11 +15,6 @@ const std::string kSource = "C:\\SETUP\\";
 const char* const kFiles[] = {"KOVA51USB.INF", "DQ_USB.INF", "FTD2XX.DLL", "FTD2XXUN.EXE",
                               "FTD2XX.SYS"};
 
-std::string File(const std::string& path) {
-  std::string data;
-  return sim::FileData(path, &data) ? data : "missing";
-}
-
 void InstallBoth() {
   sim::Run([] {
     InstallKova51UsbPackage("C:\\SETUP\\", sim::WindowsFolder(), sim::SystemFolder());
@@ -30,7 +25,7 @@ void InstallBoth() {
 class UsbPackages : public ::testing::TestWithParam<sim::Windows> {
  protected:
   void SetUp() override {
-    sim::Reset(GetParam());
+    ResetMachine(GetParam());
     PlatformFamily = sim::Is9x(GetParam()) ? 1 : 2;
     for (const char* name : kFiles) sim::PutFile(kSource + name, std::string("new ") + name);
     win_ = sim::WindowsFolder() + "\\";

@@ -5,8 +5,10 @@
 
 #include "drvsetup.h"
 #include "guard.h"
+#include "harness.h"
 #include "run.h"
 #include "sim.h"
+#include "text.h"
 #include "wine_prefix.h"
 
 namespace prove {
@@ -14,12 +16,6 @@ namespace prove {
 namespace {
 
 const DWORD kHostPid = 4242;
-
-const char* const kPackageFiles[] = {
-    "ZOLTAVEX.VXD", "ZOLTAV16.DLL", "ZOLTAVEX.INF", "ZOLTAVEX.DLL", "ZOLTAVEX.EXE",
-    "ZOLTAVEX.SYS", "WNASPI32.9x",  "WINASPI.9x",   "ASPIENUM.9x",  "APIX.9x",
-    "ASPI32.NT",    "WNASPI32.NT",  "WINASPI.NT",   "WOWPOST.NT",   "KOVA51USB.INF",
-    "DQ_USB.INF",   "FTD2XX.DLL",   "FTD2XXUN.EXE", "FTD2XX.SYS"};
 
 // The registry the installer reads or writes, HKCU's engine settings apart
 // (each scenario builds those itself, in its own order).
@@ -46,21 +42,6 @@ const char* const kAlignedFolders[] = {"C:\\windows\\system",
                                        "C:\\windows\\system3232\\drivers",
                                        "C:\\windows\\inf"};
 
-const char kSystemIni9x[] =
-    "[boot]\r\n"
-    "shell=Explorer.exe\r\n"
-    "\r\n"
-    "[386Enh]\r\n"
-    "ebios=*ebios\r\n"
-    "device=zoltavex.vxd\r\n"
-    "device=*vcd\r\n"
-    "DEVICE=ZOLTAVEX.VXD\r\n"
-    "device=zoltavex.vxd\r\n"
-    "keyboard=*vkd\r\n"
-    "\r\n"
-    "[vcache]\r\n"
-    "MinFileCache=512\r\n";
-
 const char kSystemIniNt[] =
     "[386Enh]\r\n"
     "woafont=dosapp.fon\r\n"
@@ -68,10 +49,7 @@ const char kSystemIniNt[] =
     "[drivers]\r\n"
     "wave=mmdrv.dll\r\n";
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
+using text::Upper;
 
 Watch WatchFor(const Scenario& scenario) {
   Watch watch;
@@ -256,7 +234,7 @@ Scenario BaseScenario(const std::string& name, const std::string& version, bool 
   s.files.emplace_back(std::string(kWindows) + "\\system.ini",
                        winehost::NineXVersion(version) ? kSystemIni9x : kSystemIniNt);
   if (packageFiles) {
-    for (const char* file : kPackageFiles)
+    for (const std::string& file : PackageFiles())
       s.files.emplace_back(std::string(kSource) + "\\" + file, file);
   }
   return s;

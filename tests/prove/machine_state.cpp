@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "sim.h"
+#include "text.h"
 
 namespace prove {
 
@@ -17,10 +18,7 @@ const uint32_t kComparedAttributes = 0x27;
 // Contents up to this size are part of a file's item.
 const size_t kShownContent = 64;
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
+using text::Upper;
 
 std::string Printable(const std::string& bytes) {
   std::string out;
@@ -46,7 +44,7 @@ std::string FileItem(uint64_t size, uint32_t attributes, const std::string* data
 }
 
 std::string ValueItem(uint32_t type, const std::string& data) {
-  return "type=" + std::to_string(type) + " data=" + winehost::ToHex(data);
+  return "type=" + std::to_string(type) + " data=" + text::HexBytes(data);
 }
 
 bool SplitRoot(const std::string& key, HKEY* root, std::string* path) {

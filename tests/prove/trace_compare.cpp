@@ -5,6 +5,7 @@
 #include <map>
 
 #include "outcome.h"
+#include "text.h"
 
 namespace prove {
 
@@ -93,10 +94,7 @@ bool IsPerProcessCall(const std::string& function) {
          function == "GetModuleFileNameExA" || function == "Process32Next";
 }
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
+using text::Upper;
 
 const char* PredefinedRoot(uint64_t value) {
   switch (value & 0xffffffffu) {
@@ -281,7 +279,7 @@ Raw SimRaw(const std::string& text) {
   raw.isNull = text == "NULL";
   if (text.size() >= 2 && text.front() == '"') {
     raw.hasText = true;
-    raw.text = Unquote(text);
+    raw.text = text::Unquote(text);
   } else if (text.compare(0, 5, "HKEY_") == 0) {
     for (uint64_t v = 0x80000000u; v <= 0x80000005u; ++v) {
       const char* name = PredefinedRoot(v);
@@ -304,12 +302,6 @@ std::string WineFunction(const std::string& name) {
   return name;
 }
 
-std::string Hex(uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "%llx", static_cast<unsigned long long>(v));
-  return buf;
-}
-
 Raw WineRaw(const winehost::RelayArg& arg) {
   Raw raw;
   raw.value = arg.value;
@@ -317,7 +309,7 @@ Raw WineRaw(const winehost::RelayArg& arg) {
   raw.hasText = arg.hasText;
   raw.text = arg.text;
   raw.cut = arg.truncated;
-  raw.identity = Hex(arg.value);
+  raw.identity = text::HexDigits(arg.value);
   raw.root = PredefinedRoot(arg.value);
   if (raw.root && (arg.value >> 32) != 0 && (arg.value >> 32) != 0xffffffffu) raw.root = nullptr;
   return raw;
@@ -327,7 +319,7 @@ Raw WineResult(uint64_t value) {
   Raw raw;
   raw.value = value;
   raw.isNull = value == 0;
-  raw.identity = Hex(value);
+  raw.identity = text::HexDigits(value);
   return raw;
 }
 

@@ -120,8 +120,8 @@ void CheckInstall(Checker& check, WinePrefix& wine, const std::string& version) 
 
   const std::string miravelt = "HKLM\\Software\\Miravelt\\ZOLTAVEX";
   const winehost::RegTree engine = wine.DumpKey(miravelt);
-  check.Equal(winehost::ToHex(ValueBytes(engine, "", "Enabled")), "01000000", "install: Enabled");
-  check.Equal(winehost::ToHex(ValueBytes(engine, "", "Config")), "3a7c51e9b20611d48f2d024b7e19c358",
+  check.Equal(text::HexBytes(ValueBytes(engine, "", "Enabled")), "01000000", "install: Enabled");
+  check.Equal(text::HexBytes(ValueBytes(engine, "", "Config")), "3a7c51e9b20611d48f2d024b7e19c358",
               "install: Config");
   const winehost::RegTree run =
       wine.DumpKey("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
@@ -170,7 +170,7 @@ void CheckInstall(Checker& check, WinePrefix& wine, const std::string& version) 
                    " -> " + securityAfter.sddl);
     const winehost::RegTree aspi =
         wine.DumpKey("HKLM\\SYSTEM\\CurrentControlSet\\Services\\Aspi32");
-    check.Equal(winehost::ToHex(ValueBytes(aspi, "", "Start")), "02000000",
+    check.Equal(text::HexBytes(ValueBytes(aspi, "", "Start")), "02000000",
                 "install: Aspi32 Start");
   }
 }

@@ -69,7 +69,7 @@ TEST_F(Processes, SnapshotsNameProcessesAsEachFamilyDoes) {
   PROCESSENTRY32 entry;
   entry.dwSize = sizeof entry - 8;
   EXPECT_FALSE(Process32First(snapshot, &entry));
-  EXPECT_EQ(GetLastError(), 24u);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_BAD_LENGTH));
   entry.dwSize = sizeof entry;
   size_t count = 0;
   for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {

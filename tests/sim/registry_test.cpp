@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "installer_process.h"
 #include "sim.h"
 
 namespace {
@@ -59,10 +60,10 @@ TEST_F(Registry, CreateMakesEveryMissingKeyAndNamesKeepTheirCase) {
   EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\\\Maker\\Product", KEY_READ, &opened),
             ERROR_SUCCESS);
   RegCloseKey(opened);
-  EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Maker", KEY_READ, &opened), 161);
+  EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Maker", KEY_READ, &opened), ERROR_BAD_PATHNAME);
   LONG status = 0;
   EXPECT_EQ(Create(HKEY_LOCAL_MACHINE, "\\SOFTWARE\\Other", nullptr, &status), nullptr);
-  EXPECT_EQ(status, 161);
+  EXPECT_EQ(status, ERROR_BAD_PATHNAME);
   EXPECT_FALSE(sim::RegKeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Other"));
 
   EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Maker\\Missing\\Deeper", KEY_READ, &opened),
@@ -85,7 +86,7 @@ TEST_F(Registry, ValuesKeepTheirExactBytesAndType) {
   EXPECT_EQ(RegSetValueExA(key, "List", 0, REG_MULTI_SZ, multi, 9), ERROR_SUCCESS);
   EXPECT_EQ(RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1),
             ERROR_SUCCESS);
-  EXPECT_EQ(RegSetValueExA(key, "Null", 0, REG_BINARY, nullptr, 4), 998);
+  EXPECT_EQ(RegSetValueExA(key, "Null", 0, REG_BINARY, nullptr, 4), ERROR_NOACCESS);
 
   sim::Value value;
   ASSERT_TRUE(sim::RegGet(HKEY_CURRENT_USER, "Software\\Maker", "text", &value));
@@ -263,6 +264,7 @@ TEST_F(Registry, PredefinedRootsAndUsers) {
   // The current user's key lies below HKEY_USERS; another user has the same
   // engine settings, untouched by whatever the current user's key goes
   // through.
+  sim::PutHostEngineSettings();
   const std::string user = sim::CurrentUserSid();
   EXPECT_TRUE(sim::RegKeyExists(HKEY_USERS, user + "\\" + kEngine));
   EXPECT_TRUE(sim::RegKeyExists(HKEY_CURRENT_USER, kEngine));

@@ -74,7 +74,7 @@ TEST_F(Security, SidsAndAccessListsHaveTheWindowsLayout) {
   EXPECT_EQ(buffer[28], 0xAA);  // nothing written past the entry
   // A second entry does not fit into 32 bytes.
   EXPECT_FALSE(AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ, sid));
-  EXPECT_EQ(GetLastError(), 1344u);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_ALLOTTED_SPACE_EXCEEDED));
   LPVOID ace = nullptr;
   EXPECT_TRUE(GetAce(acl, 0, &ace));
   EXPECT_EQ(ace, buffer + 8);

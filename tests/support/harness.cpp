@@ -1,17 +1,19 @@
 #include "harness.h"
 
-#include "drvsetup.h"
-#include "guard.h"
-#include "run.h"
+#include <fstream>
+#include <sstream>
+
+#include "installer_process.h"
+#include "text.h"
+
+void ResetMachine(sim::Windows version) {
+  sim::Reset(version);
+  sim::PutHostEngineSettings();
+}
 
 sim::RunResult RunInstaller(const std::string& arguments) {
-  std::string line = "\"" + std::string("C:\\SETUP\\DRVSETUP.EXE") + "\"";
-  if (!arguments.empty()) line += " " + arguments;
-  sim::SetCommandLine(line);
-  PlatformFamily = 0;
-  PlatformMajorVersion = 0;
-  HostApplicationFound = false;
-  return sim::Run(RunSetup);
+  sim::SetCommandLine(sim::InstallerCommandLine(arguments));
+  return sim::RunInstallerProcess();
 }
 
 std::vector<std::string> BoxTexts() {
@@ -20,11 +22,94 @@ std::vector<std::string> BoxTexts() {
   return texts;
 }
 
-sim::RunResult RunCutBefore(size_t k, size_t callsOfWholeRun, void (*entry)()) {
+namespace {
+
+bool Mentions(const sim::Call& call, const std::string& function, const std::string& escaped) {
+  return (function.empty() || call.function == function) &&
+         call.args.find(escaped) != std::string::npos;
+}
+
+}  // namespace
+
+size_t CallsOf(const std::string& function, const std::string& text) {
+  const std::string escaped = text::Escape(text);
+  size_t count = 0;
+  for (const sim::Call& call : sim::Trace()) count += Mentions(call, function, escaped);
+  return count;
+}
+
+size_t FirstCall(const std::string& function, const std::string& text) {
+  const std::string escaped = text::Escape(text);
+  const std::vector<sim::Call>& trace = sim::Trace();
+  for (size_t i = 0; i < trace.size(); ++i) {
+    if (Mentions(trace[i], function, escaped)) return i;
+  }
+  return std::string::npos;
+}
+
+std::string File(const std::string& path) {
+  std::string data;
+  return sim::FileData(path, &data) ? data : "missing";
+}
+
+std::string Reg(const std::string& key, const std::string& name) {
+  sim::Value v;
+  if (!sim::RegGet(HKEY_LOCAL_MACHINE, key, name, &v)) return "missing";
+  return std::to_string(v.type) + ":" + v.data;
+}
+
+std::string Sz(const char* text) { return "1:" + sim::StringOf(text); }
+
+const char* const kGuardMessage =
+    "Please close Orvo-Studio, restart your machine and run setup again !";
+
+const std::vector<std::string>& PackageFiles() {
+  static const std::vector<std::string> files = {
+      // audio kernel, both families
+      "ZOLTAVEX.VXD", "ZOLTAV16.DLL", "ZOLTAVEX.INF", "ZOLTAVEX.DLL", "ZOLTAVEX.EXE",
+      "ZOLTAVEX.SYS",
+      // ASPI layer, both families
+      "WNASPI32.9x", "WINASPI.9x", "ASPIENUM.9x", "APIX.9x", "ASPI32.NT", "WNASPI32.NT",
+      "WINASPI.NT", "WOWPOST.NT",
+      // USB packages
+      "KOVA51USB.INF", "DQ_USB.INF", "FTD2XX.DLL", "FTD2XXUN.EXE", "FTD2XX.SYS"};
+  return files;
+}
+
+const char* const kSystemIni9x =
+    "[boot]\r\n"
+    "shell=Explorer.exe\r\n"
+    "\r\n"
+    "[386Enh]\r\n"
+    "ebios=*ebios\r\n"
+    "device=zoltavex.vxd\r\n"
+    "device=*vcd\r\n"
+    "DEVICE=ZOLTAVEX.VXD\r\n"
+    "device=zoltavex.vxd\r\n"
+    "keyboard=*vkd\r\n"
+    "\r\n"
+    "[vcache]\r\n"
+    "MinFileCache=512\r\n";
+
+const std::vector<sim::Windows>& AllVersions() {
+  static const std::vector<sim::Windows> versions = {
+      sim::Windows::Win95, sim::Windows::Win98, sim::Windows::WinMe,
+      sim::Windows::NT351, sim::Windows::NT40,  sim::Windows::Win2k,
+      sim::Windows::WinXP, sim::Windows::Win7,  sim::Windows::Win10};
+  return versions;
+}
+
+std::string HostFileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+sim::RunResult RunCutBefore(size_t k, size_t /*callsOfWholeRun*/, void (*entry)()) {
   sim::ClearTrace();
   sim::ClearFaults();
-  // Failing calls can take other paths: twice the whole run's calls is room.
-  for (size_t i = k; i <= 2 * callsOfWholeRun + k; ++i) sim::FailCall(i);
+  sim::StopBeforeCall(k);
   const sim::RunResult result = sim::Run(entry);
   sim::ClearFaults();
   return result;

@@ -132,7 +132,7 @@ class PackageTest : public InstallerTest {
         continue;
       }
       EXPECT_EQ(row.type, v->type) << row.key << " \"" << row.name << "\"";
-      EXPECT_EQ(ToHex(row.data), ToHex(v->data)) << row.key << " \"" << row.name << "\"";
+      EXPECT_EQ(text::HexBytes(row.data), text::HexBytes(v->data)) << row.key << " \"" << row.name << "\"";
     }
     EXPECT_EQ(inTree, t.ValueCount()) << "other values below HKLM\\" << tree;
   }

@@ -1,4 +1,5 @@
 #include "machine_file.h"
+#include "text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -314,12 +315,7 @@ MachineDescription Describe(const json& root) {
   return d;
 }
 
-std::string Upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
+using text::Upper;
 
 }  // namespace
 

@@ -10,10 +10,8 @@
 #include <set>
 #include <sstream>
 
-#include "drvsetup.h"
-#include "guard.h"
+#include "installer_process.h"
 #include "report.h"
-#include "run.h"
 #include "sample.h"
 
 namespace preview {
@@ -21,7 +19,6 @@ namespace preview {
 namespace {
 
 const char kProgram[] = "drvsetup-preview";
-const char kInstallerPath[] = "C:\\SETUP\\DRVSETUP.EXE";
 const char kSourceFolder[] = "C:\\SETUP";
 // Real folders larger than this are refused: the simulated machine keeps
 // every file in memory.
@@ -352,15 +349,18 @@ Scenario SampleScenario(sim::Windows windows) {
 }
 
 std::string CommandLineFor(const std::string& applicationFolder, const std::string& documentName) {
-  std::string line = std::string("\"") + kInstallerPath + "\"";
-  if (!applicationFolder.empty()) line += " \"" + applicationFolder + "\"";
-  if (!applicationFolder.empty() && !documentName.empty()) line += " \"" + documentName + "\"";
-  return line;
+  std::string arguments;
+  if (!applicationFolder.empty()) arguments = "\"" + applicationFolder + "\"";
+  if (!applicationFolder.empty() && !documentName.empty()) arguments += " \"" + documentName + "\"";
+  return sim::InstallerCommandLine(arguments);
 }
 
 bool BuildMachine(const Scenario& scenario, std::string* error) {
   sim::Reset(scenario.windows);
-  sim::SetModulePath(kInstallerPath);
+  // The host application has been used on this machine before: each user
+  // has its engine settings, which the installer removes for the running one.
+  sim::PutHostEngineSettings();
+  sim::SetModulePath(sim::kInstallerPath);
   sim::SetCommandLine(CommandLineFor(scenario.applicationFolder, scenario.documentName));
 
   if (scenario.sourceFolder.empty()) {
@@ -411,12 +411,6 @@ bool BuildMachine(const Scenario& scenario, std::string* error) {
     }
   }
   return true;
-}
-
-sim::RunResult RunInstallerProcess() {
-  PlatformFamily = 0;
-  HostApplicationFound = false;
-  return sim::Run(RunSetup);
 }
 
 namespace {

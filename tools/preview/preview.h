@@ -42,9 +42,6 @@ bool BuildMachine(const Scenario& scenario, std::string* error);
 // The installer's command line for the given arguments.
 std::string CommandLineFor(const std::string& applicationFolder, const std::string& documentName);
 
-// Runs the installer on the current machine as a new process would start.
-sim::RunResult RunInstallerProcess();
-
 // The command: args without the program name. Writes the report to out and
 // problems to err; returns the exit code (the installer's, or 2 for bad
 // input, 0 after --help).

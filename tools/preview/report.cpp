@@ -6,33 +6,18 @@
 #include <set>
 #include <sstream>
 
+#include "installer_process.h"
 #include "preview.h"
+#include "text.h"
 
 namespace preview {
 
 namespace {
 
-std::string Upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
+using text::Upper;
 
 bool EndsWith(const std::string& s, const std::string& end) {
   return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
-}
-
-std::string Hex8(DWORD n) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%08x", static_cast<unsigned>(n));
-  return buffer;
-}
-
-std::string Hex2(unsigned char c) {
-  char buffer[4];
-  std::snprintf(buffer, sizeof buffer, "%02x", c);
-  return buffer;
 }
 
 // Text in double quotes; bytes that would not print are shown as \xNN. Long
@@ -47,7 +32,7 @@ std::string Quoted(const std::string& whole) {
       q += '\\';
       q += c;
     } else if (u < 32 || u == 127) {
-      q += "\\x" + Hex2(u);
+      q += "\\x" + text::HexDigits(u, 2);
     } else {
       q += c;
     }
@@ -85,7 +70,7 @@ std::string HexList(const std::string& data, size_t limit) {
   std::string text;
   for (size_t i = 0; i < data.size() && i < limit; ++i) {
     if (i) text += ' ';
-    text += Hex2(static_cast<unsigned char>(data[i]));
+    text += text::HexDigits(static_cast<unsigned char>(data[i]), 2);
   }
   if (data.size() > limit) text += " ...";
   return text;
@@ -97,7 +82,7 @@ std::string ValueTextOf(const sim::Value& v) {
     text += Quoted(v.data.substr(0, v.data.size() - 1));
   } else if (v.type == REG_DWORD && v.data.size() == 4) {
     DWORD n = DwordValue(v.data);
-    text += "0x" + Hex8(n) + " (" + std::to_string(n) + ")";
+    text += "0x" + text::HexDigits(n, 8) + " (" + std::to_string(n) + ")";
   } else if (v.type == REG_MULTI_SZ && IsMultiText(v.data)) {
     std::string rest = v.data.substr(0, v.data.size() - 2);
     std::string list;
@@ -413,11 +398,12 @@ std::string Regedit4Data(const sim::Value& v, size_t nameWidth) {
   if (v.type == REG_SZ && IsText(v.data)) {
     return Regedit4String(v.data.substr(0, v.data.size() - 1));
   }
-  if (v.type == REG_DWORD && v.data.size() == 4) return "dword:" + Hex8(DwordValue(v.data));
+  if (v.type == REG_DWORD && v.data.size() == 4)
+    return "dword:" + text::HexDigits(DwordValue(v.data), 8);
   std::string text = v.type == REG_BINARY ? "hex:" : "hex(" + std::to_string(v.type) + "):";
   size_t column = nameWidth + 1 + text.size();
   for (size_t i = 0; i < v.data.size(); ++i) {
-    text += Hex2(static_cast<unsigned char>(v.data[i]));
+    text += text::HexDigits(static_cast<unsigned char>(v.data[i]), 2);
     column += 2;
     if (i + 1 < v.data.size()) {
       text += ',';
@@ -599,7 +585,7 @@ void CaptureRun(RunReport* report) {
   report->before = TakeFiles();
   RegistrySnapshot registryBefore = TakeRegistry(!report->nineX);
   sim::ClearTrace();
-  report->result = RunInstallerProcess();
+  report->result = sim::RunInstallerProcess();
   report->callCount = sim::CallCount();
   if (report->trace) report->calls = sim::Trace();
   report->boxes = sim::Boxes();

@@ -17,6 +17,7 @@
 #include "preview.h"
 #include "report.h"
 #include "sample.h"
+#include "text.h"
 #include "wine_prefix.h"
 
 namespace {
@@ -39,12 +40,7 @@ const char kUsage[] =
     "               imports the DLLs drvsetup.exe imports\n"
     "The Windows programs come from DRVSETUP_WIN64_DIR (default: build/win64).\n";
 
-std::string Upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
+using text::Upper;
 
 // ------------------------------------------------------------ the prefix
 
