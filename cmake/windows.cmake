@@ -1,5 +1,6 @@
 # Windows build (mingw-w64): drvsetup.exe, statically linked, importing only
-# the system's own DLLs; and the small Windows programs the Wine tests use.
+# the system's own DLLs; drvsetup-preview.exe; and the small Windows
+# programs the Wine tests use.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 enable_language(RC)
@@ -41,3 +42,28 @@ foreach(src ${WINE_TEST_PROGRAMS})
   target_link_options(${name} PRIVATE -static)
   target_link_libraries(${name} PRIVATE advapi32 user32)
 endforeach()
+
+# drvsetup-preview.exe: the installer's code on the simulated machine, as on
+# Linux. DRVSETUP_SIMULATED makes the platform header the simulated one with
+# Sim-prefixed function names, for the installer's files, the machine's and
+# the tool's alike; the entry point is the tool's own main.
+find_path(DRVSETUP_JSON_INCLUDE nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH
+          NO_DEFAULT_PATH)
+if(DRVSETUP_JSON_INCLUDE)
+  # Only the JSON headers come from the build machine: a folder of their own
+  # keeps its C library headers out of the Windows build.
+  set(json_dir ${CMAKE_BINARY_DIR}/json-include)
+  file(MAKE_DIRECTORY ${json_dir})
+  file(CREATE_LINK ${DRVSETUP_JSON_INCLUDE}/nlohmann ${json_dir}/nlohmann SYMBOLIC)
+  file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
+  file(GLOB PREVIEW_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/preview/*.cpp)
+  set(installer_sources ${DRVSETUP_SOURCES})
+  list(FILTER installer_sources EXCLUDE REGEX "/src/run/main\\.cpp$")
+  add_executable(drvsetup-preview ${SIM_SOURCES} ${installer_sources} ${PREVIEW_SOURCES})
+  target_include_directories(drvsetup-preview PRIVATE ${CMAKE_SOURCE_DIR}/sim
+                             ${DRVSETUP_INCLUDES} ${CMAKE_SOURCE_DIR}/tools/preview ${json_dir})
+  target_compile_definitions(drvsetup-preview PRIVATE DRVSETUP_SIMULATED=1)
+  target_link_options(drvsetup-preview PRIVATE -static -s)
+else()
+  message(WARNING "nlohmann/json.hpp not found: drvsetup-preview.exe is not built")
+endif()

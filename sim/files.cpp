@@ -1,6 +1,7 @@
 // Drives, folders and files of the simulated machine, and the kernel32 calls
 // that work on them.
 #include <cstring>
+#include <initializer_list>
 
 #include "machine.h"
 
@@ -317,6 +318,12 @@ Node* FindParent(const std::string& path, std::string* leaf) {
 
 DWORD LookupError(const std::string& path) { return Resolve(path, true).error; }
 
+DWORD PathLengthError(const char* path) {
+  // MAX_PATH counts the terminating zero.
+  const DWORD kFilenameExcedRange = 206;  // ERROR_FILENAME_EXCED_RANGE
+  return path && std::strlen(path) >= MAX_PATH ? kFilenameExcedRange : ERROR_SUCCESS;
+}
+
 Drive* DriveOf(const std::string& fullPath) {
   Parsed p = ParseFull(fullPath);
   return p.drive < 0 ? nullptr : &M().drives[p.drive];
@@ -469,16 +476,55 @@ std::vector<std::string> ListFiles(const std::string& folder) {
 
 using namespace sim;
 
+namespace {
+
+// The start that the file calls share: the call is recorded (and at a power
+// loss stops the process there), the fault plan may refuse it, and the path
+// arguments must be present and shorter than MAX_PATH. A refusal sets the
+// last error and records the call's error result.
+class FileCall {
+ public:
+  FileCall(const char* function, std::string args) : rec_(function, std::move(args)) {}
+
+  // ERROR_SUCCESS when the call may go on; otherwise the error to fail with.
+  // `othersPresent` tells whether the other required arguments are given;
+  // `refusal` is the error an injected fault gives.
+  DWORD Begin(std::initializer_list<const char*> paths, bool othersPresent = true,
+              DWORD refusal = ERROR_ACCESS_DENIED) {
+    if (rec_.ShouldFail()) return refusal;
+    if (!othersPresent) return ERROR_INVALID_PARAMETER;
+    for (const char* path : paths) {
+      if (!path) return ERROR_INVALID_PARAMETER;
+    }
+    for (const char* path : paths) {
+      if (DWORD e = sim::PathLengthError(path)) return e;
+    }
+    return ERROR_SUCCESS;
+  }
+
+  template <typename T>
+  T Fail(DWORD error, T result) {
+    sim::M().lastError = error;
+    return rec_.Return<T>(result);
+  }
+  template <typename T>
+  T Return(T result) {
+    return rec_.Return<T>(result);
+  }
+  void Done(const std::string& result) { rec_.Done(result); }
+
+ private:
+  CallRecord rec_;
+};
+
+}  // namespace
+
 BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
-  CallRecord rec("CopyFileA",
-                 Args2(lpExistingFileName, lpNewFileName) + ", " + std::to_string(bFailIfExists));
+  FileCall call("CopyFileA",
+                Args2(lpExistingFileName, lpNewFileName) + ", " + std::to_string(bFailIfExists));
   Machine& m = M();
-  auto fail = [&](DWORD error) {
-    m.lastError = error;
-    return rec.Return<BOOL>(FALSE);
-  };
-  if (rec.ShouldFail()) return fail(ERROR_ACCESS_DENIED);
-  if (!lpExistingFileName || !lpNewFileName) return fail(ERROR_INVALID_PARAMETER);
+  auto fail = [&](DWORD error) { return call.Fail<BOOL>(error, FALSE); };
+  if (DWORD e = call.Begin({lpExistingFileName, lpNewFileName})) return fail(e);
   Resolved src = Resolve(lpExistingFileName, true);
   if (src.error != ERROR_SUCCESS) return fail(src.error);
   if (src.node->folder) return fail(ERROR_ACCESS_DENIED);
@@ -502,7 +548,7 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
   target->attributes = (src.node->attributes & kStoredBits) | keep | FILE_ATTRIBUTE_ARCHIVE;
   target->lastWrite = src.node->lastWrite;
   m.lastError = ERROR_SUCCESS;
-  return rec.Return<BOOL>(TRUE);
+  return call.Return<BOOL>(TRUE);
 }
 
 namespace {
@@ -534,18 +580,19 @@ DWORD SchedulePendingRename(const char* from, const char* to, DWORD flags) {
 }  // namespace
 
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
-  CallRecord rec("MoveFileExA", Args2(lpExistingFileName, lpNewFileName) + ", " + Hex(dwFlags));
+  FileCall call("MoveFileExA", Args2(lpExistingFileName, lpNewFileName) + ", " + Hex(dwFlags));
   Machine& m = M();
-  auto fail = [&](DWORD error) {
-    m.lastError = error;
-    return rec.Return<BOOL>(FALSE);
-  };
-  if (rec.ShouldFail()) return fail(ERROR_ACCESS_DENIED);
+  auto fail = [&](DWORD error) { return call.Fail<BOOL>(error, FALSE); };
+  if (DWORD e = call.Begin({})) return fail(e);
   if (Is9x(m.version)) return fail(ERROR_CALL_NOT_IMPLEMENTED);
   if (!lpExistingFileName || !*lpExistingFileName) return fail(ERROR_INVALID_PARAMETER);
+  // The new name may be missing (a deletion at the restart); when given, it
+  // is held to the same length as the existing one.
+  if (DWORD e = PathLengthError(lpExistingFileName)) return fail(e);
+  if (DWORD e = PathLengthError(lpNewFileName)) return fail(e);
   if (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT) {
     if (DWORD e = SchedulePendingRename(lpExistingFileName, lpNewFileName, dwFlags)) return fail(e);
-    return rec.Return<BOOL>(TRUE);
+    return call.Return<BOOL>(TRUE);
   }
   if (!lpNewFileName) return fail(ERROR_INVALID_PARAMETER);
   Resolved src = Resolve(lpExistingFileName, true);
@@ -568,18 +615,13 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
     if (!(dwFlags & MOVEFILE_COPY_ALLOWED) || src.node->folder) return fail(kNotSameDevice);
   }
   if (!MoveEntry(src.full, dst.full, true)) return fail(ERROR_ACCESS_DENIED);
-  return rec.Return<BOOL>(TRUE);
+  return call.Return<BOOL>(TRUE);
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
-  CallRecord rec("DeleteFileA", Quote(lpFileName));
-  Machine& m = M();
-  auto fail = [&](DWORD error) {
-    m.lastError = error;
-    return rec.Return<BOOL>(FALSE);
-  };
-  if (rec.ShouldFail()) return fail(ERROR_ACCESS_DENIED);
-  if (!lpFileName) return fail(ERROR_INVALID_PARAMETER);
+  FileCall call("DeleteFileA", Quote(lpFileName));
+  auto fail = [&](DWORD error) { return call.Fail<BOOL>(error, FALSE); };
+  if (DWORD e = call.Begin({lpFileName})) return fail(e);
   Resolved r = Resolve(lpFileName, true);
   if (r.error != ERROR_SUCCESS) return fail(r.error);
   if (!r.parent || r.node->folder) return fail(ERROR_ACCESS_DENIED);
@@ -587,52 +629,37 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
   if (r.node->attributes & FILE_ATTRIBUTE_READONLY) return fail(ERROR_ACCESS_DENIED);
   if (r.node->locked) return fail(ERROR_SHARING_VIOLATION);
   Detach(r.parent, r.leaf);
-  return rec.Return<BOOL>(TRUE);
+  return call.Return<BOOL>(TRUE);
 }
 
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
-  CallRecord rec("GetFileAttributesA", Quote(lpFileName));
-  Machine& m = M();
-  auto fail = [&](DWORD error) {
-    m.lastError = error;
-    return rec.Return<DWORD>(INVALID_FILE_ATTRIBUTES);
-  };
-  if (rec.ShouldFail()) return fail(ERROR_ACCESS_DENIED);
-  if (!lpFileName) return fail(ERROR_INVALID_PARAMETER);
+  FileCall call("GetFileAttributesA", Quote(lpFileName));
+  auto fail = [&](DWORD error) { return call.Fail<DWORD>(error, INVALID_FILE_ATTRIBUTES); };
+  if (DWORD e = call.Begin({lpFileName})) return fail(e);
   Resolved r = Resolve(lpFileName, true);
   if (r.error != ERROR_SUCCESS) return fail(r.error);
   DWORD attributes = ReportedAttributes(r.node);
-  rec.Done(Hex(attributes));
+  call.Done(Hex(attributes));
   return attributes;
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
-  CallRecord rec("SetFileAttributesA", Quote(lpFileName) + ", " + Hex(dwFileAttributes));
-  Machine& m = M();
-  auto fail = [&](DWORD error) {
-    m.lastError = error;
-    return rec.Return<BOOL>(FALSE);
-  };
-  if (rec.ShouldFail()) return fail(ERROR_ACCESS_DENIED);
-  if (!lpFileName) return fail(ERROR_INVALID_PARAMETER);
+  FileCall call("SetFileAttributesA", Quote(lpFileName) + ", " + Hex(dwFileAttributes));
+  auto fail = [&](DWORD error) { return call.Fail<BOOL>(error, FALSE); };
+  if (DWORD e = call.Begin({lpFileName})) return fail(e);
   Resolved r = Resolve(lpFileName, true);
   if (r.error != ERROR_SUCCESS) return fail(r.error);
   if (DWORD e = WriteError(r.drive)) return fail(e);
   // Attribute changes need no data access, so a file held open without
   // sharing still takes them.
   r.node->attributes = dwFileAttributes & kStoredBits;
-  return rec.Return<BOOL>(TRUE);
+  return call.Return<BOOL>(TRUE);
 }
 
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
-  CallRecord rec("FindFirstFileA", Quote(lpFileName) + ", " + PointerArg(lpFindFileData));
-  Machine& m = M();
-  auto fail = [&](DWORD error) {
-    m.lastError = error;
-    return rec.Return<HANDLE>(INVALID_HANDLE_VALUE);
-  };
-  if (rec.ShouldFail()) return fail(ERROR_ACCESS_DENIED);
-  if (!lpFileName || !lpFindFileData) return fail(ERROR_INVALID_PARAMETER);
+  FileCall call("FindFirstFileA", Quote(lpFileName) + ", " + PointerArg(lpFindFileData));
+  auto fail = [&](DWORD error) { return call.Fail<HANDLE>(error, INVALID_HANDLE_VALUE); };
+  if (DWORD e = call.Begin({lpFileName}, lpFindFileData != nullptr)) return fail(e);
   std::string name = lpFileName;
   for (char& c : name) {
     if (c == '/') c = '\\';
@@ -672,7 +699,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
   object.kind = HandleKind::Find;
   object.path = r.full;
   HANDLE h = reinterpret_cast<HANDLE>(NewHandle(object));
-  return rec.Return<HANDLE>(h);
+  return call.Return<HANDLE>(h);
 }
 
 BOOL WINAPI FindClose(HANDLE hFindFile) {
@@ -687,36 +714,29 @@ BOOL WINAPI FindClose(HANDLE hFindFile) {
 }
 
 BOOL WINAPI FileTimeToLocalFileTime(CONST FILETIME* lpFileTime, LPFILETIME lpLocalFileTime) {
-  CallRecord rec("FileTimeToLocalFileTime",
-                 (lpFileTime ? Hex(FromFileTime(*lpFileTime)) : std::string("NULL")) + ", " +
-                     PointerArg(lpLocalFileTime));
+  FileCall call("FileTimeToLocalFileTime",
+                (lpFileTime ? Hex(FromFileTime(*lpFileTime)) : std::string("NULL")) + ", " +
+                    PointerArg(lpLocalFileTime));
   Machine& m = M();
-  auto fail = [&](DWORD error) {
-    m.lastError = error;
-    return rec.Return<BOOL>(FALSE);
-  };
-  if (rec.ShouldFail()) return fail(ERROR_INVALID_PARAMETER);
-  if (!lpFileTime || !lpLocalFileTime) return fail(ERROR_INVALID_PARAMETER);
+  auto fail = [&](DWORD error) { return call.Fail<BOOL>(error, FALSE); };
+  if (DWORD e = call.Begin({}, lpFileTime && lpLocalFileTime, ERROR_INVALID_PARAMETER))
+    return fail(e);
   uint64_t utc = FromFileTime(*lpFileTime);
   int64_t bias = m.timeZoneBias * static_cast<int64_t>(kTicksPerSecond);
   if ((bias < 0 && utc < static_cast<uint64_t>(-bias)) ||
       (bias > 0 && utc > UINT64_MAX - static_cast<uint64_t>(bias)))
     return fail(ERROR_INVALID_PARAMETER);
   *lpLocalFileTime = ToFileTime(utc + static_cast<uint64_t>(bias));
-  return rec.Return<BOOL>(TRUE);
+  return call.Return<BOOL>(TRUE);
 }
 
 BOOL WINAPI FileTimeToDosDateTime(CONST FILETIME* lpFileTime, WORD* lpFatDate, WORD* lpFatTime) {
-  CallRecord rec("FileTimeToDosDateTime",
-                 (lpFileTime ? Hex(FromFileTime(*lpFileTime)) : std::string("NULL")) + ", " +
-                     PointerArg(lpFatDate) + ", " + PointerArg(lpFatTime));
-  Machine& m = M();
-  auto fail = [&](DWORD error) {
-    m.lastError = error;
-    return rec.Return<BOOL>(FALSE);
-  };
-  if (rec.ShouldFail()) return fail(ERROR_INVALID_PARAMETER);
-  if (!lpFileTime || !lpFatDate || !lpFatTime) return fail(ERROR_INVALID_PARAMETER);
+  FileCall call("FileTimeToDosDateTime",
+                (lpFileTime ? Hex(FromFileTime(*lpFileTime)) : std::string("NULL")) + ", " +
+                    PointerArg(lpFatDate) + ", " + PointerArg(lpFatTime));
+  auto fail = [&](DWORD error) { return call.Fail<BOOL>(error, FALSE); };
+  if (DWORD e = call.Begin({}, lpFileTime && lpFatDate && lpFatTime, ERROR_INVALID_PARAMETER))
+    return fail(e);
   uint64_t seconds = FromFileTime(*lpFileTime) / kTicksPerSecond;
   int64_t days = static_cast<int64_t>(seconds / 86400) - kDaysFrom1601To1970;
   uint64_t inDay = seconds % 86400;
@@ -727,7 +747,7 @@ BOOL WINAPI FileTimeToDosDateTime(CONST FILETIME* lpFileTime, WORD* lpFatDate, W
   *lpFatDate = static_cast<WORD>(((year - 1980) << 9) | (month << 5) | day);
   *lpFatTime =
       static_cast<WORD>(((inDay / 3600) << 11) | (((inDay / 60) % 60) << 5) | ((inDay % 60) / 2));
-  return rec.Return<BOOL>(TRUE);
+  return call.Return<BOOL>(TRUE);
 }
 
 UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName) {

@@ -131,6 +131,7 @@ void Reset(Windows v) {
   m.lastError = ERROR_SUCCESS;
   m.trace.clear();
   m.faults.clear();
+  m.stopBefore = 0;
 
   bool nt = !Is9x(v);
   bool oldNt = v == Windows::NT351 || v == Windows::NT40 || v == Windows::Win2k;
@@ -215,6 +216,10 @@ RunResult Run(void (*entry)()) {
   } catch (const ProcessExit& exit) {
     result.exited = true;
     result.exitCode = exit.code;
+  } catch (const ProcessStop&) {
+    // The process died: the platform takes back what it held.
+    result.stopped = true;
+    DropResources(M());
   }
   return result;
 }

@@ -105,16 +105,24 @@ struct Machine {
     size_t remaining = SIZE_MAX;
   };
   std::vector<FaultRule> faults;
+  // Power loss: the process stops right before this call (1-based since
+  // ClearTrace); 0: never.
+  size_t stopBefore = 0;
 
   std::string commandLineBuffer;  // what GetCommandLineA points into
 };
 
 Machine& M();
 
+// Thrown by the call at which the process stops (power loss, a killed
+// process) and caught by Run: the program's code runs no further.
+struct ProcessStop {};
+
 // -------------------------------------------------------------- trace hooks
 // Every Win32 entry point of the simulator starts with a CallRecord: it
 // appends the call to the trace, tells whether the fault plan fails it, and
-// takes the result and last error when the call returns.
+// takes the result and last error when the call returns. At the stop point
+// of a power loss it throws ProcessStop instead, recording nothing.
 class CallRecord {
  public:
   CallRecord(const char* function, std::string args);
@@ -165,6 +173,10 @@ std::string CurrentFolder();
 // non-folder parent), ERROR_NOT_READY (no disc), ERROR_FILE_NOT_FOUND (the
 // last name); ERROR_SUCCESS when found.
 DWORD LookupError(const std::string& path);
+// ERROR_FILENAME_EXCED_RANGE for an ANSI path of MAX_PATH characters or more
+// (the limit counts the terminating zero), which the ANSI path calls refuse;
+// ERROR_SUCCESS otherwise, a null path included.
+DWORD PathLengthError(const char* path);
 // The drive a full path lies on (nullptr for paths without a drive letter).
 Drive* DriveOf(const std::string& fullPath);
 // Moves a file or folder to a new full path, replacing what stands there when

@@ -41,6 +41,25 @@ std::string TrimSpaces(const std::string& s) {
   return s.substr(b, e - b);
 }
 
+// A line as the profile API reads it when it holds zero bytes: a section
+// name, or the name before the first '=' and the value after it, each end at
+// their first zero byte (a line without either at its first one), and a
+// write gives the file back in that form: "\0\0k=v" is an entry with an
+// empty name and the value "v", "[Ot\0her]" the section "[Ot]".
+std::string WithoutZeroBytes(const std::string& text) {
+  auto cut = [](const std::string& s) { return s.substr(0, s.find('\0')); };
+  size_t first = text.find_first_not_of(" \t");
+  if (first != std::string::npos && text[first] == '[') {
+    size_t close = text.find(']', first);
+    std::string inner =
+        text.substr(first + 1, close == std::string::npos ? std::string::npos : close - first - 1);
+    return text.substr(0, first) + "[" + cut(inner) + "]";
+  }
+  size_t eq = text.find('=');
+  if (eq == std::string::npos) return cut(text);
+  return cut(text.substr(0, eq)) + "=" + cut(text.substr(eq + 1));
+}
+
 std::vector<Line> Parse(const std::string& data) {
   std::vector<Line> lines;
   size_t pos = 0;
@@ -59,6 +78,7 @@ std::vector<Line> Parse(const std::string& data) {
       }
       pos = nl + 1;
     }
+    if (line.text.find('\0') != std::string::npos) line.text = WithoutZeroBytes(line.text);
     lines.push_back(line);
   }
   return lines;
@@ -330,6 +350,7 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCST
   };
   if (rec.ShouldFail()) return fail(ERROR_ACCESS_DENIED);
   if (!lpFileName || !*lpFileName) return fail(ERROR_INVALID_PARAMETER);
+  if (DWORD e = PathLengthError(lpFileName)) return fail(e);
   std::string full = ProfilePath(lpFileName);
   if (!lpAppName && !lpKeyName && !lpString) {
     // Flushing the cached copy: nothing is cached here; the answer is zero
@@ -410,6 +431,7 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
   };
   if (rec.ShouldFail()) return answerDefault(ERROR_ACCESS_DENIED);
   if (!lpFileName) return answerDefault(ERROR_INVALID_PARAMETER);
+  if (DWORD e = PathLengthError(lpFileName)) return answerDefault(e);
   std::string data;
   DWORD error = ERROR_SUCCESS;
   if (!ReadProfile(ProfilePath(lpFileName), &data, &error)) return answerDefault(error);
@@ -454,6 +476,7 @@ DWORD WINAPI GetPrivateProfileSectionA(LPCSTR lpAppName, LPSTR lpReturnedString,
   };
   if (rec.ShouldFail()) return empty(ERROR_ACCESS_DENIED);
   if (!lpAppName || !lpFileName) return empty(ERROR_INVALID_PARAMETER);
+  if (DWORD e = PathLengthError(lpFileName)) return empty(e);
   std::string data;
   DWORD error = ERROR_SUCCESS;
   if (!ReadProfile(ProfilePath(lpFileName), &data, &error)) return empty(error);
@@ -478,6 +501,7 @@ BOOL WINAPI WritePrivateProfileSectionA(LPCSTR lpAppName, LPCSTR lpString, LPCST
   };
   if (rec.ShouldFail()) return fail(ERROR_ACCESS_DENIED);
   if (!lpAppName || !lpFileName || !*lpFileName) return fail(ERROR_INVALID_PARAMETER);
+  if (DWORD e = PathLengthError(lpFileName)) return fail(e);
   std::string full = ProfilePath(lpFileName);
   bool exists = false;
   if (DWORD e = WritableProfile(full, &exists)) return fail(e);

@@ -472,26 +472,55 @@ void ResetRegistry(Machine& m) {
 
 using namespace sim;
 
+namespace {
+
+// The start that the Reg* calls on a key share: the call is recorded (and at
+// a power loss stops the process there), the fault plan may refuse it, the
+// required arguments must be given, the handle must stand for a key, and on
+// the NT family the handle must hold the right the call needs.
+class KeyCall {
+ public:
+  KeyCall(const char* function, std::string args) : rec_(function, std::move(args)) {}
+
+  // ERROR_SUCCESS when the call may go on with key, path and rights;
+  // otherwise the status to return.
+  LONG Begin(HKEY hKey, bool argumentsPresent = true, DWORD neededRight = 0) {
+    if (rec_.ShouldFail()) return ERROR_ACCESS_DENIED;
+    if (!argumentsPresent) return ERROR_INVALID_PARAMETER;
+    const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
+    if (resolved != ERROR_SUCCESS) return resolved;
+    if (neededRight && IsNtFamily() && !(rights & neededRight)) return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+  }
+  LSTATUS Return(LONG status) { return rec_.Return(LSTATUS(status)); }
+
+  Key* key = nullptr;
+  std::string path;
+  DWORD rights = 0;
+
+ private:
+  CallRecord rec_;
+};
+
+}  // namespace
+
 LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
                                DWORD dwOptions, REGSAM samDesired,
                                const LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                                LPDWORD lpdwDisposition) {
-  CallRecord rec("RegCreateKeyExA", KeyArg(hKey) + ", " + Quote(lpSubKey) + ", " +
-                                        std::to_string(Reserved) + ", " + Quote(lpClass) + ", " +
-                                        std::to_string(dwOptions) + ", " + Hex(samDesired) + ", " +
-                                        PointerArg(lpSecurityAttributes) + ", " +
-                                        PointerArg(phkResult) + ", " + PointerArg(lpdwDisposition));
-  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  if (!phkResult) return rec.Return(LSTATUS(ERROR_INVALID_PARAMETER));
-  Key* key = nullptr;
-  std::string path;
+  KeyCall call("RegCreateKeyExA", KeyArg(hKey) + ", " + Quote(lpSubKey) + ", " +
+                                      std::to_string(Reserved) + ", " + Quote(lpClass) + ", " +
+                                      std::to_string(dwOptions) + ", " + Hex(samDesired) + ", " +
+                                      PointerArg(lpSecurityAttributes) + ", " +
+                                      PointerArg(phkResult) + ", " + PointerArg(lpdwDisposition));
+  if (LONG e = call.Begin(hKey, phkResult != nullptr)) return call.Return(e);
+  Key* key = call.key;
+  std::string path = call.path;
   DWORD rights = 0;
-  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
-  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
   std::vector<std::string> names;
-  if (!SplitKeyPath(lpSubKey, &names)) return rec.Return(LSTATUS(ERROR_BAD_PATHNAME));
+  if (!SplitKeyPath(lpSubKey, &names)) return call.Return(ERROR_BAD_PATHNAME);
   for (const std::string& name : names) {
-    if (name.size() > kMaxKeyNameLength) return rec.Return(LSTATUS(ERROR_MORE_DATA));
+    if (name.size() > kMaxKeyNameLength) return call.Return(ERROR_MORE_DATA);
   }
 
   // Down through the keys that exist; the first missing one needs the right
@@ -506,7 +535,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR
   }
   DWORD disposition = REG_OPENED_EXISTING_KEY;
   if (i < names.size()) {
-    if (!MayAccess(*key, KEY_CREATE_SUB_KEY)) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+    if (!MayAccess(*key, KEY_CREATE_SUB_KEY)) return call.Return(ERROR_ACCESS_DENIED);
     for (; i < names.size(); ++i) {
       key = AddSubkey(key, names[i]);
       path += "\\" + key->name;
@@ -514,94 +543,78 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR
     disposition = REG_CREATED_NEW_KEY;
     rights = HandleRights(*key, samDesired);
   } else {
-    if (!MayAccess(*key, samDesired)) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+    if (!MayAccess(*key, samDesired)) return call.Return(ERROR_ACCESS_DENIED);
     rights = HandleRights(*key, samDesired);
   }
   *phkResult = NewKeyHandle(key, path, rights);
   if (lpdwDisposition) *lpdwDisposition = disposition;
-  return rec.Return(LSTATUS(ERROR_SUCCESS));
+  return call.Return(ERROR_SUCCESS);
 }
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                              PHKEY phkResult) {
-  CallRecord rec("RegOpenKeyExA", KeyArg(hKey) + ", " + Quote(lpSubKey) + ", " +
-                                      std::to_string(ulOptions) + ", " + Hex(samDesired) + ", " +
-                                      PointerArg(phkResult));
-  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  if (!phkResult) return rec.Return(LSTATUS(ERROR_INVALID_PARAMETER));
-  Key* key = nullptr;
-  std::string path;
-  DWORD rights = 0;
-  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
-  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
+  KeyCall call("RegOpenKeyExA", KeyArg(hKey) + ", " + Quote(lpSubKey) + ", " +
+                                    std::to_string(ulOptions) + ", " + Hex(samDesired) + ", " +
+                                    PointerArg(phkResult));
+  if (LONG e = call.Begin(hKey, phkResult != nullptr)) return call.Return(e);
+  Key* key = call.key;
+  std::string path = call.path;
   std::vector<std::string> names;
-  if (!SplitKeyPath(lpSubKey, &names)) return rec.Return(LSTATUS(ERROR_BAD_PATHNAME));
+  if (!SplitKeyPath(lpSubKey, &names)) return call.Return(ERROR_BAD_PATHNAME);
   // No subkey on a predefined root: the root's own handle.
   if (names.empty() && PredefinedRootName(hKey)) {
     *phkResult = hKey;
-    return rec.Return(LSTATUS(ERROR_SUCCESS));
+    return call.Return(ERROR_SUCCESS);
   }
   for (const std::string& name : names) {
     auto it = key->subkeys.find(Upper(name));
-    if (it == key->subkeys.end()) return rec.Return(LSTATUS(ERROR_FILE_NOT_FOUND));
+    if (it == key->subkeys.end()) return call.Return(ERROR_FILE_NOT_FOUND);
     key = it->second.get();
     path += "\\" + key->name;
   }
-  if (!MayAccess(*key, samDesired)) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+  if (!MayAccess(*key, samDesired)) return call.Return(ERROR_ACCESS_DENIED);
   *phkResult = NewKeyHandle(key, path, HandleRights(*key, samDesired));
-  return rec.Return(LSTATUS(ERROR_SUCCESS));
+  return call.Return(ERROR_SUCCESS);
 }
 
 LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
                               CONST BYTE* lpData, DWORD cbData) {
-  CallRecord rec("RegSetValueExA", KeyArg(hKey) + ", " + Quote(lpValueName) + ", " +
-                                       std::to_string(Reserved) + ", " + std::to_string(dwType) +
-                                       ", " + DataArg(lpData, cbData) + ", " +
-                                       std::to_string(cbData));
-  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  Key* key = nullptr;
-  std::string path;
-  DWORD rights = 0;
-  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
-  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
-  if (IsNtFamily() && !(rights & KEY_SET_VALUE)) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  if (!lpData && cbData) return rec.Return(LSTATUS(ERROR_NOACCESS));
+  KeyCall call("RegSetValueExA", KeyArg(hKey) + ", " + Quote(lpValueName) + ", " +
+                                     std::to_string(Reserved) + ", " + std::to_string(dwType) +
+                                     ", " + DataArg(lpData, cbData) + ", " +
+                                     std::to_string(cbData));
+  if (LONG e = call.Begin(hKey, true, KEY_SET_VALUE)) return call.Return(e);
+  Key* key = call.key;
+  if (!lpData && cbData) return call.Return(ERROR_NOACCESS);
   // The bytes exactly as given: nothing is added to text that lacks its zero.
   SetValue(key, ValueName(lpValueName), dwType,
            std::string(reinterpret_cast<const char*>(lpData), lpData ? cbData : 0));
-  return rec.Return(LSTATUS(ERROR_SUCCESS));
+  return call.Return(ERROR_SUCCESS);
 }
 
 LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                                 LPBYTE lpData, LPDWORD lpcbData) {
-  CallRecord rec("RegQueryValueExA",
-                 KeyArg(hKey) + ", " + Quote(lpValueName) + ", " + PointerArg(lpReserved) + ", " +
-                     PointerArg(lpType) + ", " + PointerArg(lpData) + ", " +
-                     (lpcbData ? std::to_string(*lpcbData) : std::string("NULL")));
-  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  Key* key = nullptr;
-  std::string path;
-  DWORD rights = 0;
-  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
-  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
-  if (IsNtFamily() && !(rights & KEY_QUERY_VALUE)) {
-    return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  }
-  if (lpReserved || (lpData && !lpcbData)) return rec.Return(LSTATUS(ERROR_INVALID_PARAMETER));
+  KeyCall call("RegQueryValueExA",
+               KeyArg(hKey) + ", " + Quote(lpValueName) + ", " + PointerArg(lpReserved) + ", " +
+                   PointerArg(lpType) + ", " + PointerArg(lpData) + ", " +
+                   (lpcbData ? std::to_string(*lpcbData) : std::string("NULL")));
+  if (LONG e = call.Begin(hKey, true, KEY_QUERY_VALUE)) return call.Return(e);
+  Key* key = call.key;
+  if (lpReserved || (lpData && !lpcbData)) return call.Return(ERROR_INVALID_PARAMETER);
   auto it = key->values.find(Upper(ValueName(lpValueName)));
-  if (it == key->values.end()) return rec.Return(LSTATUS(ERROR_FILE_NOT_FOUND));
+  if (it == key->values.end()) return call.Return(ERROR_FILE_NOT_FOUND);
   const Value& value = it->second;
   if (lpType) *lpType = value.type;
   if (lpcbData) {
     const DWORD size = static_cast<DWORD>(value.data.size());
     if (lpData && *lpcbData < size) {
       *lpcbData = size;
-      return rec.Return(LSTATUS(ERROR_MORE_DATA));
+      return call.Return(ERROR_MORE_DATA);
     }
     if (lpData && size) std::memcpy(lpData, value.data.data(), size);
     *lpcbData = size;
   }
-  return rec.Return(LSTATUS(ERROR_SUCCESS));
+  return call.Return(ERROR_SUCCESS);
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY hKey) {
@@ -618,26 +631,19 @@ LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LP
                                 LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
                                 LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                                 LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
-  CallRecord rec("RegQueryInfoKeyA",
-                 KeyArg(hKey) + ", " + PointerArg(lpClass) + ", " + PointerArg(lpcchClass) + ", " +
-                     PointerArg(lpReserved) + ", " + PointerArg(lpcSubKeys) + ", " +
-                     PointerArg(lpcbMaxSubKeyLen) + ", " + PointerArg(lpcbMaxClassLen) + ", " +
-                     PointerArg(lpcValues) + ", " + PointerArg(lpcbMaxValueNameLen) + ", " +
-                     PointerArg(lpcbMaxValueLen) + ", " + PointerArg(lpcbSecurityDescriptor) +
-                     ", " + PointerArg(lpftLastWriteTime));
-  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  Key* key = nullptr;
-  std::string path;
-  DWORD rights = 0;
-  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
-  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
-  if (IsNtFamily() && !(rights & KEY_QUERY_VALUE)) {
-    return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  }
-  if (lpReserved || (lpClass && !lpcchClass)) return rec.Return(LSTATUS(ERROR_INVALID_PARAMETER));
+  KeyCall call("RegQueryInfoKeyA",
+               KeyArg(hKey) + ", " + PointerArg(lpClass) + ", " + PointerArg(lpcchClass) + ", " +
+                   PointerArg(lpReserved) + ", " + PointerArg(lpcSubKeys) + ", " +
+                   PointerArg(lpcbMaxSubKeyLen) + ", " + PointerArg(lpcbMaxClassLen) + ", " +
+                   PointerArg(lpcValues) + ", " + PointerArg(lpcbMaxValueNameLen) + ", " +
+                   PointerArg(lpcbMaxValueLen) + ", " + PointerArg(lpcbSecurityDescriptor) + ", " +
+                   PointerArg(lpftLastWriteTime));
+  if (LONG e = call.Begin(hKey, true, KEY_QUERY_VALUE)) return call.Return(e);
+  Key* key = call.key;
+  if (lpReserved || (lpClass && !lpcchClass)) return call.Return(ERROR_INVALID_PARAMETER);
   // Keys have no class here: the empty text.
   if (lpClass && lpcchClass) {
-    if (*lpcchClass < 1) return rec.Return(LSTATUS(ERROR_MORE_DATA));
+    if (*lpcchClass < 1) return call.Return(ERROR_MORE_DATA);
     lpClass[0] = '\0';
   }
   if (lpcchClass) *lpcchClass = 0;
@@ -667,33 +673,26 @@ LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LP
     lpftLastWriteTime->dwLowDateTime = static_cast<DWORD>(key->lastWrite);
     lpftLastWriteTime->dwHighDateTime = static_cast<DWORD>(key->lastWrite >> 32);
   }
-  return rec.Return(LSTATUS(ERROR_SUCCESS));
+  return call.Return(ERROR_SUCCESS);
 }
 
 LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
                              LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
                              PFILETIME lpftLastWriteTime) {
-  CallRecord rec("RegEnumKeyExA",
-                 KeyArg(hKey) + ", " + std::to_string(dwIndex) + ", " + PointerArg(lpName) + ", " +
-                     (lpcchName ? std::to_string(*lpcchName) : std::string("NULL")) + ", " +
-                     PointerArg(lpReserved) + ", " + PointerArg(lpClass) + ", " +
-                     PointerArg(lpcchClass) + ", " + PointerArg(lpftLastWriteTime));
-  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  Key* key = nullptr;
-  std::string path;
-  DWORD rights = 0;
-  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
-  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
-  if (IsNtFamily() && !(rights & KEY_ENUMERATE_SUB_KEYS)) {
-    return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  }
+  KeyCall call("RegEnumKeyExA",
+               KeyArg(hKey) + ", " + std::to_string(dwIndex) + ", " + PointerArg(lpName) + ", " +
+                   (lpcchName ? std::to_string(*lpcchName) : std::string("NULL")) + ", " +
+                   PointerArg(lpReserved) + ", " + PointerArg(lpClass) + ", " +
+                   PointerArg(lpcchClass) + ", " + PointerArg(lpftLastWriteTime));
+  if (LONG e = call.Begin(hKey, true, KEY_ENUMERATE_SUB_KEYS)) return call.Return(e);
+  Key* key = call.key;
   if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass)) {
-    return rec.Return(LSTATUS(ERROR_INVALID_PARAMETER));
+    return call.Return(ERROR_INVALID_PARAMETER);
   }
-  if (dwIndex >= key->subkeyOrder.size()) return rec.Return(LSTATUS(ERROR_NO_MORE_ITEMS));
+  if (dwIndex >= key->subkeyOrder.size()) return call.Return(ERROR_NO_MORE_ITEMS);
   const Key& subkey = *key->subkeys.at(key->subkeyOrder[dwIndex]);
   const std::string& name = subkey.name;
-  if (name.size() >= *lpcchName) return rec.Return(LSTATUS(ERROR_MORE_DATA));
+  if (name.size() >= *lpcchName) return call.Return(ERROR_MORE_DATA);
   std::memcpy(lpName, name.c_str(), name.size() + 1);
   *lpcchName = static_cast<DWORD>(name.size());
   if (lpClass && lpcchClass) {
@@ -704,26 +703,21 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpc
     lpftLastWriteTime->dwLowDateTime = static_cast<DWORD>(subkey.lastWrite);
     lpftLastWriteTime->dwHighDateTime = static_cast<DWORD>(subkey.lastWrite >> 32);
   }
-  return rec.Return(LSTATUS(ERROR_SUCCESS));
+  return call.Return(ERROR_SUCCESS);
 }
 
 LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-  CallRecord rec("RegDeleteKeyA", KeyArg(hKey) + ", " + Quote(lpSubKey));
-  if (rec.ShouldFail()) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
-  if (!lpSubKey) return rec.Return(LSTATUS(ERROR_INVALID_PARAMETER));
-  Key* key = nullptr;
-  std::string path;
-  DWORD rights = 0;
-  const LONG resolved = ResolveKey(hKey, &key, &path, &rights);
-  if (resolved != ERROR_SUCCESS) return rec.Return(LSTATUS(resolved));
+  KeyCall call("RegDeleteKeyA", KeyArg(hKey) + ", " + Quote(lpSubKey));
+  if (LONG e = call.Begin(hKey, lpSubKey != nullptr)) return call.Return(e);
+  Key* key = call.key;
   std::vector<std::string> names;
-  if (!SplitKeyPath(lpSubKey, &names)) return rec.Return(LSTATUS(ERROR_BAD_PATHNAME));
+  if (!SplitKeyPath(lpSubKey, &names)) return call.Return(ERROR_BAD_PATHNAME);
 
   Key* parent = nullptr;
   if (names.empty()) {
     // The key of the handle itself; a predefined root cannot go, nor a key
     // opened with no parent in reach.
-    if (PredefinedRootName(hKey)) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+    if (PredefinedRootName(hKey)) return call.Return(ERROR_ACCESS_DENIED);
     // Its parent, searched for in both trees.
     std::vector<Key*> stack = {&M().hklm, &M().hku};
     while (!stack.empty() && !parent) {
@@ -737,11 +731,11 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
         stack.push_back(entry.second.get());
       }
     }
-    if (!parent) return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+    if (!parent) return call.Return(ERROR_ACCESS_DENIED);
   } else {
     for (const std::string& name : names) {
       auto it = key->subkeys.find(Upper(name));
-      if (it == key->subkeys.end()) return rec.Return(LSTATUS(ERROR_FILE_NOT_FOUND));
+      if (it == key->subkeys.end()) return call.Return(ERROR_FILE_NOT_FOUND);
       parent = key;
       key = it->second.get();
     }
@@ -749,9 +743,9 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   if (IsNtFamily()) {
     // The NT family removes one key at a time: subkeys must go first.
     if (!MayAccess(*key, DELETE) || !key->subkeys.empty()) {
-      return rec.Return(LSTATUS(ERROR_ACCESS_DENIED));
+      return call.Return(ERROR_ACCESS_DENIED);
     }
   }
   RemoveSubkey(parent, Upper(key->name));
-  return rec.Return(LSTATUS(ERROR_SUCCESS));
+  return call.Return(ERROR_SUCCESS);
 }

@@ -216,6 +216,7 @@ void SetBoxAnswer(int answer);
 struct RunResult {
   bool exited = false;  // ExitProcess was called
   UINT exitCode = 0;
+  bool stopped = false;  // the process stopped at the power-loss point
 };
 // Runs a program on the current machine: calls entry, and returns when it
 // returns or calls ExitProcess. Message boxes, the trace and counters keep
@@ -252,6 +253,13 @@ std::string TraceText();  // one call a line
 void FailCall(size_t index);  // the index-th call (1-based) since ClearTrace
 void FailFunction(const std::string& function, const std::string& argContains = std::string(),
                   size_t times = SIZE_MAX);
+// Power loss (or the process killed): the process stops right before the
+// index-th call (1-based) since ClearTrace. That call and everything after it
+// never happen; each call before it is complete. Run returns with stopped
+// set, and what the process held (handles, keys, libraries, heap) is released
+// as when a process dies, so none of it counts as outstanding.
+void StopBeforeCall(size_t index);
+// Clears the fault rules and the stop point.
 void ClearFaults();
 // Whether a call of this name can be failed by the plan.
 bool IsFailable(const std::string& function);

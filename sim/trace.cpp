@@ -70,6 +70,11 @@ bool PlanFails(Machine& m, const Call& call, size_t index) {
 
 CallRecord::CallRecord(const char* function, std::string args) : index_(0), fail_(false) {
   Machine& m = M();
+  if (m.stopBefore != 0 && m.trace.size() + 1 == m.stopBefore) {
+    // Once only: a call made while the stack unwinds is not a second stop.
+    m.stopBefore = 0;
+    throw ProcessStop();
+  }
   Call call;
   call.function = function;
   call.args = std::move(args);
@@ -122,7 +127,12 @@ void FailFunction(const std::string& function, const std::string& argContains, s
   M().faults.push_back(rule);
 }
 
-void ClearFaults() { M().faults.clear(); }
+void StopBeforeCall(size_t index) { M().stopBefore = index; }
+
+void ClearFaults() {
+  M().faults.clear();
+  M().stopBefore = 0;
+}
 
 bool IsFailable(const std::string& function) {
   for (const char* name : kNeverFail) {

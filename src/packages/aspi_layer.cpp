@@ -62,10 +62,16 @@ void PlaceFile(const AspiFile& file, const std::string& sourceFolder,
   const std::string& folder = file.target == Folder::Windows ? windowsFolder : systemFolder;
   const std::string staging = folder + file.stagingName;
   const std::string finalPath = folder + file.finalName;
-  if (!CopyFileA((sourceFolder + file.sourceName).c_str(), staging.c_str(), FALSE)) return;
+  const std::string sourcePath = sourceFolder + file.sourceName;
+  // A run cut short after this row's restart renames leaves the new file
+  // at its final name: doing the row again would move it onto the backup
+  // name and lose the file kept there.
+  if (SameFile(finalPath, sourcePath)) return;
+  if (!CopyFileA(sourcePath.c_str(), staging.c_str(), FALSE)) return;
   // Renames run at the restart in the order they were made: the file that
-  // holds the final name moves aside before the staged one takes it.
-  ScheduleRenameAtRestart(finalPath, folder + file.backupName);
+  // holds the final name moves aside before the staged one takes it. When
+  // it cannot be moved aside, it is not replaced either.
+  if (!ScheduleRenameAtRestart(finalPath, folder + file.backupName)) return;
   ScheduleRenameAtRestart(staging, finalPath);
 }
 

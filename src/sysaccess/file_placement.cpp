@@ -27,6 +27,27 @@ bool FileExists(const std::string& path) {
   return FileTimeToDosDateTime(&local, &dosDate, &dosTime) != FALSE;
 }
 
+namespace {
+
+bool FindFile(const std::string& path, WIN32_FIND_DATAA* found) {
+  std::memset(found, 0, sizeof(*found));
+  HANDLE search = FindFirstFileA(path.c_str(), found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return !(found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+bool SameFile(const std::string& path, const std::string& otherPath) {
+  WIN32_FIND_DATAA a;
+  WIN32_FIND_DATAA b;
+  if (!FindFile(path, &a) || !FindFile(otherPath, &b)) return false;
+  return a.nFileSizeHigh == b.nFileSizeHigh && a.nFileSizeLow == b.nFileSizeLow &&
+         a.ftLastWriteTime.dwLowDateTime == b.ftLastWriteTime.dwLowDateTime &&
+         a.ftLastWriteTime.dwHighDateTime == b.ftLastWriteTime.dwHighDateTime;
+}
+
 void ClearReadOnly(const std::string& path) {
   if (!FileExists(path)) return;
   const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -124,7 +145,7 @@ bool RenameIsPending(const std::vector<char>& data, const std::string& existingP
 
 }  // namespace
 
-void ScheduleRenameAtRestart(const std::string& existingPath, const std::string& newPath) {
+bool ScheduleRenameAtRestart(const std::string& existingPath, const std::string& newPath) {
   if (PlatformFamily == FAMILY_9X) {
     // Wininit.ini's list is keyed by the new path: a repeated rename
     // replaces its entry.
@@ -132,11 +153,11 @@ void ScheduleRenameAtRestart(const std::string& existingPath, const std::string&
                                     "Wininit.ini")) {
       FailIniWrite("Wininit.ini");
     }
-    return;
+    return true;
   }
   // A second run before the restart must not queue the same rename twice.
   std::vector<char> pending;
-  if (ReadPendingRenames(pending) && RenameIsPending(pending, existingPath, newPath)) return;
-  MoveFileExA(existingPath.c_str(), newPath.c_str(),
-              MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
+  if (ReadPendingRenames(pending) && RenameIsPending(pending, existingPath, newPath)) return true;
+  return MoveFileExA(existingPath.c_str(), newPath.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
 }

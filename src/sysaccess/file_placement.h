@@ -33,4 +33,10 @@ bool StageFile(const std::string& sourcePath, const std::string& stagingPath,
 // 9x family: Wininit.ini [RENAME] entry newPath=existingPath (a refused write
 // ends the run). NT family: MoveFileExA(existing, new, 5), unless that exact
 // pair is already pending.
-void ScheduleRenameAtRestart(const std::string& existingPath, const std::string& newPath);
+// Returns whether the rename is scheduled (or was pending already).
+bool ScheduleRenameAtRestart(const std::string& existingPath, const std::string& newPath);
+
+// True when both paths hold a file of the same size and last-write time: a
+// copy keeps the source's time, so a target that already holds the source
+// file answers true.
+bool SameFile(const std::string& path, const std::string& otherPath);

@@ -66,6 +66,9 @@ void DisableSystemIniDevice(const std::string& deviceFileName) {
   for (;; size *= 2) {
     section.assign(size + 2, '\0');
     const DWORD count = GetPrivateProfileSectionA(kSection, section.data(), size, kSystemIni);
+    // Nothing read (no section, or a refused read): nothing to disable,
+    // and writing the empty list back could wipe the section.
+    if (count == 0) return;
     if (count != size - 2) break;
     if (size >= kLargestBufferSize) return;
   }

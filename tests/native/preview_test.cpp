@@ -1,5 +1,7 @@
 // drvsetup-preview: its options, machine descriptions and the report of the
 // built-in sample run.
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -9,6 +11,7 @@
 #include <sstream>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "harness.h"
 #include "machine_file.h"
@@ -464,6 +467,9 @@ TEST(Report, ValuesShowTheirBytesWhenTheyAreNotPlainText) {
   EXPECT_EQ(text(REG_MULTI_SZ, std::string("x\0yz\0\0", 6)), "REG_MULTI_SZ \"x\", \"yz\", 6 bytes");
   EXPECT_EQ(text(REG_SZ, std::string("tab\t\0", 5)), "REG_SZ \"tab\\x09\", 5 bytes");
   EXPECT_EQ(text(11, ""), "type 11 (no data), 0 bytes");
+  // A long text is cut in the report; its size is the whole one.
+  EXPECT_EQ(text(REG_SZ, std::string(2000, 'a') + '\0'),
+            "REG_SZ \"" + std::string(1024, 'a') + "\"... (976 more bytes), 2001 bytes");
 }
 
 TEST(Report, Regedit4FileWritesEveryKindOfChange) {
@@ -623,6 +629,305 @@ TEST(PreviewRun, EverySampleFileIsInstalledOnOneFamilyWithoutAMessage) {
   for (const preview::SampleFile& file : preview::SampleDiscFiles()) {
     EXPECT_NE(std::string::npos, both.find("from E:\\" + file.path + "\n")) << file.path;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Runs the preview as an ordinary user: root reads every folder, a setup
+// engineer does not. Under root the run is made in a child process that
+// has given up root first.
+Outcome PreviewAsUser(const std::vector<std::string>& args) {
+  if (geteuid() != 0) return Preview(args);
+  int pipeEnds[2];
+  if (pipe(pipeEnds) != 0) return {-1, "", "pipe failed"};
+  pid_t child = fork();
+  if (child == 0) {
+    close(pipeEnds[0]);
+    std::string report = "cannot give up root";
+    int code = -1;
+    if (setgid(65534) == 0 && setuid(65534) == 0) {
+      Outcome o = Preview(args);
+      code = o.code;
+      report = o.err;
+    }
+    std::string message = std::to_string(code) + "\n" + report;
+    ssize_t written = write(pipeEnds[1], message.data(), message.size());
+    _exit(written == static_cast<ssize_t>(message.size()) ? 0 : 1);
+  }
+  close(pipeEnds[1]);
+  std::string message;
+  char piece[4096];
+  ssize_t n;
+  while ((n = read(pipeEnds[0], piece, sizeof piece)) > 0) message.append(piece, n);
+  close(pipeEnds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  size_t line = message.find('\n');
+  if (line == std::string::npos) return {-1, "", "no answer from the child"};
+  return {std::stoi(message.substr(0, line)), "", message.substr(line + 1)};
+}
+
+std::string KeyOfDepth(const std::string& root, size_t depth, const std::string& name = "k") {
+  std::string key = root;
+  for (size_t i = 0; i < depth; ++i) key += "\\\\" + name;
+  return key;
+}
+
+std::string RegistryMachine(const std::string& entry) { return "{\"registry\": [" + entry + "]}"; }
+
+// Inputs a pipeline may hand the preview by mistake or by malice. Each is
+// refused with exit code 2 and one line naming it, control characters
+// escaped, or (code 0) taken as Windows would take it.
+TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
+  Scratch scratch;
+  // Folders that cannot be read whole.
+  scratch.Put("locked/README.TXT", "r");
+  scratch.Put("locked/MANUALS/Guide-en.pdf", "en");
+  chmod(scratch.Path("locked/MANUALS").c_str(), 0);
+  scratch.Put("dangling/A.TXT", "a");
+  fs::create_symlink(scratch.Path("dangling/GONE.DLL"), scratch.Path("dangling/B.DLL"));
+  scratch.Put("loop/A.TXT", "a");
+  fs::create_directory_symlink(scratch.Path("loop"), scratch.Path("loop/AGAIN"));
+  scratch.Put("cycle/A.TXT", "a");
+  fs::create_symlink(scratch.Path("cycle/Y"), scratch.Path("cycle/X"));
+  fs::create_symlink(scratch.Path("cycle/X"), scratch.Path("cycle/Y"));
+  scratch.Put("pipe/A.TXT", "a");
+  mkfifo(scratch.Path("pipe/FIFO").c_str(), 0644);
+  // Machine files that are not descriptions.
+  std::string zeros = scratch.Put("zeros.json", std::string(64, '\0'));
+  std::string empty = scratch.Put("empty.json", "");
+  const std::string tenMegabytes(10000000, 'W');
+  const std::string longPath = "C:\\\\" + std::string(3000000, 'P');
+
+  struct Case {
+    std::string name;
+    std::vector<std::string> args;  // "@" stands for a file holding machine
+    std::string machine;
+    int code;
+    std::string expected;  // in the error output (code 2) or the report
+    bool asUser = false;
+  };
+  // A description given as the machine file ("@" in the arguments).
+  auto described = [](const std::string& name, const std::string& json, int code,
+                      const std::string& expected) {
+    return Case{name, {"--machine", "@"}, json, code, expected};
+  };
+  auto refused = [](const std::string& name, const std::vector<std::string>& args,
+                    const std::string& expected,
+                    bool asUser = false) { return Case{name, args, "", 2, expected, asUser}; };
+  const std::string valueV = R"(, "name": "V", "type": "REG_DWORD", "data": 1})";
+  const std::vector<Case> cases = {
+      refused("an endless device", {"--machine", "/dev/zero"},
+              "--machine /dev/zero: a character device holding more than 16 MiB"),
+      refused("a folder as machine file", {"--machine", scratch.Path()},
+              "a folder, not a machine description file"),
+      refused("a file of zero bytes", {"--machine", zeros},
+              "a binary file (a zero byte at offset 0)"),
+      refused("an empty file", {"--machine", empty}, "an empty file"),
+      refused("an unreadable source subfolder", {"--source", scratch.Path("locked")},
+              "--source: cannot read the folder \"" + scratch.Path("locked/MANUALS") +
+                  "\": Permission denied",
+              true),
+      refused("an unreadable disc subfolder",
+              {"--cd", "E=" + scratch.Path("locked"), "--app", "C:\\O"},
+              "--cd E: cannot read the folder \"" + scratch.Path("locked/MANUALS") + "\"", true),
+      refused("a link to nothing", {"--source", scratch.Path("dangling")},
+              "--source: cannot read \"" + scratch.Path("dangling/B.DLL") + "\""),
+      refused("a link to the folder itself", {"--source", scratch.Path("loop")},
+              "\"" + scratch.Path("loop/AGAIN") + "\": a link back to a folder above it"),
+      refused("links that point at each other",
+              {"--cd", "F=" + scratch.Path("cycle"), "--app", "C:\\O"},
+              "--cd F: cannot read \"" + scratch.Path("cycle/X") + "\""),
+      refused("a pipe in the disc", {"--source", scratch.Path("pipe")},
+              "\"" + scratch.Path("pipe/FIFO") + "\": a pipe, not a file or folder"),
+      refused("an option with an escape sequence", {"--family", "9x\x1b[2J"},
+              "--family must be 9x or nt, not \"9x\\x1b[2J\""),
+      described("a file below a file",
+                R"({"files": [{"path": "%SYSTEM%\\ZOLTAVEX.DLL", "text": "x"},
+                              {"path": "%SYSTEM%\\ZOLTAVEX.DLL\\X", "text": "y"}]})",
+                2,
+                "files[1]: \"C:\\WINDOWS\\system32\\ZOLTAVEX.DLL\\X\" cannot exist: "
+                "\"C:\\WINDOWS\\system32\\ZOLTAVEX.DLL\" is a file"),
+      described("a folder below a file", R"({"folders": ["%WINDOWS%\\WIN.INI\\A"]})", 2,
+                "folders[0]: \"C:\\WINDOWS\\WIN.INI\\A\" cannot exist"),
+      described("a folder where a file is", R"({"folders": ["%WINDOWS%\\WIN.INI"]})", 2,
+                "folders[0]: \"C:\\WINDOWS\\WIN.INI\" is a file"),
+      described("an INI file below a file", R"({"ini": {"%WINDOWS%\\SYSTEM.INI\\X.INI": "[a]"}})",
+                2, "cannot exist"),
+      described("a key name of 256 characters",
+                RegistryMachine("{\"key\": \"HKLM\\\\" + std::string(256, 'K') + "\"}"), 2,
+                "registry[0].key: the key name \"KKKK"),
+      described("a key name of 255 characters",
+                RegistryMachine("{\"key\": \"HKLM\\\\" + std::string(255, 'K') + "\"}"), 0,
+                "Exit code: 0"),
+      described("a value name of 16,384 characters",
+                RegistryMachine("{\"key\": \"HKLM\\\\A\", \"name\": \"" + std::string(16384, 'V') +
+                                "\", \"type\": \"REG_DWORD\", \"data\": 1}"),
+                2, "registry[0].name: a value name of 16384 characters (at most 16383)"),
+      described("a value name of 16,383 characters",
+                RegistryMachine("{\"key\": \"HKLM\\\\A\", \"name\": \"" + std::string(16383, 'V') +
+                                "\", \"type\": \"REG_DWORD\", \"data\": 1}"),
+                0, "Exit code: 0"),
+      described("keys 513 levels deep",
+                RegistryMachine("{\"key\": \"" + KeyOfDepth("HKLM", 513) + "\"}"), 2,
+                "registry[0].key: keys nest deeper than 512 levels below HKLM"),
+      described("a key chain 8,000 levels deep",
+                RegistryMachine("{\"key\": \"" + KeyOfDepth("HKU", 8000) + "\"}"), 2,
+                "deeper than 512 levels"),
+      described("keys 512 levels deep",
+                RegistryMachine("{\"key\": \"" + KeyOfDepth("HKLM", 512) + "\"" + valueV), 0,
+                "Exit code: 0"),
+      described("the user's key 512 levels deep",
+                RegistryMachine("{\"key\": \"" + KeyOfDepth("HKCU", 512) + "\"}"), 2,
+                "deeper than 512 levels below HKCU"),
+      described("a value at the machine's root", RegistryMachine(R"({"key": "HKLM\\")" + valueV), 2,
+                "registry[0].key: a value cannot lie at the root key \"HKLM\""),
+      described("a value at the users' root", RegistryMachine(R"({"key": "HKEY_USERS")" + valueV),
+                2, "a value cannot lie at the root key"),
+      described("a value at the current user's key", RegistryMachine(R"({"key": "HKCU")" + valueV),
+                0, "Exit code: 0"),
+      described("an empty key name inside a path", RegistryMachine(R"({"key": "HKLM\\A\\\\B"})"), 2,
+                "an empty key name in \"HKLM\\A\\\\B\""),
+      described("a key name with a line end and an escape sequence",
+                RegistryMachine(R"({"key": "HKLM\\A\n\u001b[2J"})"), 2,
+                "the key name \"A\\x0a\\x1b[2J\" holds a control character"),
+      described("a value name with a zero byte",
+                RegistryMachine(R"({"key": "HKLM\\A", "name": "a\u0000b", "type": "REG_DWORD",
+                                    "data": 1})"),
+                2, "registry[0].name: a value name with a zero byte"),
+      described("an unknown entry with control characters",
+                "{\"bad\\n\\u001b[31mentry\\u0000\": 1}", 2,
+                "\"bad\\x0a\\x1b[31mentry\\x00\": unknown entry"),
+      described("a 10 MB version name", "{\"windows\": \"" + tenMegabytes + "\"}", 2,
+                "unknown version \"" + std::string(40, 'W') + "\"... (9999960 more bytes)"),
+      described("a 3 MB path", "{\"files\": [{\"path\": \"" + longPath + "\"}]}", 2,
+                "... (2999883 more bytes) longer than"),
+      described("a path with a zero byte", R"({"files": [{"path": "C:\\A\u0000B.TXT"}]})", 2,
+                "files[0]: \"C:\\A\\x00B.TXT\" holds a character Windows refuses"),
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    for (std::string& a : args) {
+      if (a == "@") a = scratch.Put("machine.json", c.machine);
+    }
+    Outcome o = c.asUser ? PreviewAsUser(args) : Preview(args);
+    EXPECT_EQ(c.code, o.code) << c.name << "\n" << o.err.substr(0, 2000);
+    const std::string& text = c.code == 2 ? o.err : o.out;
+    EXPECT_NE(std::string::npos, text.find(c.expected)) << c.name << "\n" << text.substr(0, 2000);
+    if (c.code != 2) continue;
+    EXPECT_EQ("", o.out) << c.name;
+    EXPECT_EQ(0u, o.err.find("drvsetup-preview: ")) << c.name;
+    EXPECT_LT(o.err.size(), 4200u) << c.name;
+    // One line, or the line and the hint to --help; nothing raw from the input.
+    size_t lines = std::count(o.err.begin(), o.err.end(), '\n');
+    EXPECT_TRUE(lines == 1 || (lines == 2 && o.err.find("\nTry '") != std::string::npos))
+        << c.name << "\n"
+        << o.err.substr(0, 2000);
+    for (char ch : o.err) {
+      unsigned char u = static_cast<unsigned char>(ch);
+      EXPECT_TRUE(ch == '\n' || (u >= 32 && u != 127)) << c.name << ": byte " << int(u);
+      if (ch != '\n' && (u < 32 || u == 127)) break;
+    }
+  }
+  chmod(scratch.Path("locked/MANUALS").c_str(), 0755);
+}
+
+// A SYSTEM.INI holding zero bytes: the profile API reads each such line up
+// to its zero bytes and the rewrite of [386Enh] writes that form back; the
+// report shows the change instead of losing the line.
+TEST(PreviewHostileInput, SystemIniWithZeroBytesShowsWhatTheRewriteMadeOfThem) {
+  Scratch scratch;
+  std::string machine = scratch.Put("m.json", R"({"ini": {"%WINDOWS%\\SYSTEM.INI": [
+      "[386Enh]", "\u0000\u0000k=v", "device=zoltavex.vxd", "x\u0000y=3", "after=kept"]}})");
+  Outcome o = Preview({"--family", "9x", "--machine", machine});
+  ASSERT_EQ(0, o.code) << o.err;
+  std::string ini = Section(o.out, "INI entries changed");
+  EXPECT_NE(std::string::npos, ini.find("- \\x00\\x00k=v\n")) << ini;
+  EXPECT_NE(std::string::npos, ini.find("+ =v\n")) << ini;
+  EXPECT_NE(std::string::npos, ini.find("- x\\x00y=3\n")) << ini;
+  EXPECT_NE(std::string::npos, ini.find("+ x=3\n")) << ini;
+  EXPECT_NE(std::string::npos, ini.find("+ ;evice=zoltavex.vxd")) << ini;
+  EXPECT_EQ(std::string::npos, ini.find("after=kept")) << ini;  // unchanged, so not listed
+}
+
+// The number in a report section's title: "Files placed (3)" gives 3.
+long Count(const std::string& report, const std::string& title) {
+  size_t at = report.find("\n" + title + " (");
+  if (at == std::string::npos) return -1;
+  return std::stol(report.substr(at + title.size() + 3));
+}
+
+TEST(PreviewJson, ReportOfBothFamiliesReadsBackWithTheTextReportsFigures) {
+  Scratch scratch;
+  for (const char* family : {"9x", "nt"}) {
+    std::string file = scratch.Path(std::string("report-") + family + ".json");
+    Outcome o = Preview({"--family", family, "--json", file, "--running", "HELPER.EXE"});
+    ASSERT_EQ(0, o.code) << o.err;
+    nlohmann::json doc = nlohmann::json::parse(HostFileText(file));
+    EXPECT_EQ(family, doc["family"].get<std::string>());
+    EXPECT_EQ(Count(o.out, "Message boxes"), long(doc["messageBoxes"].size())) << family;
+    EXPECT_EQ(Count(o.out, "Files placed"), long(doc["files"]["placed"].size())) << family;
+    EXPECT_EQ(Count(o.out, "Files staged, named at the restart"),
+              long(doc["files"]["staged"].size()))
+        << family;
+    EXPECT_EQ(Count(o.out, "Files removed"), long(doc["files"]["removed"].size())) << family;
+    long written = 0;
+    for (const auto& key : doc["registry"]["keys"]) written += long(key["written"].size());
+    EXPECT_EQ(Count(o.out, "Registry values written"), written) << family;
+    long iniLines = 0;
+    for (const auto& ini : doc["ini"]) {
+      for (const auto& section : ini["sections"]) iniLines += long(section["lines"].size());
+    }
+    EXPECT_EQ(Count(o.out, "INI entries changed"), iniLines) << family;
+    EXPECT_EQ(Count(o.out, "Renames pending for the restart"), long(doc["renames"].size()))
+        << family;
+    EXPECT_EQ(Count(o.out, "  Files new or replaced since before the run"),
+              long(doc["afterRestart"]["placed"].size()))
+        << family;
+    EXPECT_NE(std::string::npos, o.out.find("Platform calls made: " +
+                                            std::to_string(doc["platformCalls"].get<long>())));
+    EXPECT_NE(std::string::npos,
+              o.out.find("Exit code: " + std::to_string(doc["exitCode"].get<int>())));
+    // Every file, rename and registry key of the JSON is in the text report.
+    for (const char* list : {"placed", "staged", "removed"}) {
+      for (const auto& f : doc["files"][list]) {
+        EXPECT_NE(std::string::npos, o.out.find(f["path"].get<std::string>())) << family;
+      }
+    }
+    for (const auto& r : doc["renames"]) {
+      EXPECT_NE(std::string::npos, o.out.find(r["from"].get<std::string>())) << family;
+    }
+    for (const auto& key : doc["registry"]["keys"]) {
+      EXPECT_NE(std::string::npos, o.out.find("  " + key["path"].get<std::string>()))
+          << key["path"];
+    }
+  }
+  // Registry values keep their exact bytes and a readable form.
+  std::string machine = scratch.Put("m.json", R"({"registry": [
+      {"key": "HKCU\\Software\\Miravelt\\Engine", "name": "Latency", "type": "REG_DWORD",
+       "data": 128}]})");
+  std::string file = scratch.Path("engine.json");
+  ASSERT_EQ(0, Preview({"--family", "9x", "--machine", machine, "--json", file}).code);
+  nlohmann::json doc = nlohmann::json::parse(HostFileText(file));
+  ASSERT_FALSE(doc["registry"]["removedKeys"].empty());
+  EXPECT_EQ("HKEY_CURRENT_USER\\Software\\Miravelt\\Engine",
+            doc["registry"]["removedKeys"][0].get<std::string>());
+  bool sawNumber = false;
+  for (const auto& key : doc["registry"]["keys"]) {
+    for (const auto& v : key["written"]) {
+      const auto& value = v["value"];
+      EXPECT_EQ(value["bytes"].get<size_t>() * 2, value["hex"].get<std::string>().size());
+      if (value["type"] == "REG_DWORD") sawNumber = sawNumber || value.contains("number");
+    }
+  }
+  EXPECT_TRUE(sawNumber);
+  // A report file that cannot be written is bad input, before the run.
+  Outcome o = Preview({"--json", scratch.Path("no/such/folder/r.json")});
+  EXPECT_EQ(2, o.code);
+  EXPECT_EQ("", o.out);
+  EXPECT_NE(std::string::npos, o.err.find("--json: cannot write"));
 }
 
 }  // namespace

@@ -125,8 +125,9 @@ TEST_F(SystemIni, AbsentSectionLeavesTheOtherEntries) {
 }
 
 TEST_F(SystemIni, SectionLargerThanTheFirstBufferLosesNothing) {
-  // A windows folder longer than MAX_PATH: SYSTEM.INI still sizes the buffer.
-  sim::SetWindowsFolder("C:\\" + std::string(300, 'W'));
+  // A long windows folder (SYSTEM.INI's path just within MAX_PATH, which
+  // the file calls refuse beyond): SYSTEM.INI still sizes the buffer.
+  sim::SetWindowsFolder("C:\\" + std::string(240, 'W'));
   path_ = sim::WindowsFolder() + "\\SYSTEM.INI";
   std::string text = "[386Enh]\r\n";
   std::vector<std::string> expected = {"[386Enh]"};

@@ -4,13 +4,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <sstream>
 
 #include "harness.h"
+#include "preview.h"
+#include "sample.h"
 
 namespace prove {
 
@@ -20,6 +25,8 @@ const char kSource[] = "C:\\SETUP\\";
 const char kAppFolder[] = "C:\\Program Files\\Orvo";
 const char kDocument[] = "Manual";
 const DWORD kHostPid = 4242;
+const char kOtherFolder[] = "C:\\Program Files\\Other";
+const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
 // LeakSanitizer's exit code when it finds memory nobody frees.
 const int kLeakSanitizerExit = 23;
@@ -67,6 +74,23 @@ void BuildRich(sim::Windows version) {
   } else {
     sim::PutFile(windows + "\\SYSTEM\\WOWPOST.EXE", "older wowpost");
   }
+
+  // Another program's update, waiting for the restart.
+  sim::PutFile(std::string(kOtherFolder) + "\\UPDATE.DLL", "other program, old");
+  sim::PutFile(std::string(kOtherFolder) + "\\UPDATE.DL_", "other program, new");
+  const std::string from = std::string(kOtherFolder) + "\\UPDATE.DL_";
+  const std::string to = std::string(kOtherFolder) + "\\UPDATE.DLL";
+  if (nineX) {
+    sim::PutIni(windows + "\\Wininit.ini", "[rename]\r\n" + to + "=" + from + "\r\n");
+  } else {
+    sim::RegPut(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations", REG_MULTI_SZ,
+                "\\??\\" + from + std::string(1, '\0') + "!\\??\\" + to + std::string(2, '\0'));
+  }
+}
+
+void BuildSample(sim::Windows version) {
+  std::string error;
+  preview::BuildMachine(preview::SampleScenario(version), &error);
 }
 
 void BuildGuard(sim::Windows version) {
@@ -77,16 +101,22 @@ void BuildGuard(sim::Windows version) {
   sim::AddProcess(host);
 }
 
+std::string ScenarioName(const FaultScenario& scenario) {
+  return std::string(sim::WindowsName(scenario.version)) + "/" + scenario.name;
+}
+
 std::string PointName(const FaultScenario& scenario, size_t k, const sim::Call* call) {
-  std::string name = std::string(sim::WindowsName(scenario.version)) + "/" + scenario.name +
-                     " call " + std::to_string(k);
+  std::string name = ScenarioName(scenario) + " call " + std::to_string(k);
   if (call) name += " " + call->function + "(" + call->args + ")";
   return name;
 }
 
-// Builds the scenario and runs it with call k failing (k = 0: nothing fails).
-sim::RunResult RunWithFault(const FaultScenario& scenario, size_t k) {
+// Builds the scenario and runs it with call k failing (k = 0: nothing
+// fails); the state before the run goes to *before when asked for.
+sim::RunResult RunWithFault(const FaultScenario& scenario, size_t k,
+                            MachineState* before = nullptr) {
   scenario.build();
+  if (before) *before = ReadMachineState();
   sim::ClearTrace();
   if (k > 0) sim::FailCall(k);
   return RunInstaller(scenario.arguments);
@@ -135,6 +165,20 @@ std::string OneLine(const std::string& text) {
 
 }  // namespace
 
+std::vector<FaultScenario> PowerLossScenarios(const std::vector<sim::Windows>& versions,
+                                              bool withSample) {
+  std::vector<FaultScenario> out;
+  const std::string arguments = "\"" + std::string(kAppFolder) + "\" " + kDocument;
+  const std::string sampleArguments =
+      "\"" + preview::SampleApplicationFolder() + "\" " + preview::SampleDocumentName();
+  for (sim::Windows version : versions) {
+    if (withSample)
+      out.push_back({"sample", version, [version] { BuildSample(version); }, sampleArguments});
+    out.push_back({"rich", version, [version] { BuildRich(version); }, arguments});
+  }
+  return out;
+}
+
 std::vector<FaultScenario> FaultScenarios(const std::vector<sim::Windows>& versions) {
   std::vector<FaultScenario> out;
   const std::string arguments = "\"" + std::string(kAppFolder) + "\" " + kDocument;
@@ -146,10 +190,11 @@ std::vector<FaultScenario> FaultScenarios(const std::vector<sim::Windows>& versi
 }
 
 PointOutcome RunPoint(const FaultScenario& scenario, size_t k,
-                      const std::vector<sim::Call>& baseline) {
+                      const std::vector<sim::Call>& baseline, const Allowance* allowance) {
   PointOutcome outcome;
   const sim::Call* failing = k > 0 && k <= baseline.size() ? &baseline[k - 1] : nullptr;
-  const sim::RunResult result = RunWithFault(scenario, k);
+  MachineState before;
+  const sim::RunResult result = RunWithFault(scenario, k, allowance ? &before : nullptr);
 
   Expectation expected;
   expected.nineX = sim::Is9x(scenario.version);
@@ -167,7 +212,25 @@ PointOutcome RunPoint(const FaultScenario& scenario, size_t k,
     expected.refusedFatalIni = FatalIniFile(*failing);
   }
 
-  const Verdict verdict = Judge(result, expected);
+  Verdict verdict = Judge(result, expected);
+  if (allowance) {
+    // What the run left, once the restart has completed it.
+    sim::Restart();
+    const MachineState after = ReadMachineState();
+    std::string why = JudgeState(before, after, *allowance);
+    const AcceptedOutcome* accepted = failing && !why.empty() ? AcceptedFor(*failing) : nullptr;
+    if (accepted &&
+        JudgeState(before, after, Widened(*allowance, before, after, *accepted)).empty()) {
+      // Reported, but not counted as wrong.
+      outcome.detail =
+          PointName(scenario, k, failing) + ": accepted (" + accepted->reason + "): " + why;
+      why.clear();
+    }
+    if (!why.empty()) {
+      verdict.wrong = true;
+      verdict.why += (verdict.why.empty() ? "" : "; ") + why;
+    }
+  }
   if (verdict.leak || verdict.wrong) {
     outcome.kind = verdict.leak ? PointOutcome::kLeak : PointOutcome::kWrong;
     outcome.detail = PointName(scenario, k, failing) + ": " + verdict.why;
@@ -175,12 +238,17 @@ PointOutcome RunPoint(const FaultScenario& scenario, size_t k,
   return outcome;
 }
 
-std::vector<PointOutcome> RunPointsIsolated(const FaultScenario& scenario,
-                                            const std::vector<size_t>& points,
-                                            const std::vector<sim::Call>& baseline) {
+namespace {
+
+// Runs points 0 .. count-1 with runOne, one after the other in child
+// processes (see RunPointsIsolated); nameOf names a point for a crash, label
+// the whole set for a leak found at a child's exit.
+std::vector<PointOutcome> RunIsolated(size_t count, const std::string& label,
+                                      const std::function<PointOutcome(size_t)>& runOne,
+                                      const std::function<std::string(size_t)>& nameOf) {
   std::vector<PointOutcome> outcomes;
   size_t next = 0;
-  while (next < points.size()) {
+  while (next < count) {
     char errPath[] = "/tmp/prove-faults-XXXXXX";
     const int errFile = mkstemp(errPath);
     int fds[2];
@@ -190,8 +258,7 @@ std::vector<PointOutcome> RunPointsIsolated(const FaultScenario& scenario,
         close(errFile);
         unlink(errPath);
       }
-      for (; next < points.size(); ++next)
-        outcomes.push_back(RunPoint(scenario, points[next], baseline));
+      for (; next < count; ++next) outcomes.push_back(runOne(next));
       break;
     }
     std::fflush(nullptr);
@@ -201,9 +268,9 @@ std::vector<PointOutcome> RunPointsIsolated(const FaultScenario& scenario,
       dup2(errFile, 2);
       // One line when a point starts and one when it is judged, so that the
       // parent knows which point a crash belongs to.
-      for (size_t i = next; i < points.size(); ++i) {
+      for (size_t i = next; i < count; ++i) {
         WriteAll(fds[1], "S " + std::to_string(i) + "\n");
-        const PointOutcome outcome = RunPoint(scenario, points[i], baseline);
+        const PointOutcome outcome = runOne(i);
         WriteAll(fds[1], "R " + std::to_string(static_cast<int>(outcome.kind)) + " " +
                              OneLine(outcome.detail) + "\n");
       }
@@ -222,8 +289,7 @@ std::vector<PointOutcome> RunPointsIsolated(const FaultScenario& scenario,
     const std::string errors = HostFileText(errPath);
     unlink(errPath);
     if (pid < 0) {
-      for (; next < points.size(); ++next)
-        outcomes.push_back(RunPoint(scenario, points[next], baseline));
+      for (; next < count; ++next) outcomes.push_back(runOne(next));
       break;
     }
 
@@ -253,25 +319,36 @@ std::vector<PointOutcome> RunPointsIsolated(const FaultScenario& scenario,
       // at one point's door.
       PointOutcome leak;
       leak.kind = PointOutcome::kLeak;
-      leak.detail = std::string(sim::WindowsName(scenario.version)) + "/" + scenario.name +
-                    ": memory never freed\n" + Tail(errors, 20);
+      leak.detail = label + ": memory never freed\n" + Tail(errors, 20);
       outcomes.push_back(leak);
     } else if (!finished || !cleanExit) {
       // The point that was running when the child died crashed.
-      const size_t k = next < points.size() ? points[next] : 0;
       PointOutcome crash;
       crash.kind = PointOutcome::kCrash;
-      crash.detail =
-          PointName(scenario, k, k > 0 && k <= baseline.size() ? &baseline[k - 1] : nullptr) +
-          ": the run crashed (" +
-          (WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
-                               : "exit " + std::to_string(WEXITSTATUS(status))) +
-          ")\n" + Tail(errors, 20);
+      crash.detail = nameOf(next < count ? next : count) + ": the run crashed (" +
+                     (WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
+                                          : "exit " + std::to_string(WEXITSTATUS(status))) +
+                     ")\n" + Tail(errors, 20);
       outcomes.push_back(crash);
       if (started || !finished) ++next;
     }
   }
   return outcomes;
+}
+
+}  // namespace
+
+std::vector<PointOutcome> RunPointsIsolated(const FaultScenario& scenario,
+                                            const std::vector<size_t>& points,
+                                            const std::vector<sim::Call>& baseline,
+                                            const Allowance* allowance) {
+  return RunIsolated(
+      points.size(), ScenarioName(scenario),
+      [&](size_t i) { return RunPoint(scenario, points[i], baseline, allowance); },
+      [&](size_t i) {
+        const size_t k = i < points.size() ? points[i] : 0;
+        return PointName(scenario, k, k > 0 && k <= baseline.size() ? &baseline[k - 1] : nullptr);
+      });
 }
 
 CampaignFigures RunCampaign(const std::vector<FaultScenario>& scenarios, bool isolate,
@@ -280,6 +357,7 @@ CampaignFigures RunCampaign(const std::vector<FaultScenario>& scenarios, bool is
   auto count = [&](const PointOutcome& outcome) {
     switch (outcome.kind) {
       case PointOutcome::kOk:
+        if (!outcome.detail.empty()) figures.accepted.push_back(outcome.detail);
         return;
       case PointOutcome::kCrash:
         ++figures.crashes;
@@ -297,22 +375,177 @@ CampaignFigures RunCampaign(const std::vector<FaultScenario>& scenarios, bool is
   for (const FaultScenario& scenario : scenarios) {
     // The fault-free run: its trace lists the calls to fail. It is judged
     // as point 0, which fails nothing.
-    RunWithFault(scenario, 0);
+    MachineState before;
+    RunWithFault(scenario, 0, &before);
     const std::vector<sim::Call> baseline = sim::Trace();
+    // What the installer may change: what its full run changes on this
+    // machine (also where the host application stops the fault-free run),
+    // taking the family from the platform or, when that read fails, as the
+    // NT family.
+    Allowance allowance;
+    for (bool versionFails : {false, true}) {
+      scenario.build();
+      sim::ClearProcesses();
+      sim::SetVersionFails(versionFails);
+      RunInstaller(scenario.arguments);
+      sim::Restart();
+      const Allowance one = AllowanceOf(before, ReadMachineState());
+      allowance.changed.insert(one.changed.begin(), one.changed.end());
+      allowance.lost.insert(one.lost.begin(), one.lost.end());
+    }
     std::vector<size_t> points = {0};
     for (size_t k = 1; k <= baseline.size(); ++k) {
       if (sim::IsFailable(baseline[k - 1].function)) points.push_back(k);
     }
     figures.points += points.size();
     if (isolate) {
-      for (const PointOutcome& outcome : RunPointsIsolated(scenario, points, baseline))
+      for (const PointOutcome& outcome : RunPointsIsolated(scenario, points, baseline, &allowance))
         count(outcome);
     } else {
-      for (size_t k : points) count(RunPoint(scenario, k, baseline));
+      for (size_t k : points) count(RunPoint(scenario, k, baseline, &allowance));
     }
     if (progress) {
       *progress << sim::WindowsName(scenario.version) << "/" << scenario.name << ": "
                 << baseline.size() << " calls, " << points.size() - 1 << " failable\n";
+    }
+  }
+  return figures;
+}
+
+// ---------------------------------------------------------------- power loss
+
+const std::vector<HarmlessLine>& HarmlessLines() {
+  static const std::vector<HarmlessLine> lines = {
+      {"\\WININIT.BAK",
+       "the 9x platform keeps the Wininit.ini it carried out last under this name; it records "
+       "which restart came last, not what is installed, and nothing reads it"},
+  };
+  return lines;
+}
+
+std::string SettledState() {
+  const std::string dump = sim::Dump();
+  std::string out;
+  size_t pos = 0;
+  while (pos < dump.size()) {
+    size_t end = dump.find('\n', pos);
+    if (end == std::string::npos) end = dump.size();
+    const std::string line = dump.substr(pos, end - pos);
+    pos = end + 1;
+    // A file line is its path, two blanks, then what the file holds.
+    std::string path = line.substr(0, line.find("  "));
+    for (char& c : path) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    bool harmless = false;
+    for (const HarmlessLine& known : HarmlessLines()) {
+      const std::string tail(known.endsWith);
+      if (path.size() >= tail.size() &&
+          path.compare(path.size() - tail.size(), tail.size(), tail) == 0)
+        harmless = true;
+    }
+    if (!harmless) out += line + "\n";
+  }
+  return out;
+}
+
+namespace {
+
+const char* VariantName(AfterCut after) {
+  return after == AfterCut::kRestartThenRun ? "restart, run, restart" : "run, restart";
+}
+
+std::string CutName(const FaultScenario& scenario, size_t k, AfterCut after) {
+  return ScenarioName(scenario) + " cut before call " + std::to_string(k) + " (" +
+         VariantName(after) + ")";
+}
+
+// The differing lines of two settled states, at most a few of them.
+std::string ShortDiff(const std::string& reference, const std::string& state) {
+  const std::string diff = sim::DiffDumps(reference, state);
+  std::string out;
+  size_t pos = 0;
+  for (int n = 0; n < 6 && pos < diff.size(); ++n) {
+    size_t end = diff.find('\n', pos);
+    if (end == std::string::npos) end = diff.size();
+    out += (out.empty() ? "" : " | ") + diff.substr(pos, end - pos);
+    pos = end + 1;
+  }
+  if (pos < diff.size()) out += " | ...";
+  return out;
+}
+
+std::string Reference(const FaultScenario& scenario) {
+  scenario.build();
+  sim::ClearTrace();
+  RunInstaller(scenario.arguments);
+  sim::Restart();
+  return SettledState();
+}
+
+}  // namespace
+
+PointOutcome RunCutPoint(const FaultScenario& scenario, size_t k, AfterCut after,
+                         const std::string& reference) {
+  PointOutcome outcome;
+  auto fail = [&](PointOutcome::Kind kind, const std::string& why) {
+    outcome.kind = kind;
+    outcome.detail = CutName(scenario, k, after) + ": " + why;
+    return outcome;
+  };
+  scenario.build();
+  sim::ClearTrace();
+  sim::StopBeforeCall(k);
+  const sim::RunResult cut = RunInstaller(scenario.arguments);
+  if (!cut.stopped || sim::CallCount() != k - 1)
+    return fail(PointOutcome::kWrong, "the run did not stop right before call k");
+  if (!sim::NothingOutstanding())
+    return fail(PointOutcome::kLeak, "still held after the cut: " + sim::OutstandingText());
+  sim::ClearFaults();
+
+  if (after == AfterCut::kRestartThenRun) sim::Restart();
+  sim::ClearTrace();
+  const sim::RunResult rerun = RunInstaller(scenario.arguments);
+  if (!rerun.exited) return fail(PointOutcome::kWrong, "the full run did not end the process");
+  if (!sim::NothingOutstanding())
+    return fail(PointOutcome::kLeak, "still held after the full run: " + sim::OutstandingText());
+  sim::Restart();
+
+  const std::string state = SettledState();
+  if (state != reference) return fail(PointOutcome::kWrong, ShortDiff(reference, state));
+  return outcome;
+}
+
+PowerLossFigures RunPowerLoss(const std::vector<FaultScenario>& scenarios, bool isolate,
+                              std::ostream* progress) {
+  PowerLossFigures figures;
+  for (const FaultScenario& scenario : scenarios) {
+    const std::string reference = Reference(scenario);
+    // The fault-free run's length: a cut before each of its calls.
+    scenario.build();
+    sim::ClearTrace();
+    RunInstaller(scenario.arguments);
+    const size_t calls = sim::CallCount();
+    for (AfterCut after : {AfterCut::kRestartThenRun, AfterCut::kRunThenRestart}) {
+      auto runOne = [&](size_t i) { return RunCutPoint(scenario, i + 1, after, reference); };
+      std::vector<PointOutcome> outcomes;
+      if (isolate) {
+        outcomes = RunIsolated(calls, ScenarioName(scenario), runOne,
+                               [&](size_t i) { return CutName(scenario, i + 1, after); });
+      } else {
+        for (size_t i = 0; i < calls; ++i) outcomes.push_back(runOne(i));
+      }
+      figures.points += calls;
+      for (const PointOutcome& outcome : outcomes) {
+        if (outcome.kind == PointOutcome::kOk) {
+          ++figures.converge;
+        } else {
+          ++figures.differences;
+          figures.failures.push_back(outcome.detail);
+        }
+      }
+    }
+    if (progress) {
+      *progress << ScenarioName(scenario) << ": " << calls << " calls, " << 2 * calls
+                << " cut points\n";
     }
   }
   return figures;

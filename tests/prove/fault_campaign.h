@@ -1,12 +1,20 @@
-// The fault campaign: every platform call of a run, failed one at a time.
+// The fault campaign: every platform call of a run, failed one at a time,
+// and every call of a run as the point where the power goes.
 //
 // A scenario is run once without faults to list its calls; then once per
 // call index k with call k failing the way it fails on Windows (the
 // simulator's fault plan). Each run must end the process with exit code 0,
 // or 1 exactly where call k is an INI write whose refusal ends a 9x run,
 // release everything it obtained, show no box but the installer's own, and
-// not crash. Runs can be isolated in child processes, so that a crash or a
-// sanitizer report is counted instead of ending the campaign.
+// not crash; and after the restart the machine must hold what it held
+// before, save what the fault-free run changes (see outcome.h).
+//
+// Power loss: the process stops right before call k; then the machine is
+// restarted and the installer run in full (or run in full at once), and
+// restarted: the machine must end as a clean install and a restart leave it.
+//
+// Runs can be isolated in child processes, so that a crash or a sanitizer
+// report is counted instead of ending the campaign.
 #pragma once
 
 #include <cstddef>
@@ -30,9 +38,13 @@ struct FaultScenario {
 // The machines of the campaign, for each of the given versions: "rich" (every
 // package file of both families, an application folder and a document name,
 // CD-ROM drives, a deep engine settings tree, device lines in SYSTEM.INI, a
-// read-only target, files to back up) and "guard" (the same machine with the
-// host application running).
+// read-only target, files to back up, renames of another program pending)
+// and "guard" (the same machine with the host application running).
 std::vector<FaultScenario> FaultScenarios(const std::vector<sim::Windows>& versions);
+// The machines of the power-loss campaign: "rich", and with withSample the
+// preview's sample machine ("sample") too.
+std::vector<FaultScenario> PowerLossScenarios(const std::vector<sim::Windows>& versions,
+                                              bool withSample);
 
 // One fault point: the scenario run with call k (1-based) failing.
 struct PointOutcome {
@@ -42,8 +54,10 @@ struct PointOutcome {
 
 // Runs one point in this process. `baseline` is the fault-free trace of the
 // scenario; it names the call that fails and what the run must then do.
+// With an allowance (what the fault-free run changes, outcome.h) the
+// machine is restarted after the run and its state judged too.
 PointOutcome RunPoint(const FaultScenario& scenario, size_t k,
-                      const std::vector<sim::Call>& baseline);
+                      const std::vector<sim::Call>& baseline, const Allowance* allowance = nullptr);
 
 // The same for a list of points, run one after the other in child
 // processes: when a child crashes (a signal, a sanitizer report), the point
@@ -51,7 +65,8 @@ PointOutcome RunPoint(const FaultScenario& scenario, size_t k,
 // one. A leak report at a child's exit is counted as one leak.
 std::vector<PointOutcome> RunPointsIsolated(const FaultScenario& scenario,
                                             const std::vector<size_t>& points,
-                                            const std::vector<sim::Call>& baseline);
+                                            const std::vector<sim::Call>& baseline,
+                                            const Allowance* allowance = nullptr);
 
 struct CampaignFigures {
   size_t points = 0;
@@ -59,6 +74,7 @@ struct CampaignFigures {
   size_t leaks = 0;
   size_t wrong = 0;
   std::vector<std::string> failures;  // one line per failed point
+  std::vector<std::string> accepted;  // points with an accepted outcome (outcome.h)
 };
 
 // Runs every failable call of every scenario. The fault-free run of each
@@ -66,5 +82,42 @@ struct CampaignFigures {
 // that goes wrong on its own is not taken for a baseline.
 CampaignFigures RunCampaign(const std::vector<FaultScenario>& scenarios, bool isolate,
                             std::ostream* progress);
+
+// ---------------------------------------------------------------- power loss
+// What happens between the cut and the comparison.
+enum class AfterCut {
+  kRestartThenRun,  // restart, full run, restart
+  kRunThenRestart,  // full run, restart
+};
+
+// The settled machine as compared: sim::Dump without what the known list
+// below calls harmless.
+std::string SettledState();
+// The known list: lines of a dump that may differ after a power loss, each
+// with its reason.
+struct HarmlessLine {
+  const char* endsWith;  // the file path's end, upper case
+  const char* reason;
+};
+const std::vector<HarmlessLine>& HarmlessLines();
+
+// One cut point in this process: the scenario run with the process stopping
+// right before call k (1-based), then `after`. `reference` is the
+// SettledState of a clean install and a restart. kOk when the machine ends
+// as the reference; kWrong with the differing lines otherwise; kLeak when
+// the cut left something counted as held.
+PointOutcome RunCutPoint(const FaultScenario& scenario, size_t k, AfterCut after,
+                         const std::string& reference);
+
+struct PowerLossFigures {
+  size_t points = 0;
+  size_t converge = 0;
+  size_t differences = 0;             // points that end elsewhere (or crash, or leak)
+  std::vector<std::string> failures;  // one line per such point
+};
+
+// Every call of every scenario, as a cut point, in both variants.
+PowerLossFigures RunPowerLoss(const std::vector<FaultScenario>& scenarios, bool isolate,
+                              std::ostream* progress);
 
 }  // namespace prove

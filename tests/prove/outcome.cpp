@@ -3,6 +3,7 @@
 #include "text.h"
 
 #include <cctype>
+#include <sstream>
 
 namespace prove {
 
@@ -11,6 +12,46 @@ namespace {
 const char kInstallerCaption[] = "Miravelt Installation";
 const char kErrorCaption[] = "Application Error";
 const unsigned kErrorType = 0x2010;  // MB_ICONERROR | MB_TASKMODAL
+
+bool EndsWithNoCase(const std::string& s, const std::string& end) {
+  return s.size() >= end.size() && text::Upper(s.substr(s.size() - end.size())) == end;
+}
+
+const char kEnumRootKey[] = "SYSTEM\\CurrentControlSet\\Enum\\Root";
+
+// Every key and value below a key, named from the root's short name.
+void AddKeyItems(HKEY root, const std::string& path, const std::string& name, MachineState* state) {
+  (*state)["reg " + name] = "key";
+  for (const std::string& value : sim::RegValueNames(root, path)) {
+    sim::Value v;
+    if (sim::RegGet(root, path, value, &v))
+      (*state)["reg " + name + " : " + text::Upper(value)] = std::to_string(v.type) + " " + v.data;
+  }
+  for (const std::string& sub : sim::RegSubkeys(root, path))
+    AddKeyItems(root, path.empty() ? sub : path + "\\" + sub, name + "\\" + text::Upper(sub), state);
+}
+
+// Each non-blank line of an INI text with its section, counted.
+void AddIniLines(const std::string& file, const std::string& text, MachineState* state) {
+  std::istringstream in(text);
+  std::string line, section;
+  while (std::getline(in, line)) {
+    const size_t b = line.find_first_not_of(" \t\r");
+    if (b == std::string::npos) continue;
+    line = line.substr(b, line.find_last_not_of(" \t\r") - b + 1);
+    if (line[0] == '[') section = text::Upper(line.substr(1, line.find(']') - 1));
+    std::string& count = (*state)["ini " + file + " [" + section + "] " + line];
+    count = std::to_string(count.empty() ? 1 : std::stoi(count) + 1);
+  }
+}
+
+// The backup name of a file: the same folder and base name, extension .OLD.
+std::string BackupName(const std::string& path) {
+  const size_t slash = path.rfind('\\');
+  const size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + ".OLD";
+  return path.substr(0, dot) + ".OLD";
+}
 
 }  // namespace
 
@@ -129,6 +170,118 @@ Verdict Judge(const sim::RunResult& result, const Expectation& expected) {
       wrong("the run did not end with \"" + text + "\"");
   }
   return verdict;
+}
+
+const char* const kEnumRootSecurityItem = "security HKLM\\SYSTEM\\CURRENTCONTROLSET\\ENUM\\ROOT";
+
+MachineState ReadMachineState() {
+  MachineState state;
+  for (const std::string& path : sim::ListFiles()) {
+    const std::string name = text::Upper(path);
+    std::string data;
+    sim::FileData(path, &data);
+    state["attr " + name] = std::to_string(sim::Attributes(path));
+    if (EndsWithNoCase(path, ".INI")) {
+      // An INI file is judged by its lines.
+      state["file " + name] = "ini file";
+      AddIniLines(name, data, &state);
+    } else {
+      state["file " + name] = data;
+    }
+  }
+  AddKeyItems(HKEY_LOCAL_MACHINE, "", "HKLM", &state);
+  AddKeyItems(HKEY_USERS, "", "HKU", &state);
+  if (!sim::Is9x(sim::Version()))
+    state[kEnumRootSecurityItem] =
+        sim::SecurityText(sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRootKey));
+  return state;
+}
+
+std::set<std::string> ChangedItems(const MachineState& before, const MachineState& after) {
+  std::set<std::string> changed;
+  for (const auto& item : before) {
+    const auto it = after.find(item.first);
+    if (it == after.end() || it->second != item.second) changed.insert(item.first);
+  }
+  for (const auto& item : after) {
+    if (!before.count(item.first)) changed.insert(item.first);
+  }
+  return changed;
+}
+
+std::set<std::string> LostFiles(const MachineState& before, const MachineState& after) {
+  std::set<std::string> lost;
+  for (const auto& item : before) {
+    if (item.first.compare(0, 5, "file ") != 0 || item.second == "ini file") continue;
+    const auto same = after.find(item.first);
+    if (same != after.end() && same->second == item.second) continue;
+    const auto backup = after.find(BackupName(item.first));
+    if (backup != after.end() && backup->second == item.second) continue;
+    lost.insert(item.first);
+  }
+  return lost;
+}
+
+Allowance AllowanceOf(const MachineState& before, const MachineState& cleanAfter) {
+  return {ChangedItems(before, cleanAfter), LostFiles(before, cleanAfter)};
+}
+
+const std::vector<AcceptedOutcome>& AcceptedOutcomes() {
+  static const std::vector<AcceptedOutcome> list = {
+      {"MoveFileExA", ".OLD\"", "file ",
+       "the backup rename of a staged replacement is refused: the package does not examine "
+       "MoveFileExA's result, so the next rename still replaces the file at the restart"},
+      {"GetPrivateProfileSectionA", "\"386Enh\"", "ini ",
+       "the read of [386Enh] is refused: its count is not examined, and the empty buffer is "
+       "written back over the section"},
+  };
+  return list;
+}
+
+const AcceptedOutcome* AcceptedFor(const sim::Call& failed) {
+  for (const AcceptedOutcome& accepted : AcceptedOutcomes()) {
+    if (failed.function == accepted.function &&
+        failed.args.find(accepted.argument) != std::string::npos)
+      return &accepted;
+  }
+  return nullptr;
+}
+
+Allowance Widened(const Allowance& allowance, const MachineState& before, const MachineState& after,
+                  const AcceptedOutcome& accepted) {
+  Allowance wide = allowance;
+  const std::string kind(accepted.mayChange);
+  for (const std::string& item : ChangedItems(before, after)) {
+    if (item.compare(0, kind.size(), kind) == 0) wide.changed.insert(item);
+  }
+  if (kind == "file ") {
+    for (const std::string& file : LostFiles(before, after)) wide.lost.insert(file);
+  }
+  return wide;
+}
+
+std::string JudgeState(const MachineState& before, const MachineState& after,
+                       const Allowance& allowance) {
+  std::string why;
+  auto add = [&](const std::string& text) { why += (why.empty() ? "" : "; ") + text; };
+  for (const std::string& file : LostFiles(before, after)) {
+    if (!allowance.lost.count(file)) add("lost " + file);
+  }
+  const auto was = before.find(kEnumRootSecurityItem);
+  if (was != before.end()) {
+    const auto now = after.find(kEnumRootSecurityItem);
+    if (now == after.end() || now->second != was->second)
+      add("the access list of Enum\\Root is not the one before the run: " +
+          (now == after.end() ? std::string("none") : now->second));
+  }
+  // Registry values and INI lines; new files are the installer's own
+  // (staged copies a failure left behind), and files that were there are
+  // judged above.
+  for (const std::string& item : ChangedItems(before, after)) {
+    const bool judged = item.compare(0, 4, "reg ") == 0 || item.compare(0, 4, "ini ") == 0;
+    if (judged && !allowance.changed.count(item)) add("changed " + item);
+  }
+  return why;
 }
 
 }  // namespace prove

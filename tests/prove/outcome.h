@@ -4,6 +4,8 @@
 // Shared by the fault campaign and the fuzz targets.
 #pragma once
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -47,5 +49,58 @@ struct Verdict {
 
 // Judges the run that just ended on the current simulated machine.
 Verdict Judge(const sim::RunResult& result, const Expectation& expected);
+
+// ------------------------------------------------------ what a run leaves
+// The state of the whole simulated machine as items, names upper-cased as
+// the platform ignores their case:
+//   "file PATH"               the content of a file (INI files: "ini file")
+//   "attr PATH"               its attributes
+//   "ini PATH [SECTION] LINE" how often the line stands in the section
+//   "reg KEY"                 "key"; "reg KEY : NAME" a value's type and data
+//   "security KEY"            the access list of the device-enumeration key
+//                             (NT family)
+using MachineState = std::map<std::string, std::string>;
+MachineState ReadMachineState();
+
+extern const char* const kEnumRootSecurityItem;
+
+// The items whose content differs, or that stand on one side only.
+std::set<std::string> ChangedItems(const MachineState& before, const MachineState& after);
+// The "file" items of before whose content is in after neither at their
+// name nor at their backup name (the same folder and base name with the
+// extension ".OLD", where a staged replacement keeps the file it replaces).
+std::set<std::string> LostFiles(const MachineState& before, const MachineState& after);
+
+// What a run may do to a machine: what the installer's fault-free run does
+// to the same machine (its own keys, values, INI lines and files, and the
+// files it replaces or removes on purpose).
+struct Allowance {
+  std::set<std::string> changed;
+  std::set<std::string> lost;
+};
+Allowance AllowanceOf(const MachineState& before, const MachineState& cleanAfter);
+
+// Outcomes of a single failed call that the installer's specified design
+// leads to, and that the campaign reports as accepted rather than wrong:
+// when the failed call is `function` with `argument` in its arguments, the
+// items starting with `mayChange` may change ("file ": files may be lost).
+struct AcceptedOutcome {
+  const char* function;
+  const char* argument;  // as it stands in the traced arguments
+  const char* mayChange;
+  const char* reason;
+};
+const std::vector<AcceptedOutcome>& AcceptedOutcomes();
+const AcceptedOutcome* AcceptedFor(const sim::Call& failed);
+// The allowance with what the accepted outcome lets change in this run.
+Allowance Widened(const Allowance& allowance, const MachineState& before, const MachineState& after,
+                  const AcceptedOutcome& accepted);
+
+// Judges what a run left (after the restart that completes it): no file
+// lost that the fault-free run keeps, the access list of the
+// device-enumeration key as before, and no item changed outside the
+// allowance. Returns the reasons, "" when the state is right.
+std::string JudgeState(const MachineState& before, const MachineState& after,
+                       const Allowance& allowance);
 
 }  // namespace prove

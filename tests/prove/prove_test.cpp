@@ -193,6 +193,117 @@ TEST(FaultCampaign, ACrashIsCountedAndTheNextPointStillRuns) {
   EXPECT_NE(outcomes[2].detail.find("call 2"), std::string::npos);
 }
 
+// A clean install of the rich machine and a restart, with the state before
+// it and what it may change.
+struct CleanInstall {
+  prove::MachineState before;
+  prove::Allowance allowance;
+};
+CleanInstall CleanRichInstall(sim::Windows version) {
+  const prove::FaultScenario rich = prove::FaultScenarios({version})[0];
+  CleanInstall clean;
+  rich.build();
+  clean.before = prove::ReadMachineState();
+  prove::RunPoint(rich, 0, {});
+  sim::Restart();
+  clean.allowance = prove::AllowanceOf(clean.before, prove::ReadMachineState());
+  return clean;
+}
+
+TEST(FaultCampaign, TheStateVerdictCatchesWhatABadRunLeaves) {
+  const CleanInstall clean = CleanRichInstall(sim::Windows::WinXP);
+  const prove::MachineState installed = prove::ReadMachineState();
+  EXPECT_EQ(prove::JudgeState(clean.before, installed, clean.allowance), "");
+
+  struct Case {
+    const char* what;
+    void (*spoil)();
+    const char* reason;  // part of the verdict
+  } cases[] = {
+      {"the setup program deleted", [] { sim::Remove("C:\\SETUP\\SETUP.EXE"); },
+       "lost file C:\\SETUP\\SETUP.EXE"},
+      {"a replaced file without its backup",
+       [] { sim::Remove(sim::WindowsFolder() + "\\SYSTEM\\WOWPOST.OLD"); },
+       "lost file C:\\WINDOWS\\SYSTEM\\WOWPOST.EXE"},
+      {"an unrelated value changed",
+       [] { sim::RegPutString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes", "Other", "x"); },
+       "changed reg HKLM\\SOFTWARE\\CLASSES : OTHER"},
+      {"an unrelated INI line changed",
+       [] {
+         sim::PutIni(sim::WindowsFolder() + "\\WIN.INI",
+                     sim::IniText(sim::WindowsFolder() + "\\WIN.INI") + "x=1\r\n");
+       },
+       "changed ini C:\\WINDOWS\\WIN.INI"},
+      {"Everyone left with full access to Enum\\Root",
+       [] {
+         sim::KeySecurity security =
+             sim::GetKeySecurity(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\Root");
+         security.dacl.insert(security.dacl.begin(),
+                              sim::Ace{ACCESS_ALLOWED_ACE_TYPE, 3, GENERIC_ALL, "S-1-1-0"});
+         sim::SetKeySecurity(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\Root", security);
+       },
+       "the access list of Enum\\Root is not the one before the run"},
+  };
+  for (const Case& c : cases) {
+    CleanRichInstall(sim::Windows::WinXP);
+    c.spoil();
+    const std::string why =
+        prove::JudgeState(clean.before, prove::ReadMachineState(), clean.allowance);
+    EXPECT_NE(why.find(c.reason), std::string::npos) << c.what << ": " << why;
+  }
+}
+
+TEST(FaultCampaign, AnAcceptedOutcomeWidensOnlyItsOwnKindOfItem) {
+  sim::Call backup = SimCall("MoveFileExA", "\"C:\\\\W\\\\A.EXE\", \"C:\\\\W\\\\A.OLD\", 0x5", "0");
+  sim::Call staging = SimCall("MoveFileExA", "\"C:\\\\W\\\\A.NT\", \"C:\\\\W\\\\A.EXE\", 0x5", "0");
+  ASSERT_NE(prove::AcceptedFor(backup), nullptr);
+  EXPECT_EQ(prove::AcceptedFor(staging), nullptr);
+  const prove::MachineState before = {{"file C:\\W\\A.EXE", "old"}, {"reg HKLM\\X : Y", "1"}};
+  const prove::MachineState after = {{"file C:\\W\\A.EXE", "new"}, {"reg HKLM\\X : Y", "2"}};
+  const prove::Allowance wide =
+      prove::Widened(prove::Allowance(), before, after, *prove::AcceptedFor(backup));
+  const std::string why = prove::JudgeState(before, after, wide);
+  EXPECT_EQ(why.find("lost file"), std::string::npos) << why;
+  EXPECT_NE(why.find("changed reg HKLM\\X : Y"), std::string::npos) << why;
+}
+
+// ------------------------------------------------------------- power loss
+
+TEST(PowerLoss, TheKnownListDropsOnlyItsOwnLines) {
+  sim::Reset(sim::Windows::Win98);
+  const std::string clean = prove::SettledState();
+  sim::PutFile(sim::WindowsFolder() + "\\WININIT.BAK", "[rename]\r\n");
+  EXPECT_EQ(prove::SettledState(), clean);
+  sim::PutFile(sim::WindowsFolder() + "\\WININIT.INI", "[rename]\r\n");
+  EXPECT_NE(prove::SettledState(), clean);
+  for (const prove::HarmlessLine& line : prove::HarmlessLines())
+    EXPECT_GT(std::string(line.reason).size(), 20u) << line.endsWith;
+}
+
+TEST(PowerLoss, ACutBeforeTheFirstOrLastCallConvergesAndAStrayChangeDoesNot) {
+  for (sim::Windows version : {sim::Windows::Win98, sim::Windows::WinXP}) {
+    const prove::FaultScenario rich = prove::PowerLossScenarios({version}, false)[0];
+    rich.build();
+    sim::ClearTrace();
+    prove::RunPoint(rich, 0, {});
+    const size_t calls = sim::CallCount();
+    sim::Restart();
+    const std::string reference = prove::SettledState();
+    for (prove::AfterCut after :
+         {prove::AfterCut::kRestartThenRun, prove::AfterCut::kRunThenRestart}) {
+      for (size_t k : {size_t(1), calls}) {
+        const prove::PointOutcome outcome = prove::RunCutPoint(rich, k, after, reference);
+        EXPECT_EQ(outcome.kind, prove::PointOutcome::kOk) << outcome.detail;
+      }
+    }
+    // A machine that ends elsewhere is a difference, named by its lines.
+    const prove::PointOutcome off =
+        prove::RunCutPoint(rich, 1, prove::AfterCut::kRunThenRestart, reference + "stray\n");
+    EXPECT_EQ(off.kind, prove::PointOutcome::kWrong);
+    EXPECT_NE(off.detail.find("- stray"), std::string::npos) << off.detail;
+  }
+}
+
 // ----------------------------------------------------------------- traces
 
 TEST(TraceCompare, BothSidesComeOutAlike) {

@@ -278,4 +278,67 @@ TEST_F(Files, FolderQueriesReportTheSizeTheyNeed) {
   EXPECT_EQ(sim::SystemFolder(), "D:\\SYS");
 }
 
+// The ANSI path calls refuse a path of MAX_PATH characters or more, the
+// terminating zero counted: 259 characters pass, 260 do not.
+TEST_F(Files, PathsOfMaxPathCharactersOrMoreAreRefused) {
+  sim::PutFile("C:\\S\\SRC.DLL", "src");
+  sim::MakeFolder("C:\\T");
+  auto path = [](size_t length) {
+    std::string p = "C:\\T\\";
+    p.append(length - p.size(), 'a');
+    return p;
+  };
+  struct Case {
+    const char* call;
+    bool (*refused)(const std::string& path);  // true when the call failed with 206
+  } cases[] = {
+      {"CopyFileA source",
+       [](const std::string& p) { return !CopyFileA(p.c_str(), "C:\\T\\X", FALSE); }},
+      {"CopyFileA target",
+       [](const std::string& p) { return !CopyFileA("C:\\S\\SRC.DLL", p.c_str(), FALSE); }},
+      {"MoveFileExA existing",
+       [](const std::string& p) { return !MoveFileExA(p.c_str(), "C:\\T\\X", 5); }},
+      {"MoveFileExA new",
+       [](const std::string& p) { return !MoveFileExA("C:\\S\\SRC.DLL", p.c_str(), 5); }},
+      {"DeleteFileA", [](const std::string& p) { return !DeleteFileA(p.c_str()); }},
+      {"GetFileAttributesA",
+       [](const std::string& p) {
+         return GetFileAttributesA(p.c_str()) == INVALID_FILE_ATTRIBUTES;
+       }},
+      {"SetFileAttributesA",
+       [](const std::string& p) { return !SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_ARCHIVE); }},
+      {"FindFirstFileA",
+       [](const std::string& p) {
+         WIN32_FIND_DATAA data;
+         HANDLE h = FindFirstFileA(p.c_str(), &data);
+         if (h != INVALID_HANDLE_VALUE) FindClose(h);
+         return h == INVALID_HANDLE_VALUE;
+       }},
+      {"WritePrivateProfileStringA",
+       [](const std::string& p) { return !WritePrivateProfileStringA("S", "k", "v", p.c_str()); }},
+      {"GetPrivateProfileStringA",
+       [](const std::string& p) {
+         char buffer[8];
+         GetPrivateProfileStringA("S", "k", "d", buffer, sizeof buffer, p.c_str());
+         return std::string(buffer) == "d";
+       }},
+  };
+  const DWORD kFilenameExcedRange = 206;
+  for (const Case& c : cases) {
+    // 259 characters: the call goes on (it may fail for another reason).
+    sim::PutFile(path(259), "long");
+    SetLastError(0);
+    c.refused(path(259));
+    EXPECT_NE(GetLastError(), kFilenameExcedRange) << c.call;
+    sim::PutFile(path(260), "long");
+    SetLastError(0);
+    EXPECT_TRUE(c.refused(path(260))) << c.call;
+    EXPECT_EQ(GetLastError(), kFilenameExcedRange) << c.call;
+  }
+  // Nothing was moved, deleted or scheduled under a refused name.
+  EXPECT_TRUE(sim::Exists(path(260)));
+  for (const auto& pending : sim::PendingRenames())
+    EXPECT_EQ(pending.first.find(path(260)), std::string::npos);
+}
+
 }  // namespace

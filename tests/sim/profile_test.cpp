@@ -235,6 +235,27 @@ TEST_F(Profile, SectionWriteReplacesTheEntriesAndARoundTripKeepsComments) {
             "b=2\r\n");
 }
 
+// Zero bytes inside lines, as Wine reads and rewrites such a file: the name
+// before the first '=' and the value after it each end at their first zero
+// byte, and the section's rewrite keeps every line in that form.
+TEST_F(Profile, LinesWithZeroBytesReadUpToTheZeroAndAreRewrittenSo) {
+  const char raw[] =
+      "[386Enh]\r\na=1\r\n\0\0k=v\r\nb=2\r\nx\0y=3\r\nk2=v\0w\r\n[Ot\0her]\r\nz=4\r\n";
+  const std::string text(raw, sizeof raw - 1);
+  sim::PutIni("SYSTEM.INI", text);
+  char buffer[256];
+  DWORD n = GetPrivateProfileSectionA("386Enh", buffer, sizeof buffer, "SYSTEM.INI");
+  EXPECT_EQ(std::string(buffer, n + 1), std::string("a=1\0=v\0b=2\0x=3\0k2=v\0", 21));
+  EXPECT_EQ(Read("386Enh", "k", "SYSTEM.INI"), "(default)");
+  EXPECT_EQ(Read("386Enh", "x", "SYSTEM.INI"), "3");
+  EXPECT_EQ(Read("386Enh", "k2", "SYSTEM.INI"), "v");
+  EXPECT_EQ(Read("Ot", "z", "SYSTEM.INI"), "4");
+  EXPECT_EQ(sim::IniText("SYSTEM.INI"), text);  // reading changes nothing
+  EXPECT_TRUE(WritePrivateProfileSectionA("386Enh", buffer, "SYSTEM.INI"));
+  EXPECT_EQ(sim::IniText("SYSTEM.INI"),
+            "[386Enh]\r\na=1\r\n=v\r\nb=2\r\nx=3\r\nk2=v\r\n[Ot]\r\nz=4\r\n");
+}
+
 TEST_F(Profile, ListsOfSectionsAndKeys) {
   sim::PutIni("C:\\T\\L.INI", "[a]\r\nk1=1\r\n;c\r\nk2=2\r\n[b]\r\n");
   char buffer[64];

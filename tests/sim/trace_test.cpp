@@ -130,4 +130,50 @@ TEST_F(Trace, ReleaseAndProcessCallsNeverFail) {
   EXPECT_EQ(result.exitCode, 3u);
 }
 
+// A program that holds one of everything when the power goes.
+bool gPastTheCut = false;
+void HoldEverything() {
+  HKEY key = nullptr;
+  RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, KEY_READ, &key);  // 1
+  HMODULE library = LoadLibraryA("advapi32.dll");                  // 2
+  void* block = HeapAlloc(GetProcessHeap(), 0, 64);                // 3, 4
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA("C:\\S\\A.DLL", &data);  // 5
+  CopyFileA("C:\\S\\A.DLL", "C:\\T\\A.DLL", FALSE);     // 6
+  gPastTheCut = true;
+  FindClose(find);
+  HeapFree(GetProcessHeap(), 0, block);
+  FreeLibrary(library);
+  RegCloseKey(key);
+  ExitProcess(0);
+}
+
+TEST_F(Trace, PowerLossStopsTheProgramBeforeTheCallAndReleasesWhatItHeld) {
+  for (size_t k : {1u, 3u, 5u, 6u}) {
+    sim::Remove("C:\\T\\A.DLL");
+    sim::ClearTrace();
+    sim::StopBeforeCall(k);
+    gPastTheCut = false;
+    const sim::RunResult result = sim::Run(HoldEverything);
+    EXPECT_TRUE(result.stopped) << k;
+    EXPECT_FALSE(result.exited) << k;
+    EXPECT_FALSE(gPastTheCut) << k;
+    // Call k never happened, each call before it did.
+    EXPECT_EQ(sim::CallCount(), k - 1) << k;
+    EXPECT_FALSE(sim::Exists("C:\\T\\A.DLL")) << k;
+    EXPECT_TRUE(sim::NothingOutstanding()) << k << ": " << sim::OutstandingText();
+  }
+  // The stop is used up: the next run goes to its end.
+  sim::ClearTrace();
+  const sim::RunResult again = sim::Run(HoldEverything);
+  EXPECT_TRUE(again.exited);
+  EXPECT_FALSE(again.stopped);
+  EXPECT_TRUE(sim::Exists("C:\\T\\A.DLL"));
+  // Clearing the faults takes a stop back too.
+  sim::ClearTrace();
+  sim::StopBeforeCall(2);
+  sim::ClearFaults();
+  EXPECT_TRUE(sim::Run(HoldEverything).exited);
+}
+
 }  // namespace

@@ -18,10 +18,10 @@ void ResetMachine(sim::Windows version);
 sim::RunResult RunInstaller(const std::string& arguments = std::string());
 
 // Runs entry as a run the machine's power cut right before its call k
-// (1-based, counted from this run's start): every call from k on fails, so
-// none of them changes the machine (the simulator's failures are clean). The
-// calls of a whole run of entry (callsOfWholeRun) bound the plan. The fault
-// plan is cleared afterwards; the restart is the caller's.
+// (1-based, counted from this run's start): the process stops there
+// (sim::StopBeforeCall), and what it held is released. callsOfWholeRun, the
+// calls of a whole run of entry, is no longer needed. The fault plan is
+// cleared afterwards; the restart is the caller's.
 sim::RunResult RunCutBefore(size_t k, size_t callsOfWholeRun, void (*entry)());
 // A stopped run and what follows it on a real machine: entry cut before its
 // call k, the restart, a whole run of entry, and the next restart.

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -58,13 +60,23 @@ uint64_t Unsigned(const json& value, const std::string& where, uint64_t max) {
   return n;
 }
 
+// An entry's name as a place: as it stands when it is a plain word, else
+// quoted and escaped.
+std::string EntryName(const std::string& name) {
+  bool plain =
+      !name.empty() && name.size() <= 60 && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+      });
+  return plain ? name : Shown(name, 60);
+}
+
 void OnlyKeys(const json& object, const std::string& where,
               std::initializer_list<const char*> allowed) {
   if (!object.is_object()) throw Fault{where, "expected an object"};
   for (auto it = object.begin(); it != object.end(); ++it) {
     bool known =
         std::any_of(allowed.begin(), allowed.end(), [&](const char* k) { return it.key() == k; });
-    if (!known) throw Fault{Place(where, it.key()), "unknown entry"};
+    if (!known) throw Fault{Place(where, EntryName(it.key())), "unknown entry"};
   }
 }
 
@@ -121,8 +133,8 @@ DWORD TypeOf(const json& value, const std::string& where) {
   for (const auto& n : names) {
     if (name == n.first) return n.second;
   }
-  throw Fault{where, "unknown type \"" + name +
-                         "\" (REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_NONE "
+  throw Fault{where, "unknown type " + Shown(name, 40) +
+                         " (REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_NONE "
                          "or a number)"};
 }
 
@@ -158,6 +170,45 @@ std::string ValueData(DWORD type, const json& data, const std::string& where) {
   }
 }
 
+bool RootIs(const std::string& name, HKEY wanted) {
+  HKEY root = nullptr;
+  return RootFromName(name, &root) && root == wanted;
+}
+
+// The key below its root, checked against what Windows can hold: no empty
+// name inside the path (one trailing backslash is passed over), names of at
+// most 255 printable characters, at most 512 levels. The current user's key
+// is itself one level below HKEY_USERS.
+void CheckKeyPath(const std::string& root, const std::string& key, const std::string& where) {
+  std::string path = key;
+  if (!path.empty() && path.back() == '\\') path.pop_back();
+  if (path.empty()) return;
+  HKEY handle = nullptr;
+  RootFromName(root, &handle);
+  size_t depth = handle == HKEY_CURRENT_USER ? 1 : 0;
+  size_t start = 0;
+  while (true) {
+    size_t slash = path.find('\\', start);
+    size_t end = slash == std::string::npos ? path.size() : slash;
+    if (end == start) throw Fault{where, "an empty key name in " + Shown(root + "\\" + key)};
+    if (end - start > kMaxKeyNameLength) {
+      throw Fault{where, "the key name " + Shown(path.substr(start, end - start), 40) +
+                             " is longer than 255 characters"};
+    }
+    for (size_t i = start; i < end; ++i) {
+      if (static_cast<unsigned char>(path[i]) < 32 || path[i] == 127) {
+        throw Fault{where, "the key name " + Shown(path.substr(start, end - start)) +
+                               " holds a control character"};
+      }
+    }
+    if (++depth > kMaxKeyDepth) {
+      throw Fault{where, "keys nest deeper than 512 levels below " + root};
+    }
+    if (slash == std::string::npos) break;
+    start = slash + 1;
+  }
+}
+
 MachineDescription::RegistryEntry RegistryEntryOf(const json& item, const std::string& where) {
   OnlyKeys(item, where, {"key", "name", "type", "data", "hex"});
   MachineDescription::RegistryEntry entry;
@@ -170,6 +221,7 @@ MachineDescription::RegistryEntry RegistryEntryOf(const json& item, const std::s
   if (!RootFromName(entry.root, &root)) {
     throw Fault{Place(where, "key"), "must start with HKLM\\, HKCU\\ or HKU\\"};
   }
+  CheckKeyPath(entry.root, entry.key, Place(where, "key"));
   bool named = item.contains("name"), typed = item.contains("type");
   bool data = item.contains("data"), hex = item.contains("hex");
   if (!named && !typed && !data && !hex) return entry;  // just the key
@@ -177,6 +229,20 @@ MachineDescription::RegistryEntry RegistryEntryOf(const json& item, const std::s
   if (data == hex) throw Fault{where, "a value needs either \"data\" or \"hex\""};
   entry.hasValue = true;
   entry.name = named ? String(Member(item, "name"), Place(where, "name")) : std::string();
+  if (entry.name.size() > kMaxValueNameLength) {
+    throw Fault{Place(where, "name"), "a value name of " + std::to_string(entry.name.size()) +
+                                          " characters (at most 16383)"};
+  }
+  if (entry.name.find('\0') != std::string::npos) {
+    throw Fault{Place(where, "name"), "a value name with a zero byte"};
+  }
+  // The machine's and the users' roots hold only keys; the current user's
+  // key is an ordinary key and may hold values.
+  std::string below = entry.key;
+  while (!below.empty() && below.back() == '\\') below.pop_back();
+  if (below.empty() && !RootIs(entry.root, HKEY_CURRENT_USER)) {
+    throw Fault{Place(where, "key"), "a value cannot lie at the root key " + Shown(entry.root)};
+  }
   entry.type = TypeOf(Member(item, "type"), Place(where, "type"));
   entry.data = hex ? HexBytes(Member(item, "hex"), Place(where, "hex"))
                    : ValueData(entry.type, Member(item, "data"), Place(where, "data"));
@@ -194,8 +260,8 @@ MachineDescription Describe(const json& root) {
   if (root.contains("windows")) {
     std::string name = String(root["windows"], "windows");
     if (!sim::WindowsFromName(name, &d.windows)) {
-      throw Fault{"windows", "unknown version \"" + name +
-                                 "\" (win95, win98, winme, nt351, nt40, win2k, winxp, win7, "
+      throw Fault{"windows", "unknown version " + Shown(name, 40) +
+                                 " (win95, win98, winme, nt351, nt40, win2k, winxp, win7, "
                                  "win10)"};
     }
     d.hasWindows = true;
@@ -232,7 +298,7 @@ MachineDescription Describe(const json& root) {
     const json& ini = root["ini"];
     if (!ini.is_object()) throw Fault{"ini", "expected an object of path: text"};
     for (auto it = ini.begin(); it != ini.end(); ++it) {
-      d.ini.push_back({it.key(), Text(it.value(), Place("ini", it.key()))});
+      d.ini.push_back({it.key(), Text(it.value(), Place("ini", Shown(it.key())))});
     }
   }
   if (root.contains("registry")) {
@@ -272,7 +338,8 @@ bool ParseMachineDescription(const std::string& text, MachineDescription* out, s
   try {
     root = json::parse(text, nullptr, true, /*ignore_comments=*/true);
   } catch (const json::exception& e) {
-    *error = std::string("not valid JSON: ") + e.what();
+    // The parser quotes the text it stopped in, which may be long.
+    *error = "not valid JSON: " + SafeLine(e.what(), 300);
     return false;
   }
   try {
@@ -281,26 +348,111 @@ bool ParseMachineDescription(const std::string& text, MachineDescription* out, s
     *error = (fault.where.empty() ? std::string() : fault.where + ": ") + fault.what;
     return false;
   } catch (const json::exception& e) {
-    *error = e.what();
+    *error = SafeLine(e.what(), 300);
     return false;
   }
   return true;
 }
 
+std::string KindOfFile(std::filesystem::file_type type) {
+  switch (type) {
+    case std::filesystem::file_type::regular:
+      return "a file";
+    case std::filesystem::file_type::directory:
+      return "a folder";
+    case std::filesystem::file_type::character:
+      return "a character device";
+    case std::filesystem::file_type::block:
+      return "a block device";
+    case std::filesystem::file_type::fifo:
+      return "a pipe";
+    case std::filesystem::file_type::socket:
+      return "a socket";
+    default:
+      return "an entry of unknown kind";
+  }
+}
+
 bool LoadMachineDescription(const std::string& fileName, MachineDescription* out,
                             std::string* error) {
+  std::error_code ec;
+  std::filesystem::file_status status = std::filesystem::status(fileName, ec);
+  if (status.type() == std::filesystem::file_type::directory) {
+    *error = "a folder, not a machine description file";
+    return false;
+  }
   std::ifstream in(fileName, std::ios::binary);
   if (!in) {
     *error = "cannot read the file";
     return false;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
+  // Read in pieces, one byte past the bound at most.
+  std::string text;
+  char piece[65536];
+  while (text.size() <= kMaxMachineFileBytes) {
+    size_t want = std::min(sizeof piece, kMaxMachineFileBytes + 1 - text.size());
+    in.read(piece, static_cast<std::streamsize>(want));
+    text.append(piece, static_cast<size_t>(in.gcount()));
+    if (!in) break;
+  }
   if (in.bad()) {
     *error = "cannot read the file";
     return false;
   }
-  return ParseMachineDescription(text.str(), out, error);
+  if (text.size() > kMaxMachineFileBytes) {
+    *error = KindOfFile(status.type()) +
+             " holding more than 16 MiB; a machine description may be at most " + "16 MiB";
+    return false;
+  }
+  if (text.empty()) {
+    *error = "an empty file; a machine description is a JSON object";
+    return false;
+  }
+  size_t zero = text.find('\0');
+  if (zero != std::string::npos) {
+    *error = "a binary file (a zero byte at offset " + std::to_string(zero) +
+             "), not a JSON machine description";
+    return false;
+  }
+  return ParseMachineDescription(text, out, error);
+}
+
+namespace {
+
+// The first limit bytes of text with control characters as \xNN.
+std::string Escaped(const std::string& text, size_t limit) {
+  std::string out;
+  size_t n = std::min(text.size(), limit);
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 32 || c == 127) {
+      char code[8];
+      std::snprintf(code, sizeof code, "\\x%02x", c);
+      out += code;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string LeftOut(const std::string& text, size_t limit) {
+  if (text.size() <= limit) return std::string();
+  size_t more = text.size() - limit;
+  return "... (" + std::to_string(more) + (more == 1 ? " more byte)" : " more bytes)");
+}
+
+}  // namespace
+
+std::string Shown(const std::string& text, size_t limit) {
+  return "\"" + Escaped(text, limit) + "\"" + LeftOut(text, limit);
+}
+
+std::string SafeLine(const std::string& text, size_t limit) {
+  std::string body = text;
+  bool newline = !body.empty() && body.back() == '\n';
+  if (newline) body.pop_back();
+  return Escaped(body, limit) + LeftOut(body, limit) + (newline ? "\n" : "");
 }
 
 std::string ExpandPath(const std::string& path, const PathNames& names) {
@@ -368,8 +520,20 @@ struct ApplyError {
 std::string Checked(const std::string& raw, const PathNames& names, const std::string& where) {
   std::string path = ExpandPath(raw, names);
   std::string why;
-  if (!IsMachinePath(path, &why)) throw ApplyError{where + ": \"" + path + "\" " + why};
+  if (!IsMachinePath(path, &why)) throw ApplyError{where + ": " + Shown(path) + " " + why};
   return path;
+}
+
+// A path below a file cannot exist: the file would have to be a folder.
+void NoFileAbove(const std::string& path, const std::string& where) {
+  for (size_t slash = path.find('\\', 3); slash != std::string::npos;
+       slash = path.find('\\', slash + 1)) {
+    std::string above = path.substr(0, slash);
+    if (sim::Exists(above) && !sim::IsFolder(above)) {
+      throw ApplyError{where + ": " + Shown(path) + " cannot exist: " + Shown(above) +
+                       " is a file"};
+    }
+  }
 }
 
 std::string Parent(const std::string& path) {
@@ -383,13 +547,20 @@ bool ApplyMachineDescription(const MachineDescription& d, const PathNames& names
                              std::string* error) {
   try {
     for (size_t i = 0; i < d.folders.size(); ++i) {
-      sim::MakeFolder(Checked(d.folders[i], names, Place("folders", i)));
+      std::string where = Place("folders", i);
+      std::string path = Checked(d.folders[i], names, where);
+      NoFileAbove(path, where);
+      if (sim::Exists(path) && !sim::IsFolder(path)) {
+        throw ApplyError{where + ": " + Shown(path) + " is a file"};
+      }
+      sim::MakeFolder(path);
     }
     for (size_t i = 0; i < d.files.size(); ++i) {
       const MachineDescription::File& file = d.files[i];
       std::string where = Place("files", i);
       std::string path = Checked(file.path, names, where);
-      if (sim::IsFolder(path)) throw ApplyError{where + ": \"" + path + "\" is a folder"};
+      NoFileAbove(path, where);
+      if (sim::IsFolder(path)) throw ApplyError{where + ": " + Shown(path) + " is a folder"};
       sim::MakeFolder(Parent(path));
       DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
       if (file.readOnly) attributes |= FILE_ATTRIBUTE_READONLY;
@@ -397,9 +568,10 @@ bool ApplyMachineDescription(const MachineDescription& d, const PathNames& names
       if (file.locked) sim::SetLocked(path, true);
     }
     for (const MachineDescription::IniFile& ini : d.ini) {
-      std::string where = Place("ini", ini.path);
+      std::string where = Place("ini", Shown(ini.path));
       std::string path = Checked(ini.path, names, where);
-      if (sim::IsFolder(path)) throw ApplyError{where + ": \"" + path + "\" is a folder"};
+      NoFileAbove(path, where);
+      if (sim::IsFolder(path)) throw ApplyError{where + ": " + Shown(path) + " is a folder"};
       sim::MakeFolder(Parent(path));
       sim::PutIni(path, ini.text);
     }
@@ -422,7 +594,7 @@ bool ApplyMachineDescription(const MachineDescription& d, const PathNames& names
       std::string where = Place("readOnly", i);
       std::string path = Checked(d.readOnly[i], names, where);
       if (!sim::Exists(path) || sim::IsFolder(path)) {
-        throw ApplyError{where + ": no file \"" + path + "\" on the machine"};
+        throw ApplyError{where + ": no file " + Shown(path) + " on the machine"};
       }
       sim::SetAttributes(path, sim::Attributes(path) | FILE_ATTRIBUTE_READONLY);
     }
@@ -430,7 +602,7 @@ bool ApplyMachineDescription(const MachineDescription& d, const PathNames& names
       std::string where = Place("locked", i);
       std::string path = Checked(d.locked[i], names, where);
       if (!sim::Exists(path) || sim::IsFolder(path)) {
-        throw ApplyError{where + ": no file \"" + path + "\" on the machine"};
+        throw ApplyError{where + ": no file " + Shown(path) + " on the machine"};
       }
       sim::SetLocked(path, true);
     }
@@ -451,7 +623,7 @@ bool AddRunningProgram(const std::string& name, const std::string& folder, std::
     return false;
   }
   if (name.find('\0') != std::string::npos || name.size() >= MAX_PATH) {
-    *error = "\"" + name + "\" cannot be a program's name";
+    *error = Shown(name) + " cannot be a program's name";
     return false;
   }
   std::string path = name;

@@ -4,6 +4,7 @@
 // They are JSON files; tools/preview/README.md describes the format.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -44,11 +45,35 @@ struct MachineDescription {
   std::vector<std::string> missing;
 };
 
+// The largest description read: anything longer is refused unread (a
+// device such as /dev/zero never ends).
+const size_t kMaxMachineFileBytes = 16u * 1024u * 1024u;
+
+// Registry limits of Windows: a key name, a value name, and the levels of
+// keys below a root.
+const size_t kMaxKeyNameLength = 255;
+const size_t kMaxValueNameLength = 16383;
+const size_t kMaxKeyDepth = 512;
+
 // Reads a description from JSON text. On failure returns false and names the
 // place and the fault in *error ("files[1].path: expected a string").
 bool ParseMachineDescription(const std::string& json, MachineDescription* out, std::string* error);
+// Reads a file of at most kMaxMachineFileBytes; a folder, an empty file or
+// one holding zero bytes is refused with what it is.
 bool LoadMachineDescription(const std::string& fileName, MachineDescription* out,
                             std::string* error);
+
+// What a file system entry is, for a message: "a file", "a folder", "a
+// pipe", "a character device", ...
+std::string KindOfFile(std::filesystem::file_type type);
+
+// Text from the input as an error message shows it: in double quotes,
+// control characters as \xNN, and cut after limit bytes with the number of
+// bytes left out ("AAAA..." (9996 more bytes)).
+std::string Shown(const std::string& text, size_t limit = 120);
+// A whole message made safe for a terminal: control characters other than
+// the line end escaped, and cut after limit bytes.
+std::string SafeLine(const std::string& text, size_t limit = 4000);
 
 // Folder names that paths of a description may use as %NAME%: the machine's
 // windows and system folders, the installer's source folder and the

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <ostream>
 #include <set>
 #include <sstream>
@@ -46,8 +45,10 @@ const char kUsage[] =
     "                      (repeatable; D to Z, A or B)\n"
     "  --running NAME      a program running during the run, by file name or\n"
     "                      full Windows path (repeatable)\n"
-    "  --machine FILE      a machine description (JSON; see tools/preview/README.md)\n"
+    "  --machine FILE      a machine description (JSON, at most 16 MiB; see\n"
+    "                      tools/preview/README.md)\n"
     "  --reg FILE          also write the registry changes as a REGEDIT4 file\n"
+    "  --json FILE         also write the whole report as one JSON document\n"
     "  --trace             add the platform calls of the run, in order\n"
     "  --export-sample DIR write the sample as real files (DIR/source, DIR/disc,\n"
     "                      DIR/app, DIR/arguments.txt) and stop\n"
@@ -55,9 +56,11 @@ const char kUsage[] =
     "\n"
     "When any of --source, --app, --doc or --cd is given, the sample disc and\n"
     "arguments are left out: the run has exactly what the options give.\n"
-    "Exit code: the installer's exit code (0, or 1 when a refused INI write\n"
-    "ended the run); 2 for a bad option, a missing folder or a bad machine file;\n"
-    "3 when the installer returned without ending its process.\n";
+    "Exit code: the installer's exit code for a run (0, or 1 when a refused INI\n"
+    "write ended it); 2 for bad input (a bad option, a folder that cannot be read\n"
+    "whole, a bad machine description) or a report file that cannot be written,\n"
+    "with one line on the error output naming it; 3 when the installer returned\n"
+    "without ending its process.\n";
 
 struct Options {
   bool help = false;
@@ -75,6 +78,8 @@ struct Options {
   bool hasMachine = false;
   std::string reg;
   bool hasReg = false;
+  std::string json;
+  bool hasJson = false;
   bool trace = false;
   std::string exportSample;
   bool hasExport = false;
@@ -116,8 +121,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
       hasValue = true;
     }
     static const std::set<std::string> valued = {
-        "--family", "--windows", "--source",  "--app", "--doc",
-        "--cd",     "--running", "--machine", "--reg", "--export-sample"};
+        "--family",  "--windows", "--source", "--app",  "--doc",          "--cd",
+        "--running", "--machine", "--reg",    "--json", "--export-sample"};
     if (valued.count(name) == 0) {
       if (name == "--trace" || name == "--help") throw UsageError{name + " takes no value"};
       throw UsageError{"unknown option \"" + name + "\""};
@@ -149,6 +154,9 @@ Options ParseOptions(const std::vector<std::string>& args) {
     } else if (name == "--reg") {
       SetOnce(name, &o.reg, &o.hasReg, value);
       if (value.empty()) throw UsageError{"--reg needs a file name"};
+    } else if (name == "--json") {
+      SetOnce(name, &o.json, &o.hasJson, value);
+      if (value.empty()) throw UsageError{"--json needs a file name"};
     } else if (name == "--export-sample") {
       SetOnce(name, &o.exportSample, &o.hasExport, value);
       if (value.empty()) throw UsageError{"--export-sample needs a folder"};
@@ -194,63 +202,103 @@ bool IsWindowsName(const std::string& name) {
   return true;
 }
 
+struct CopyError {
+  std::string text;
+};
+
+// Whether a folder reached through a link is the folder holding the link or
+// one above it: following it would never end.
+bool LinksAbove(const std::filesystem::path& target, const std::filesystem::path& from) {
+  std::error_code ec;
+  std::string t = std::filesystem::canonical(target, ec).string();
+  if (ec) return false;
+  std::string f = std::filesystem::canonical(from, ec).string();
+  if (ec) return false;
+  return f == t || (f.compare(0, t.size(), t) == 0 && f.size() > t.size() &&
+                    (f[t.size()] == '/' || f[t.size()] == '\\'));
+}
+
 // Copies a real folder's files (and subfolders) below a folder of the
-// simulated machine. Returns the number of files, or -1 with *error.
+// simulated machine, walking the tree with a list of folders still to read
+// (links to folders are followed). Anything that cannot be read, or is not
+// a file or a folder, stops the copy with its path: a disc image that the
+// machine would see only in part gives no useful report. Returns the number
+// of files, or -1 with *error.
 long CopyRealFolder(const std::string& realFolder, const std::string& machineFolder,
                     const std::string& option, std::string* error) {
   namespace fs = std::filesystem;
   std::error_code ec;
   if (!fs::is_directory(realFolder, ec)) {
-    *error = option + ": no folder \"" + realFolder + "\"";
+    *error = option + ": no folder " + Shown(realFolder);
     return -1;
   }
-  sim::MakeFolder(machineFolder);
   long files = 0;
   uintmax_t bytes = 0;
-  fs::recursive_directory_iterator it(realFolder, ec), end;
-  if (ec) {
-    *error = option + ": cannot read \"" + realFolder + "\": " + ec.message();
-    return -1;
-  }
-  for (; it != end; it.increment(ec)) {
-    if (ec) {
-      *error = option + ": cannot read \"" + realFolder + "\": " + ec.message();
-      return -1;
-    }
-    fs::path relative = it->path().lexically_relative(realFolder);
-    std::string target = machineFolder;
-    for (const fs::path& part : relative) {
-      std::string name = part.string();
-      if (!IsWindowsName(name)) {
-        *error =
-            option + ": \"" + it->path().string() + "\": a Windows file name cannot hold that name";
-        return -1;
+  try {
+    sim::MakeFolder(machineFolder);
+    std::vector<std::pair<fs::path, std::string>> folders = {{fs::path(realFolder), machineFolder}};
+    while (!folders.empty()) {
+      fs::path folder = folders.back().first;
+      std::string machine = folders.back().second;
+      folders.pop_back();
+      std::vector<fs::directory_entry> entries;
+      fs::directory_iterator it(folder, ec), end;
+      for (; !ec && it != end; it.increment(ec)) entries.push_back(*it);
+      if (ec) {
+        throw CopyError{"cannot read the folder " + Shown(folder.string()) + ": " + ec.message()};
       }
-      target += "\\" + name;
+      std::sort(entries.begin(), entries.end(),
+                [](const fs::directory_entry& x, const fs::directory_entry& y) {
+                  return x.path().filename() < y.path().filename();
+                });
+      std::vector<std::pair<fs::path, std::string>> below;
+      for (const fs::directory_entry& entry : entries) {
+        const fs::path& real = entry.path();
+        std::string name = real.filename().string();
+        if (!IsWindowsName(name)) {
+          throw CopyError{Shown(real.string()) + ": a Windows file name cannot hold that name"};
+        }
+        std::string target = machine + "\\" + name;
+        if (target.size() >= MAX_PATH) {
+          throw CopyError{Shown(real.string()) + ": path too long for Windows"};
+        }
+        fs::file_status status = entry.status(ec);
+        if (ec || status.type() == fs::file_type::not_found) {
+          throw CopyError{"cannot read " + Shown(real.string()) + ": " +
+                          (ec ? ec.message() : std::string("a link to nothing"))};
+        }
+        if (status.type() == fs::file_type::directory) {
+          if (entry.is_symlink(ec) && LinksAbove(real, folder)) {
+            throw CopyError{Shown(real.string()) + ": a link back to a folder above it"};
+          }
+          sim::MakeFolder(target);
+          below.emplace_back(real, target);
+          continue;
+        }
+        if (status.type() != fs::file_type::regular) {
+          throw CopyError{Shown(real.string()) + ": " + KindOfFile(status.type()) +
+                          ", not a file or folder"};
+        }
+        uintmax_t size = entry.file_size(ec);
+        if (ec || (bytes += size) > kMaxFolderBytes) {
+          throw CopyError{Shown(realFolder) + " holds more than 256 MiB"};
+        }
+        std::ifstream in(real, std::ios::binary);
+        std::ostringstream data;
+        if (in) data << in.rdbuf();
+        if (!in || in.bad()) throw CopyError{"cannot read " + Shown(real.string())};
+        sim::PutFile(target, data.str());
+        ++files;
+      }
+      // Read in name order: the list is taken from its end.
+      folders.insert(folders.end(), below.rbegin(), below.rend());
     }
-    if (target.size() >= MAX_PATH) {
-      *error = option + ": \"" + it->path().string() + "\": path too long for Windows";
-      return -1;
-    }
-    if (it->is_directory(ec)) {
-      sim::MakeFolder(target);
-      continue;
-    }
-    if (!it->is_regular_file(ec)) continue;  // sockets, pipes, broken links
-    uintmax_t size = it->file_size(ec);
-    if (ec || (bytes += size) > kMaxFolderBytes) {
-      *error = option + ": \"" + realFolder + "\" holds more than 256 MiB";
-      return -1;
-    }
-    std::ifstream in(it->path(), std::ios::binary);
-    std::ostringstream data;
-    data << in.rdbuf();
-    if (!in && !in.eof()) {
-      *error = option + ": cannot read \"" + it->path().string() + "\"";
-      return -1;
-    }
-    sim::PutFile(target, data.str());
-    ++files;
+  } catch (const CopyError& e) {
+    *error = option + ": " + e.text;
+    return -1;
+  } catch (const std::exception& e) {
+    *error = option + ": cannot read " + Shown(realFolder) + ": " + e.what();
+    return -1;
   }
   return files;
 }
@@ -365,14 +413,32 @@ bool BuildMachine(const Scenario& scenario, std::string* error) {
   return true;
 }
 
+namespace {
+
+// Writes a report file; false when it cannot be written whole.
+bool WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file) return false;
+  file << text;
+  file.close();
+  return static_cast<bool>(file);
+}
+
+}  // namespace
+
 int PreviewMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  // Every problem is one line naming it, with what came from the input
+  // escaped, and exit code 2.
+  auto fail = [&](const std::string& text, bool hint = false) {
+    err << SafeLine(std::string(kProgram) + ": " + text) << "\n";
+    if (hint) err << "Try '" << kProgram << " --help' for the options.\n";
+    return 2;
+  };
   Options options;
   try {
     options = ParseOptions(args);
   } catch (const UsageError& e) {
-    err << kProgram << ": " << e.text << "\n"
-        << "Try '" << kProgram << " --help' for the options.\n";
-    return 2;
+    return fail(e.text, true);
   }
   if (options.help) {
     out << kUsage;
@@ -380,10 +446,7 @@ int PreviewMain(const std::vector<std::string>& args, std::ostream& out, std::os
   }
   if (options.hasExport) {
     std::string error;
-    if (!ExportSample(options.exportSample, &error)) {
-      err << kProgram << ": --export-sample: " << error << "\n";
-      return 2;
-    }
+    if (!ExportSample(options.exportSample, &error)) return fail("--export-sample: " + error);
     return 0;
   }
 
@@ -391,8 +454,7 @@ int PreviewMain(const std::vector<std::string>& args, std::ostream& out, std::os
   if (options.hasMachine) {
     std::string error;
     if (!LoadMachineDescription(options.machine, &machine, &error)) {
-      err << kProgram << ": --machine " << options.machine << ": " << error << "\n";
-      return 2;
+      return fail("--machine " + options.machine + ": " + error);
     }
   }
 
@@ -410,10 +472,7 @@ int PreviewMain(const std::vector<std::string>& args, std::ostream& out, std::os
     scenario = s;
   }
   scenario.sourceFolder = options.source;
-  if (options.hasSource && options.source.empty()) {
-    err << kProgram << ": --source: no folder \"\"\n";
-    return 2;
-  }
+  if (options.hasSource && options.source.empty()) return fail("--source: no folder \"\"");
   if (!sample) {
     scenario.applicationFolder = options.app;
     scenario.documentName = options.doc;
@@ -423,16 +482,14 @@ int PreviewMain(const std::vector<std::string>& args, std::ostream& out, std::os
   scenario.machine = options.hasMachine ? &machine : nullptr;
 
   std::string error;
-  if (!BuildMachine(scenario, &error)) {
-    err << kProgram << ": " << error << "\n";
-    return 2;
-  }
-  std::unique_ptr<std::ofstream> regFile;
-  if (options.hasReg) {
-    regFile.reset(new std::ofstream(options.reg, std::ios::binary | std::ios::trunc));
-    if (!*regFile) {
-      err << kProgram << ": --reg: cannot write \"" << options.reg << "\"\n";
-      return 2;
+  if (!BuildMachine(scenario, &error)) return fail(error);
+  // The report files are made before the run, so that a name that cannot be
+  // written stops the preview before anything is shown.
+  for (const auto& file : {std::make_pair(options.hasReg, &options.reg),
+                           std::make_pair(options.hasJson, &options.json)}) {
+    if (file.first && !WriteFile(*file.second, std::string())) {
+      return fail((file.second == &options.reg ? "--reg" : "--json") +
+                  std::string(": cannot write ") + Shown(*file.second));
     }
   }
 
@@ -454,13 +511,11 @@ int PreviewMain(const std::vector<std::string>& args, std::ostream& out, std::os
   CaptureRun(&report);
 
   WriteReport(report, out);
-  if (regFile) {
-    *regFile << Regedit4Text(report);
-    regFile->close();
-    if (!*regFile) {
-      err << kProgram << ": --reg: cannot write \"" << options.reg << "\"\n";
-      return 2;
-    }
+  if (options.hasReg && !WriteFile(options.reg, Regedit4Text(report))) {
+    return fail("--reg: cannot write " + Shown(options.reg));
+  }
+  if (options.hasJson && !WriteFile(options.json, JsonReport(report))) {
+    return fail("--json: cannot write " + Shown(options.json));
   }
   if (!report.result.exited) return 3;
   return static_cast<int>(report.result.exitCode);

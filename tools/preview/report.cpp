@@ -20,8 +20,11 @@ bool EndsWith(const std::string& s, const std::string& end) {
   return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
 }
 
-// Text in double quotes; bytes that would not print are shown as \xNN.
-std::string Quoted(const std::string& text) {
+// Text in double quotes; bytes that would not print are shown as \xNN. Long
+// texts are cut after 1024 bytes (the JSON report has them whole).
+std::string Quoted(const std::string& whole) {
+  const size_t kLongest = 1024;
+  std::string text = whole.substr(0, kLongest);
   std::string q = "\"";
   for (char c : text) {
     unsigned char u = static_cast<unsigned char>(c);
@@ -34,28 +37,14 @@ std::string Quoted(const std::string& text) {
       q += c;
     }
   }
-  return q + "\"";
+  q += "\"";
+  if (whole.size() > kLongest) {
+    q += "... (" + std::to_string(whole.size() - kLongest) + " more bytes)";
+  }
+  return q;
 }
 
 std::string Bytes(size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
-
-std::string TypeName(DWORD type) {
-  switch (type) {
-    case REG_NONE:
-      return "REG_NONE";
-    case REG_SZ:
-      return "REG_SZ";
-    case REG_EXPAND_SZ:
-      return "REG_EXPAND_SZ";
-    case REG_BINARY:
-      return "REG_BINARY";
-    case REG_DWORD:
-      return "REG_DWORD";
-    case REG_MULTI_SZ:
-      return "REG_MULTI_SZ";
-  }
-  return "type " + std::to_string(type);
-}
 
 // Whether data is one text with exactly its terminating zero.
 bool IsText(const std::string& data) {
@@ -124,23 +113,31 @@ bool SameValue(const sim::Value& a, const sim::Value& b) {
 
 // ------------------------------------------------------------ the registry
 
-void WalkKey(HKEY root, const std::string& rootName, const std::string& key, bool withSecurity,
-             RegistrySnapshot* out) {
-  KeyState state;
-  state.path = key.empty() ? rootName : rootName + "\\" + key;
-  for (const std::string& name : sim::RegValueNames(root, key)) {
-    sim::Value value;
-    if (sim::RegGet(root, key, name, &value)) state.values.emplace_back(name, value);
-  }
-  if (withSecurity && !key.empty()) {
-    state.hasSecurity = true;
-    state.security = sim::GetKeySecurity(root, key);
-  }
-  std::string id = Upper(state.path);
-  out->order.push_back(id);
-  out->keys[id] = state;
-  for (const std::string& sub : sim::RegSubkeys(root, key)) {
-    WalkKey(root, rootName, key.empty() ? sub : key + "\\" + sub, withSecurity, out);
+// Every key below root, parents before their subkeys in index order. The
+// keys still to visit are kept in a list, so the depth of the tree costs no
+// stack.
+void WalkKeys(HKEY root, const std::string& rootName, bool withSecurity, RegistrySnapshot* out) {
+  std::vector<std::string> pending = {std::string()};
+  while (!pending.empty()) {
+    std::string key = std::move(pending.back());
+    pending.pop_back();
+    KeyState state;
+    state.path = key.empty() ? rootName : rootName + "\\" + key;
+    for (const std::string& name : sim::RegValueNames(root, key)) {
+      sim::Value value;
+      if (sim::RegGet(root, key, name, &value)) state.values.emplace_back(name, value);
+    }
+    if (withSecurity && !key.empty()) {
+      state.hasSecurity = true;
+      state.security = sim::GetKeySecurity(root, key);
+    }
+    std::string id = Upper(state.path);
+    out->order.push_back(id);
+    out->keys[id] = std::move(state);
+    std::vector<std::string> subkeys = sim::RegSubkeys(root, key);
+    for (auto sub = subkeys.rbegin(); sub != subkeys.rend(); ++sub) {
+      pending.push_back(key.empty() ? *sub : key + "\\" + *sub);
+    }
   }
 }
 
@@ -190,8 +187,6 @@ const IniSection* FindSection(const std::vector<IniSection>& sections, const std
   return nullptr;
 }
 
-typedef std::vector<std::pair<std::string, std::vector<std::string>>> SectionDiffList;
-
 // Section header ("" for the lines before the first one) and its line
 // differences, for every section that differs.
 SectionDiffList SectionDiffs(const std::string& oldText, const std::string& newText) {
@@ -220,14 +215,27 @@ SectionDiffList SectionDiffs(const std::string& oldText, const std::string& newT
   return result;
 }
 
-struct IniChange {
-  std::string path;
-  bool created = false;
-  bool removed = false;
-  SectionDiffList sections;  // header, diff lines
-};
-
 bool IsIniPath(const std::string& upperPath) { return EndsWith(upperPath, ".INI"); }
+
+}  // namespace
+
+std::string TypeName(DWORD type) {
+  switch (type) {
+    case REG_NONE:
+      return "REG_NONE";
+    case REG_SZ:
+      return "REG_SZ";
+    case REG_EXPAND_SZ:
+      return "REG_EXPAND_SZ";
+    case REG_BINARY:
+      return "REG_BINARY";
+    case REG_DWORD:
+      return "REG_DWORD";
+    case REG_MULTI_SZ:
+      return "REG_MULTI_SZ";
+  }
+  return "type " + std::to_string(type);
+}
 
 std::string WininitPath() { return Upper(sim::WindowsFolder() + "\\WININIT.INI"); }
 
@@ -259,10 +267,7 @@ std::vector<IniChange> CompareIniFiles(const FileSnapshot& before, const FileSna
 
 // ------------------------------------------------------------ files
 
-struct FileChange {
-  std::string path;
-  std::string what;
-};
+namespace {
 
 std::string Origin(const FileState& file, const FileSnapshot& before, const RunReport& report) {
   for (const auto& f : before) {
@@ -271,7 +276,7 @@ std::string Origin(const FileState& file, const FileSnapshot& before, const RunR
         Upper(p).compare(0, report.sourceFolder.size(), Upper(report.sourceFolder)) == 0;
     bool fromDisc = p.size() > 1 && p[1] == ':' && Upper(p.substr(0, 1)) != "C";
     if ((fromSource || fromDisc) && f.second.data == file.data && Upper(p) != Upper(file.path)) {
-      return ", from " + p;
+      return p;
     }
   }
   return std::string();
@@ -288,9 +293,7 @@ std::string AttributeText(DWORD a) {
   return std::string(buffer) + (flags.empty() ? "" : " (" + flags.substr(1) + ")");
 }
 
-struct FileChanges {
-  std::vector<FileChange> placed, staged, removed, attributes;
-};
+}  // namespace
 
 FileChanges CompareFiles(const FileSnapshot& before, const FileSnapshot& after,
                          const std::vector<Rename>& renames, const RunReport& report) {
@@ -301,38 +304,63 @@ FileChanges CompareFiles(const FileSnapshot& before, const FileSnapshot& after,
     if (IsIniPath(f.first)) continue;
     auto b = before.find(f.first);
     const FileState& now = f.second;
+    FileChange change;
+    change.path = now.path;
+    change.bytes = now.data.size();
+    change.attributesAfter = now.attributes;
+    if (b != before.end()) {
+      change.attributesBefore = b->second.attributes;
+      change.attributesChanged = b->second.attributes != now.attributes;
+    }
     if (b != before.end() && b->second.data == now.data) {
-      if (b->second.attributes != now.attributes) {
-        changes.attributes.push_back({now.path, AttributeText(b->second.attributes) + " -> " +
-                                                    AttributeText(now.attributes)});
-      }
+      if (change.attributesChanged) changes.attributes.push_back(change);
       continue;
     }
-    std::string what = std::string(b == before.end() ? "new" : "replaced") + ", " +
-                       Bytes(now.data.size()) + Origin(now, before, report);
-    if (b != before.end() && b->second.attributes != now.attributes) {
-      what += "; attributes " + AttributeText(b->second.attributes) + " -> " +
-              AttributeText(now.attributes);
-    }
+    change.isNew = b == before.end();
+    change.origin = Origin(now, before, report);
     auto staged = stagedTo.find(f.first);
     if (staged != stagedTo.end()) {
-      what += staged->second.empty() ? "; deleted at the restart"
-                                     : "; becomes " + staged->second + " at the restart";
-      changes.staged.push_back({now.path, what});
+      change.staged = true;
+      change.becomes = staged->second;
+      changes.staged.push_back(change);
     } else {
-      changes.placed.push_back({now.path, what});
+      changes.placed.push_back(change);
     }
   }
   for (const auto& f : before) {
     if (!IsIniPath(f.first) && after.count(f.first) == 0) {
-      changes.removed.push_back({f.second.path, ""});
+      FileChange change;
+      change.path = f.second.path;
+      change.bytes = f.second.data.size();
+      change.attributesBefore = f.second.attributes;
+      changes.removed.push_back(change);
     }
   }
   return changes;
 }
 
+namespace {
+
+enum class ListKind { Changed, Removed, Attributes };
+
+// What the text report says of a file after its path.
+std::string WhatText(const FileChange& f, ListKind kind) {
+  std::string attributes =
+      AttributeText(f.attributesBefore) + " -> " + AttributeText(f.attributesAfter);
+  if (kind == ListKind::Removed) return std::string();
+  if (kind == ListKind::Attributes) return attributes;
+  std::string what = std::string(f.isNew ? "new" : "replaced") + ", " + Bytes(f.bytes) +
+                     (f.origin.empty() ? std::string() : ", from " + f.origin);
+  if (f.attributesChanged) what += "; attributes " + attributes;
+  if (f.staged) {
+    what += f.becomes.empty() ? "; deleted at the restart"
+                              : "; becomes " + f.becomes + " at the restart";
+  }
+  return what;
+}
+
 void WriteFileList(std::ostream& out, const std::string& title, const std::vector<FileChange>& list,
-                   const std::string& indent = "  ") {
+                   ListKind kind, const std::string& indent = "  ") {
   out << "\n" << title << " (" << list.size() << ")\n";
   if (list.empty()) {
     out << indent << "none\n";
@@ -342,8 +370,9 @@ void WriteFileList(std::ostream& out, const std::string& title, const std::vecto
   for (const FileChange& f : list) width = std::max(width, std::min<size_t>(f.path.size(), 56));
   for (const FileChange& f : list) {
     out << indent << f.path;
-    if (!f.what.empty()) {
-      out << std::string(f.path.size() < width ? width - f.path.size() : 0, ' ') << "  " << f.what;
+    std::string what = WhatText(f, kind);
+    if (!what.empty()) {
+      out << std::string(f.path.size() < width ? width - f.path.size() : 0, ' ') << "  " << what;
     }
     out << "\n";
   }
@@ -417,8 +446,8 @@ FileSnapshot TakeFiles() {
 
 RegistrySnapshot TakeRegistry(bool withSecurity) {
   RegistrySnapshot snapshot;
-  WalkKey(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", "", withSecurity, &snapshot);
-  WalkKey(HKEY_USERS, "HKEY_USERS", "", withSecurity, &snapshot);
+  WalkKeys(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", withSecurity, &snapshot);
+  WalkKeys(HKEY_USERS, "HKEY_USERS", withSecurity, &snapshot);
   // The running user's key is shown under its usual name.
   std::string user = "HKEY_USERS\\" + sim::CurrentUserSid();
   for (auto& key : snapshot.keys) {
@@ -589,10 +618,12 @@ void WriteReport(const RunReport& r, std::ostream& out) {
   }
 
   FileChanges files = CompareFiles(r.before, r.after, r.renames, r);
-  WriteFileList(out, "Files placed", files.placed);
-  WriteFileList(out, "Files staged, named at the restart", files.staged);
-  WriteFileList(out, "Files removed", files.removed);
-  if (!files.attributes.empty()) WriteFileList(out, "File attributes changed", files.attributes);
+  WriteFileList(out, "Files placed", files.placed, ListKind::Changed);
+  WriteFileList(out, "Files staged, named at the restart", files.staged, ListKind::Changed);
+  WriteFileList(out, "Files removed", files.removed, ListKind::Removed);
+  if (!files.attributes.empty()) {
+    WriteFileList(out, "File attributes changed", files.attributes, ListKind::Attributes);
+  }
 
   size_t written = 0;
   for (const KeyChange& k : r.registry.keys) written += k.written.size();
@@ -640,7 +671,7 @@ void WriteReport(const RunReport& r, std::ostream& out) {
         out << "    " << section.first << "\n";
         indent = "      ";
       }
-      for (const std::string& line : section.second) out << indent << line << "\n";
+      for (const std::string& line : section.second) out << indent << SafeLine(line) << "\n";
     }
   }
 
@@ -659,8 +690,10 @@ void WriteReport(const RunReport& r, std::ostream& out) {
     for (const Rename& rename : r.renamesLeft) out << "    " << RenameText(rename) << "\n";
   }
   FileChanges restart = CompareFiles(r.before, r.afterRestart, {}, r);
-  WriteFileList(out, "  Files new or replaced since before the run", restart.placed, "    ");
-  WriteFileList(out, "  Files gone since before the run", restart.removed, "    ");
+  WriteFileList(out, "  Files new or replaced since before the run", restart.placed,
+                ListKind::Changed, "    ");
+  WriteFileList(out, "  Files gone since before the run", restart.removed, ListKind::Removed,
+                "    ");
 
   if (r.trace) {
     out << "\nPlatform calls (" << r.calls.size() << ")\n";

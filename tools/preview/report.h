@@ -89,6 +89,45 @@ RegistryChanges CompareRegistry(const RegistrySnapshot& before, const RegistrySn
 // (NT family) or Wininit.ini's [RENAME] section (9x family).
 std::vector<Rename> PendingRenamesNow(bool nineX, const FileSnapshot& files);
 
+// A file that differs between two snapshots.
+struct FileChange {
+  std::string path;
+  size_t bytes = 0;
+  bool isNew = false;  // not there before
+  std::string origin;  // the source or disc file with the same bytes, if any
+  bool attributesChanged = false;
+  DWORD attributesBefore = 0;
+  DWORD attributesAfter = 0;
+  bool staged = false;  // named at the restart
+  std::string becomes;  // staged: the name it gets (empty: deleted)
+};
+struct FileChanges {
+  std::vector<FileChange> placed;      // new or replaced (INI files left out)
+  std::vector<FileChange> staged;      // new files a pending rename names
+  std::vector<FileChange> removed;     // gone
+  std::vector<FileChange> attributes;  // same bytes, other attributes
+};
+FileChanges CompareFiles(const FileSnapshot& before, const FileSnapshot& after,
+                         const std::vector<Rename>& renames, const RunReport& report);
+
+// An INI file that differs, with its differences by section: the header
+// ("" for the lines before the first one) and its "- " and "+ " lines.
+typedef std::vector<std::pair<std::string, std::vector<std::string>>> SectionDiffList;
+struct IniChange {
+  std::string path;
+  bool created = false;
+  bool removed = false;
+  SectionDiffList sections;
+};
+// INI files (*.INI) that differ, skip (an upper-cased path) left out.
+std::vector<IniChange> CompareIniFiles(const FileSnapshot& before, const FileSnapshot& after,
+                                       const std::string& skip);
+// Wininit.ini of the machine, upper-cased: its renames are shown as renames.
+std::string WininitPath();
+
+// "REG_SZ", ..., or "type N".
+std::string TypeName(DWORD type);
+
 // Line differences ("- old", "+ new"), in order; unchanged lines are left out.
 std::vector<std::string> DiffLines(const std::vector<std::string>& a,
                                    const std::vector<std::string>& b);
@@ -108,5 +147,7 @@ void CaptureRun(RunReport* report);
 void WriteReport(const RunReport& report, std::ostream& out);
 // The registry changes as a REGEDIT4 file (CR LF line ends).
 std::string Regedit4Text(const RunReport& report);
+// The whole report as one JSON document (tools/preview/README.md).
+std::string JsonReport(const RunReport& report);
 
 }  // namespace preview
