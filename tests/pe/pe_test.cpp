@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "harness.h"
+
 namespace {
 
 struct Build {
@@ -143,13 +145,6 @@ std::vector<Reviewed> ParseReviewed(const std::string& text, std::vector<std::st
   return rows;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 // A build's executable, read once per test.
 class BuiltExe : public ::testing::TestWithParam<Build> {
  protected:
@@ -176,7 +171,7 @@ class BuiltExe : public ::testing::TestWithParam<Build> {
 
 TEST(ReviewedImports, ListIsWellFormedAndFitsThe32BitBuild) {
   std::vector<std::string> errors;
-  const std::vector<Reviewed> rows = ParseReviewed(ReadFile(DRVSETUP_IMPORTS_LIST), &errors);
+  const std::vector<Reviewed> rows = ParseReviewed(HostFileText(DRVSETUP_IMPORTS_LIST), &errors);
   EXPECT_GT(rows.size(), 50u);
   for (const std::string& e : errors) ADD_FAILURE() << e;
 }
@@ -233,7 +228,7 @@ TEST_P(BuiltExe, ImportsAreTheReviewedOnes) {
   ASSERT_FALSE(imported.empty());
   std::vector<std::string> errors;
   ImportSet reviewed;
-  for (const Reviewed& r : ParseReviewed(ReadFile(DRVSETUP_IMPORTS_LIST), &errors)) {
+  for (const Reviewed& r : ParseReviewed(HostFileText(DRVSETUP_IMPORTS_LIST), &errors)) {
     const bool forThisBuild = r.builds.find(std::to_string(build.bits)) != std::string::npos;
     if (forThisBuild) reviewed.insert(r.dll + "!" + r.function);
   }
