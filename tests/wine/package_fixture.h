@@ -106,7 +106,7 @@ class PackageTest : public InstallerTest {
       ADD_FAILURE() << "missing: " << winPath;
       return;
     }
-    EXPECT_EQ(content, data) << winPath;
+    EXPECT_EQ(data, content) << winPath;
   }
 
   void ExpectNoFile(const std::string& winPath) {
@@ -131,10 +131,11 @@ class PackageTest : public InstallerTest {
         ADD_FAILURE() << "missing value \"" << row.name << "\" of " << row.key;
         continue;
       }
-      EXPECT_EQ(row.type, v->type) << row.key << " \"" << row.name << "\"";
-      EXPECT_EQ(text::HexBytes(row.data), text::HexBytes(v->data)) << row.key << " \"" << row.name << "\"";
+      EXPECT_EQ(v->type, row.type) << row.key << " \"" << row.name << "\"";
+      EXPECT_EQ(text::HexBytes(v->data), text::HexBytes(row.data))
+          << row.key << " \"" << row.name << "\"";
     }
-    EXPECT_EQ(inTree, t.ValueCount()) << "other values below HKLM\\" << tree;
+    EXPECT_EQ(t.ValueCount(), inTree) << "other values below HKLM\\" << tree;
   }
 
   // The rows, in their order and without a gap, among the installer's
@@ -155,11 +156,11 @@ class PackageTest : public InstallerTest {
       const ExpectedValue& row = rows[i];
       SCOPED_TRACE("row " + std::to_string(i + 1) + ": " + row.key + " \"" + row.name + "\"");
       EXPECT_TRUE(w.keyKnown);
-      EXPECT_EQ(kHklmHandle, w.root);
-      EXPECT_EQ(row.key, w.key);
-      EXPECT_EQ(row.name, w.name);
-      EXPECT_EQ(row.type, w.type);
-      EXPECT_EQ(row.data.size(), w.count);
+      EXPECT_EQ(w.root, kHklmHandle);
+      EXPECT_EQ(w.key, row.key);
+      EXPECT_EQ(w.name, row.name);
+      EXPECT_EQ(w.type, row.type);
+      EXPECT_EQ(w.count, row.data.size());
     }
   }
 
@@ -167,8 +168,8 @@ class PackageTest : public InstallerTest {
   static void ExpectQuietRun(const RunResult& r, const RelayTrace& trace) {
     ASSERT_FALSE(r.timedOut);
     ASSERT_TRUE(trace.found) << r.err.substr(0, 2000);
-    EXPECT_EQ(0, r.exitCode);
-    EXPECT_EQ(0, ExitProcessCode(trace));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(ExitProcessCode(trace), 0);
     for (const auto& box : MessageBoxes(trace))
       ADD_FAILURE() << "unexpected message box: " << box.text << " [" << box.caption << "]";
   }
