@@ -62,7 +62,8 @@ std::string Pairs(const std::vector<PendingRename>& pending) {
 
 class AspiUsbTest : public PackageTest {
  protected:
-  void ExpectUsbFiles(const std::string& driversFolder) {
+  void ExpectUsbFiles(const std::string& driversFolder, Caller caller = {}) {
+    TRACE_CALLER(caller);
     ExpectFile("C:\\windows\\INF\\KOVA51USB.INF", NewContent("KOVA51USB.INF"));
     ExpectFile("C:\\windows\\INF\\DQ_USB.INF", NewContent("DQ_USB.INF"));
     ExpectFile(std::string(kSystem) + "FTD2XX.DLL", NewContent("FTD2XX.DLL"));

@@ -13,7 +13,8 @@ class HousekeepingTest : public InstallerTest {
  protected:
   // Values on the key itself, three subkeys at one level and a chain three
   // levels deep; beside it a sibling and the same path under HKLM, which stay.
-  void PresetEngineSettings() {
+  void PresetEngineSettings(Caller caller = {}) {
+    TRACE_CALLER(caller);
     const std::string e = kEngine;
     ASSERT_TRUE(wine->PresetValue(e, "", kRegSz, SzBytes("engine")));
     ASSERT_TRUE(wine->PresetValue(e, "Latency", kRegDword, DwordBytes(5)));
@@ -27,7 +28,8 @@ class HousekeepingTest : public InstallerTest {
         wine->PresetValue("HKLM\\Software\\Miravelt\\Engine", "Keep", kRegDword, DwordBytes(1)));
   }
 
-  void ExpectEngineSettingsGoneAndNeighboursKept() {
+  void ExpectEngineSettingsGoneAndNeighboursKept(Caller caller = {}) {
+    TRACE_CALLER(caller);
     EXPECT_FALSE(wine->DumpKey(kEngine).exists);
     RegTree user = wine->DumpKey("HKCU\\Software\\Miravelt");
     ASSERT_TRUE(user.exists);

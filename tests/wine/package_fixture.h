@@ -94,13 +94,15 @@ class PackageTest : public InstallerTest {
   // told from every other and from what a target held before.
   static std::string NewContent(const std::string& name) { return "new " + name; }
 
-  void PlaceSource(const std::vector<std::string>& names) {
+  void PlaceSource(const std::vector<std::string>& names, Caller caller = {}) {
+    TRACE_CALLER(caller);
     for (const auto& name : names)
       ASSERT_TRUE(
           wine->PutFile(std::string(WinePrefix::kSourceFolder) + "\\" + name, NewContent(name)));
   }
 
-  void ExpectFile(const std::string& winPath, const std::string& content) {
+  void ExpectFile(const std::string& winPath, const std::string& content, Caller caller = {}) {
+    TRACE_CALLER(caller);
     std::string data;
     if (!wine->ReadFile(winPath, &data)) {
       ADD_FAILURE() << "missing: " << winPath;
@@ -109,13 +111,16 @@ class PackageTest : public InstallerTest {
     EXPECT_EQ(data, content) << winPath;
   }
 
-  void ExpectNoFile(const std::string& winPath) {
+  void ExpectNoFile(const std::string& winPath, Caller caller = {}) {
+    TRACE_CALLER(caller);
     EXPECT_FALSE(wine->Exists(winPath)) << "should not exist: " << winPath;
   }
 
   // The values below HKLM\tree, read back with their types and bytes: every
   // expected value whose key lies in the tree, and no other value in it.
-  void ExpectTree(const std::string& tree, const std::vector<ExpectedValue>& rows) {
+  void ExpectTree(const std::string& tree, const std::vector<ExpectedValue>& rows,
+                  Caller caller = {}) {
+    TRACE_CALLER(caller);
     RegTree t = wine->DumpKey("HKLM\\" + tree);
     ASSERT_TRUE(t.exists) << "HKLM\\" << tree;
     size_t inTree = 0;
@@ -141,7 +146,9 @@ class PackageTest : public InstallerTest {
   // The rows, in their order and without a gap, among the installer's
   // RegSetValueExA calls: root, key and name as written, the type, and the
   // byte count it passed (what Wine stores can differ for texts).
-  static void ExpectWritten(const RelayTrace& trace, const std::vector<ExpectedValue>& rows) {
+  static void ExpectWritten(const RelayTrace& trace, const std::vector<ExpectedValue>& rows,
+                            Caller caller = {}) {
+    TRACE_CALLER(caller);
     ASSERT_FALSE(rows.empty());
     const std::vector<ValueWrite> writes = ValueWrites(trace);
     size_t first = 0;
@@ -165,7 +172,8 @@ class PackageTest : public InstallerTest {
   }
 
   // The trace of a run that must end normally and show nothing.
-  static void ExpectQuietRun(const RunResult& r, const RelayTrace& trace) {
+  static void ExpectQuietRun(const RunResult& r, const RelayTrace& trace, Caller caller = {}) {
+    TRACE_CALLER(caller);
     ASSERT_FALSE(r.timedOut);
     ASSERT_TRUE(trace.found) << r.err.substr(0, 2000);
     EXPECT_EQ(r.exitCode, 0);

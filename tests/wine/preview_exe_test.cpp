@@ -34,7 +34,8 @@ std::string LinuxReport(const std::vector<std::string>& args, int* code) {
 // the one it was given on each side.
 void ExpectSameLines(const std::string& windows, std::string linux,
                      const std::vector<std::pair<std::string, std::string>>& folders,
-                     const std::string& what) {
+                     const std::string& what, Caller caller = {}) {
+  TRACE_CALLER(caller);
   for (const auto& f : folders) {
     for (size_t at; (at = linux.find(f.first)) != std::string::npos;) {
       linux.replace(at, f.first.size(), f.second);

@@ -13,7 +13,8 @@ class RunTest : public InstallerTest {
  protected:
   // D: a fixed drive and E:, F: CD-ROM drives. Each file has a copy on a
   // drive that must not be taken: the fixed drive D:, or C:.
-  void MakeDrives() {
+  void MakeDrives(Caller caller = {}) {
+    TRACE_CALLER(caller);
     wine->AddDrive('D', "hd");
     wine->AddDrive('E', "cdrom");
     wine->AddDrive('F', "cdrom");
@@ -26,7 +27,8 @@ class RunTest : public InstallerTest {
     ASSERT_TRUE(wine->PutFile("F:\\DATA\\DOC\\Manual-en.pdf", "en on F"));
   }
 
-  void MakeAppFolder(const std::string& folder) {
+  void MakeAppFolder(const std::string& folder, Caller caller = {}) {
+    TRACE_CALLER(caller);
     ASSERT_TRUE(wine->PutFile(folder + "\\HISTORY.TXT", "release notes"));
     ASSERT_TRUE(wine->PutFile(folder + "\\ORVO.EXE", "the application"));
     ASSERT_TRUE(wine->PutFile(folder + "\\ORVOOEM.DLL", "older oem library"));

@@ -1,5 +1,6 @@
 // The Wine test helper itself: its parsers (no Wine needed), and that what it
 // reads from a prefix is what the programs there see.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -199,6 +200,30 @@ TEST(EmulatorCrash, OnlyARunWithoutResultAndWithTheCrashMessageCounts) {
     r.err = c.err;
     EXPECT_EQ(EmulatorCrashed(r), c.crashed) << c.exitCode << " " << c.timedOut << " " << c.err;
   }
+}
+
+// ------------------------------------------------------- test helpers
+
+void FailInsideAHelper(Caller caller = {}) {
+  TRACE_CALLER(caller);
+  ADD_FAILURE() << "inside the helper";
+}
+
+void FailInsideANestedHelper(Caller caller = {}) {
+  TRACE_CALLER(caller);
+  FailInsideAHelper();
+}
+
+// A helper's failure names the test's line, not only its own: the line is
+// filled in where the call is written, also through a second helper.
+TEST(CallerTrace, AFailureInsideAHelperNamesTheLineOfTheCall) {
+  const auto at = [](int line) {
+    return std::string(__FILE__) + ":" + std::to_string(line) + ": called from here";
+  };
+  const std::string direct = at(__LINE__ + 1);
+  EXPECT_NONFATAL_FAILURE(FailInsideAHelper(), direct);
+  const std::string nested = at(__LINE__ + 1);
+  EXPECT_NONFATAL_FAILURE(FailInsideANestedHelper(), nested);
 }
 
 // -------------------------------------------------------- under Wine

@@ -29,6 +29,22 @@ using namespace ::winehost;
                 "win64) or point DRVSETUP_WIN64_DIR at a win64 build";                      \
   } while (0)
 
+// The line a helper was called from. A helper that asserts takes it as its
+// last parameter, defaulted (`Caller caller = {}`), so that each call fills in
+// its own file and line, and opens its body with TRACE_CALLER(caller): its
+// failures then name the test's line as well as the helper's. Nested helpers
+// each add their own line.
+struct Caller {
+  // Not explicit: `= {}` must fill it in where the call is written.
+  Caller(const char* callFile = __builtin_FILE(), int callLine = __builtin_LINE())
+      : file(callFile), line(callLine) {}
+  const char* file;
+  int line;
+};
+
+#define TRACE_CALLER(caller) \
+  const ::testing::ScopedTrace caller_trace_((caller).file, (caller).line, "called from here")
+
 // Fails the running test once for each problem the prefix recorded.
 inline void ExpectNoProblems(WinePrefix& wine) {
   for (const std::string& problem : wine.TakeProblems()) ADD_FAILURE() << problem;
