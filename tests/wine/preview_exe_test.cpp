@@ -54,7 +54,8 @@ class PreviewExeTest : public InstallerTest {
     InstallerTest::SetUp();
     if (HasFatalFailure() || IsSkipped()) return;
     ASSERT_TRUE(wine->PlaceProgram("drvsetup-preview.exe", kPreviewExe))
-        << "drvsetup-preview.exe is missing in " << ProgramsDir() << "; build the win64 preset";
+        << "drvsetup-preview.exe is missing in " << ProgramsDir() << "; "
+        << ProgramsMissingHint(DefaultArch());
   }
 };
 
