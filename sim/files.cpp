@@ -535,13 +535,20 @@ HandleObject* FileOf(HANDLE hFile, Node** node) {
   return object;
 }
 
+// Whether a handle is open on this file (and its file is still the one at
+// its path, not one made later in the place of a removed one).
+bool OpenOn(const HandleObject& object, const Node* node) {
+  return object.kind == HandleKind::File && object.file == node &&
+         Resolve(object.path, false).node == node;
+}
+
 // Whether the file is held open by this process in a way that stops an
 // opening with this access and sharing (both sides must share what the
 // other wants).
 bool SharingConflict(const Node* node, DWORD access, DWORD share) {
   for (const auto& entry : M().handles) {
     const HandleObject& other = entry.second;
-    if (other.kind != HandleKind::File || other.file != node) continue;
+    if (!OpenOn(other, node)) continue;
     const bool otherReads = other.access & GENERIC_READ, otherWrites = other.access & GENERIC_WRITE;
     if (((access & GENERIC_READ) && !(other.share & FILE_SHARE_READ)) ||
         ((access & GENERIC_WRITE) && !(other.share & FILE_SHARE_WRITE)) ||
@@ -556,7 +563,7 @@ bool SharingConflict(const Node* node, DWORD access, DWORD share) {
 // waits for the last handle).
 bool HeldOpen(const Node* node) {
   for (const auto& entry : M().handles) {
-    if (entry.second.kind == HandleKind::File && entry.second.file == node) return true;
+    if (OpenOn(entry.second, node)) return true;
   }
   return false;
 }
