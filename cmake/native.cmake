@@ -18,14 +18,13 @@ add_library(winsim STATIC ${SIM_SOURCES})
 target_link_libraries(winsim PUBLIC text_helpers)
 target_include_directories(winsim PUBLIC ${CMAKE_SOURCE_DIR}/sim ${CMAKE_SOURCE_DIR}/include)
 
-add_library(drvsetup_core STATIC ${DRVSETUP_SOURCES})
-target_include_directories(drvsetup_core PUBLIC ${DRVSETUP_INCLUDES})
-target_link_libraries(drvsetup_core PUBLIC winsim)
+# The installer's layers on the simulated machine.
+drvsetup_add_layers("" PLATFORM winsim)
 
 # The installer started as a process on the simulated machine: shared by the
 # tests, the tools and the benchmarks (no test framework in it).
 add_library(installer_process STATIC ${CMAKE_SOURCE_DIR}/sim/installer_process.cpp)
-target_link_libraries(installer_process PUBLIC drvsetup_core)
+target_link_libraries(installer_process PUBLIC drvsetup_run winsim)
 
 enable_testing()
 find_package(GTest REQUIRED)
