@@ -3,6 +3,7 @@
 // library, class and hardware trees of the 9x registry).
 #include "file_placement.h"
 #include "packages.h"
+#include "platform_family.h"
 #include "registry_writers.h"
 #include "system_ini.h"
 

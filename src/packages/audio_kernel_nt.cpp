@@ -3,6 +3,7 @@
 // and service keys, written while Everyone may change the device tree.
 #include "file_placement.h"
 #include "key_access.h"
+#include "messages.h"
 #include "packages.h"
 #include "registry_writers.h"
 

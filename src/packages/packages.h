@@ -5,6 +5,12 @@
 
 #include "drvsetup.h"
 
+// Folder strings are 8-bit (ANSI) paths. The source folder ends in a
+// backslash; the windows and system folders arrive as the platform reports
+// them and each package normalises its own copies.
+typedef void (*PackageInstaller)(const std::string& sourceFolder, const std::string& windowsFolder,
+                                 const std::string& systemFolder);
+
 void InstallAspiLayer(const std::string& sourceFolder, const std::string& windowsFolder,
                       const std::string& systemFolder);
 void InstallAudioKernel(const std::string& sourceFolder, const std::string& windowsFolder,

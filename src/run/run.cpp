@@ -7,7 +7,9 @@
 #include "folders.h"
 #include "guard.h"
 #include "housekeeping.h"
+#include "messages.h"
 #include "packages.h"
+#include "platform_family.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include "folders.h"
 #include "harness.h"
+#include "platform_family.h"
 #include "run.h"
 #include "sim.h"
 

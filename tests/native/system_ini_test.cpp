@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "harness.h"
+#include "platform_family.h"
 #include "system_ini.h"
 
 namespace {
