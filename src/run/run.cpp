@@ -125,10 +125,9 @@ void RunSetup() {
   SetFileCacheLimits();
   RemoveEngineSettings();
 
-  InstallAspiLayer(sourceFolder, windowsFolder, systemFolder);
-  InstallAudioKernel(sourceFolder, windowsFolder, systemFolder);
-  InstallKova51UsbPackage(sourceFolder, windowsFolder, systemFolder);
-  InstallDqUsbPackage(sourceFolder, windowsFolder, systemFolder);
+  for (PackageInstaller install : PackageInstallers) {
+    install(sourceFolder, windowsFolder, systemFolder);
+  }
 
   const std::string applicationFolder = GetCommandLineArgument(1);
   if (!applicationFolder.empty()) RunFinalPhase(applicationFolder, GetCommandLineArgument(2));
