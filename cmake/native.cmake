@@ -8,11 +8,10 @@ if(DRVSETUP_SANITIZE)
 endif()
 
 file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
-list(REMOVE_ITEM SIM_SOURCES ${CMAKE_SOURCE_DIR}/sim/text.cpp)
-# Text helpers (case, hex, escapes): the simulator's, and shared with the Wine
-# host, the tools and the tests.
-add_library(text_helpers STATIC ${CMAKE_SOURCE_DIR}/sim/text.cpp)
-target_include_directories(text_helpers PUBLIC ${CMAKE_SOURCE_DIR}/sim)
+# Text helpers (text/: case, hex, escapes, lines): the simulator's, and
+# shared with the Wine host, the tools and the tests.
+add_library(text_helpers STATIC ${CMAKE_SOURCE_DIR}/text/text.cpp)
+target_include_directories(text_helpers PUBLIC ${CMAKE_SOURCE_DIR}/text)
 add_library(winsim STATIC ${SIM_SOURCES})
 target_link_libraries(winsim PUBLIC text_helpers)
 target_include_directories(winsim PUBLIC ${CMAKE_SOURCE_DIR}/sim ${CMAKE_SOURCE_DIR}/include)

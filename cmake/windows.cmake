@@ -72,9 +72,10 @@ if(DRVSETUP_JSON_INCLUDE)
   file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
   file(GLOB PREVIEW_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/preview/*.cpp)
   drvsetup_add_layers(_simulated DEFINITIONS DRVSETUP_SIMULATED=1)
-  add_executable(drvsetup-preview ${SIM_SOURCES} ${CMAKE_SOURCE_DIR}/harness/installer_process.cpp
-                 ${PREVIEW_SOURCES})
-  target_include_directories(drvsetup-preview PRIVATE ${CMAKE_SOURCE_DIR}/sim ${CMAKE_SOURCE_DIR}/harness
+  add_executable(drvsetup-preview ${SIM_SOURCES} ${CMAKE_SOURCE_DIR}/text/text.cpp
+                 ${CMAKE_SOURCE_DIR}/harness/installer_process.cpp ${PREVIEW_SOURCES})
+  target_include_directories(drvsetup-preview PRIVATE ${CMAKE_SOURCE_DIR}/sim
+                             ${CMAKE_SOURCE_DIR}/text ${CMAKE_SOURCE_DIR}/harness
                              ${CMAKE_SOURCE_DIR}/tools/preview ${json_dir})
   target_link_libraries(drvsetup-preview PRIVATE drvsetup_run_simulated)
   target_link_options(drvsetup-preview PRIVATE -static -s)

@@ -1,5 +1,5 @@
-// Small text helpers shared by the simulated machine, its tools and the
-// tests: case folding, hexadecimal forms and C-style escapes.
+// Small text helpers shared by the simulated machine, the Wine host, the
+// tools and the tests: case folding, hexadecimal forms and C-style escapes.
 #pragma once
 
 #include <cstdint>
