@@ -13,6 +13,54 @@ int HexDigit(char c) {
   return -1;
 }
 
+// The escaped bytes of s from `begin` up to `limit`, or up to the first
+// unescaped double quote when stopAtQuote; *stop is where reading ended. A
+// backslash with nothing after it before the limit stays as it is; \x takes
+// exactly hexDigits digits (a value beyond one byte becomes '?'), and one
+// with fewer is dropped, its digits then read as they stand.
+std::string ReadEscaped(const std::string& s, size_t begin, size_t limit, int hexDigits,
+                        bool stopAtQuote, size_t* stop) {
+  std::string out;
+  size_t i = begin;
+  for (; i < limit; ++i) {
+    const char c = s[i];
+    if (stopAtQuote && c == '"') break;
+    if (c != '\\' || i + 1 >= limit) {
+      out += c;
+      continue;
+    }
+    const char next = s[++i];
+    switch (next) {
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'x': {
+        unsigned long v = 0;
+        int digits = 0;
+        while (digits < hexDigits && i + 1 + digits < limit && HexDigit(s[i + 1 + digits]) >= 0) {
+          v = v * 16 + static_cast<unsigned long>(HexDigit(s[i + 1 + digits]));
+          ++digits;
+        }
+        if (digits == hexDigits) {
+          out += v < 256 ? static_cast<char>(v) : '?';
+          i += static_cast<size_t>(digits);
+        }
+        break;
+      }
+      default:
+        out += next;  // \\, \" and any other character
+    }
+  }
+  *stop = i;
+  return out;
+}
+
 }  // namespace
 
 std::string Upper(std::string s) {
@@ -72,37 +120,29 @@ std::string Escape(const std::string& bytes, bool namedControls) {
 
 std::string Unquote(const std::string& quoted) {
   if (quoted.size() < 2 || quoted.front() != '"' || quoted.back() != '"') return quoted;
-  const size_t end = quoted.size() - 1;  // the closing quote
-  std::string out;
-  for (size_t i = 1; i < end; ++i) {
-    const char c = quoted[i];
-    if (c != '\\' || i + 1 >= end) {
-      out += c;
-      continue;
-    }
-    const char next = quoted[++i];
-    switch (next) {
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case 'x':
-        // Two hex digits, both before the closing quote.
-        if (i + 2 < end && HexDigit(quoted[i + 1]) >= 0 && HexDigit(quoted[i + 2]) >= 0) {
-          out += static_cast<char>(HexDigit(quoted[i + 1]) * 16 + HexDigit(quoted[i + 2]));
-          i += 2;
-        }
-        break;
-      default:
-        out += next;
-    }
-  }
+  size_t stop = 0;
+  return ReadEscaped(quoted, 1, quoted.size() - 1, 2, false, &stop);
+}
+
+std::string ReadQuoted(const std::string& s, size_t open, size_t* end, int hexDigits) {
+  size_t stop = 0;
+  std::string out = ReadEscaped(s, open + 1, s.size(), hexDigits, true, &stop);
+  *end = stop < s.size() ? stop + 1 : stop;
   return out;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t nl = text.find('\n', pos);
+    if (nl == std::string::npos) nl = text.size();
+    size_t cut = nl;
+    if (cut > pos && text[cut - 1] == '\r') --cut;
+    lines.push_back(text.substr(pos, cut - pos));
+    pos = nl + 1;
+  }
+  return lines;
 }
 
 }  // namespace text
