@@ -31,8 +31,10 @@ function(drvsetup_add_layers suffix)
     else()
       target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR}/include)
       target_compile_definitions(${target} PUBLIC ${arg_DEFINITIONS})
+      # Only for linking, and only for what links the layers: the platform's
+      # include folders must not reach a layer's own sources.
       foreach(platform ${arg_PLATFORM})
-        target_link_libraries(${target} PUBLIC $<LINK_ONLY:${platform}>)
+        target_link_libraries(${target} INTERFACE $<LINK_ONLY:${platform}>)
       endforeach()
     endif()
     set(below ${target})
