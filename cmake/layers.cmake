@@ -3,8 +3,9 @@
 #
 #   drvsetup_sysaccess  src/sysaccess  sees include/ and src/sysaccess
 #   drvsetup_packages   src/packages   sees those and src/packages
-#   drvsetup_run        src/run        sees all three (not main.cpp: the
-#                                      entry point belongs to each program)
+#   drvsetup_run        src/run        sees all three (not main.cpp nor
+#                                      <name>_main.cpp: an entry point
+#                                      belongs to its program)
 #
 # Nothing else is on a layer's include path, so an include that goes up a
 # layer does not compile. Whatever links a layer sees the folders of that
@@ -22,7 +23,7 @@ function(drvsetup_add_layers suffix)
   set(below "")
   foreach(layer sysaccess packages run)
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/${layer}/*.cpp)
-    list(FILTER sources EXCLUDE REGEX "/src/run/main\\.cpp$")
+    list(FILTER sources EXCLUDE REGEX "/src/run/([A-Za-z0-9]+_)?main\\.cpp$")
     set(target drvsetup_${layer}${suffix})
     add_library(${target} STATIC ${sources})
     target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR}/src/${layer})

@@ -29,7 +29,9 @@ drvsetup_add_layers("" PLATFORM advapi32 user32 DEFINITIONS ${DRVSETUP_WINDOWS_D
 # drvsetup_add_windows_program(<name> <source>...): a window-less program of
 # the installer's layers (its own entry point and resources among the
 # sources), statically linked, stripped, importing only the system's DLLs,
-# and loadable by the oldest systems the 32-bit build supports.
+# and loadable by the oldest systems the 32-bit build supports. An entry
+# point in src/run is named main.cpp or <name>_main.cpp, which keeps it out
+# of the run layer.
 function(drvsetup_add_windows_program name)
   add_executable(${name} WIN32 ${ARGN} ${DRVSETUP_RES}/terminate_handler.cpp)
   target_include_directories(${name} PRIVATE ${CMAKE_BINARY_DIR}/res)
