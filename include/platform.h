@@ -30,6 +30,8 @@
 
 #ifdef _WIN32
 #define CopyFileA SimCopyFileA
+#define CreateFileA SimCreateFileA
+#define ReadFile SimReadFile
 #define MoveFileExA SimMoveFileExA
 #define DeleteFileA SimDeleteFileA
 #define GetFileAttributesA SimGetFileAttributesA
@@ -197,6 +199,8 @@ typedef PVOID PSECURITY_DESCRIPTOR;
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_SHARE_READ 0x00000001
+#define OPEN_EXISTING 3
 #define FILE_ATTRIBUTE_TEMPORARY 0x00000100
 
 #define DRIVE_UNKNOWN 0
@@ -234,6 +238,9 @@ typedef struct _SECURITY_ATTRIBUTES {
   LPVOID lpSecurityDescriptor;
   BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+// Overlapped reads are never made: only the pointer type is needed.
+typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 
 // Version
 #define VER_PLATFORM_WIN32s 0
@@ -427,6 +434,11 @@ typedef enum _SE_OBJECT_TYPE {
 
 // kernel32: files, folders, drives
 BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);

@@ -1,5 +1,6 @@
 // Drives, folders and files of the simulated machine, and the kernel32 calls
 // that work on them.
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -144,6 +145,14 @@ Resolved Resolve(const std::string& path, bool honourDrive) {
   }
   r.node = it->second.get();
   return r;
+}
+
+// The last-write time a drive keeps: FAT has a resolution of 2 seconds and
+// rounds a finer time up.
+uint64_t StoredTime(const Drive* drive, uint64_t time) {
+  const uint64_t grain = 2 * kTicksPerSecond;
+  if (!drive || !drive->fat || time % grain == 0) return time;
+  return time - time % grain + grain;
 }
 
 // Why a write into this drive is refused (CD-ROM media are read-only).
@@ -367,6 +376,7 @@ void ResetFiles(Machine& m) {
   for (int i = 0; i < 26; ++i)
     m.drives[i].root.name = std::string(1, static_cast<char>('A' + i)) + ":";
   m.drives['C' - 'A'].type = DRIVE_FIXED;
+  m.drives['C' - 'A'].fat = Is9x(m.version);
 }
 
 // ------------------------------------------------------ control interface
@@ -376,6 +386,8 @@ void SetDrive(char letter, UINT type, bool mediumPresent) {
   if (i < 0) return;
   M().drives[i].type = type;
   M().drives[i].mediumPresent = mediumPresent;
+  // The 9x family keeps its hard and floppy disks in FAT.
+  M().drives[i].fat = (type == DRIVE_FIXED || type == DRIVE_REMOVABLE) && Is9x(M().version);
 }
 
 uint64_t FileTimeOf(int year, int month, int day, int hour, int minute, int second) {
@@ -407,7 +419,7 @@ void PutFile(const std::string& path, const std::string& data, DWORD attributes,
   }
   node->data = data;
   node->attributes = attributes & kStoredBits;
-  node->lastWrite = lastWrite;
+  node->lastWrite = StoredTime(&M().drives[p.drive], lastWrite);
 }
 
 bool FileData(const std::string& path, std::string* data) {
@@ -428,8 +440,8 @@ void SetAttributes(const std::string& path, DWORD attributes) {
 }
 
 void SetLastWrite(const std::string& path, uint64_t lastWrite) {
-  Node* node = Resolve(path, false).node;
-  if (node) node->lastWrite = lastWrite;
+  Resolved r = Resolve(path, false);
+  if (r.node) r.node->lastWrite = StoredTime(r.drive, lastWrite);
 }
 
 bool Exists(const std::string& path) { return Resolve(path, false).node != nullptr; }
@@ -546,8 +558,61 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
   Node* target = dst.node ? dst.node : AddChild(dst.parent, dst.leaf, false);
   target->data = src.node->data;
   target->attributes = (src.node->attributes & kStoredBits) | keep | FILE_ATTRIBUTE_ARCHIVE;
-  target->lastWrite = src.node->lastWrite;
+  target->lastWrite = StoredTime(dst.drive, src.node->lastWrite);
   m.lastError = ERROR_SUCCESS;
+  return call.Return<BOOL>(TRUE);
+}
+
+// Opens an existing file for reading, the one use made of it here; other
+// access, sharing that lets others write, or other dispositions are not
+// modelled and answer ERROR_INVALID_PARAMETER.
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+  FileCall call("CreateFileA", Quote(lpFileName) + ", " + Hex(dwDesiredAccess) + ", " +
+                                   std::to_string(dwShareMode) + ", " +
+                                   PointerArg(lpSecurityAttributes) + ", " +
+                                   std::to_string(dwCreationDisposition) + ", " +
+                                   Hex(dwFlagsAndAttributes) + ", " + PointerArg(hTemplateFile));
+  auto fail = [&](DWORD error) { return call.Fail<HANDLE>(error, INVALID_HANDLE_VALUE); };
+  if (DWORD e = call.Begin({lpFileName})) return fail(e);
+  if (dwDesiredAccess != GENERIC_READ || (dwShareMode & ~DWORD(FILE_SHARE_READ)) ||
+      dwCreationDisposition != OPEN_EXISTING || hTemplateFile)
+    return fail(ERROR_INVALID_PARAMETER);
+  Resolved r = Resolve(lpFileName, true);
+  if (r.error != ERROR_SUCCESS) return fail(r.error);
+  if (!r.parent || r.node->folder) return fail(ERROR_ACCESS_DENIED);
+  if (r.node->locked) return fail(ERROR_SHARING_VIOLATION);
+  HandleObject object;
+  object.kind = HandleKind::File;
+  object.path = r.full;
+  M().lastError = ERROR_SUCCESS;
+  return call.Return<HANDLE>(reinterpret_cast<HANDLE>(NewHandle(object)));
+}
+
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
+  FileCall call("ReadFile", ResultText(static_cast<const void*>(hFile)) + ", " +
+                                PointerArg(lpBuffer) + ", " + std::to_string(nNumberOfBytesToRead) +
+                                ", " + PointerArg(lpNumberOfBytesRead) + ", " +
+                                PointerArg(lpOverlapped));
+  auto fail = [&](DWORD error) { return call.Fail<BOOL>(error, FALSE); };
+  if (DWORD e = call.Begin({})) return fail(e);
+  HandleObject* object = GetHandle(reinterpret_cast<uintptr_t>(hFile), HandleKind::File);
+  if (!object) return fail(ERROR_INVALID_HANDLE);
+  if ((!lpBuffer && nNumberOfBytesToRead) || !lpNumberOfBytesRead || lpOverlapped)
+    return fail(ERROR_INVALID_PARAMETER);
+  *lpNumberOfBytesRead = 0;
+  // The file as it stands now; one removed while open reads as ended.
+  Resolved r = Resolve(object->path, false);
+  const std::string* data = r.node && !r.node->folder ? &r.node->data : nullptr;
+  if (data && object->position < data->size()) {
+    const size_t n = std::min<size_t>(nNumberOfBytesToRead, data->size() - object->position);
+    std::memcpy(lpBuffer, data->data() + object->position, n);
+    object->position += n;
+    *lpNumberOfBytesRead = static_cast<DWORD>(n);
+  }
+  M().lastError = ERROR_SUCCESS;
   return call.Return<BOOL>(TRUE);
 }
 

@@ -40,6 +40,8 @@ const char* KindName(HandleKind kind) {
       return "sid";
     case HandleKind::Local:
       return "local";
+    case HandleKind::File:
+      return "file";
   }
   return "?";
 }
@@ -117,7 +119,7 @@ std::string OutstandingText() {
   for (const auto& entry : M().handles) {
     const HandleObject& object = entry.second;
     if (object.kind == HandleKind::Key || object.kind == HandleKind::Library ||
-        object.kind == HandleKind::Find) {
+        object.kind == HandleKind::Find || object.kind == HandleKind::File) {
       text +=
           "\n  " + std::string(KindName(object.kind)) + " " + Hex(entry.first) + " " + object.path;
     }

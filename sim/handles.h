@@ -13,7 +13,7 @@ namespace sim {
 
 struct Key;
 
-enum class HandleKind { Key, Find, Snapshot, Process, Library, Heap, Sid, Local };
+enum class HandleKind { Key, Find, Snapshot, Process, Library, Heap, Sid, Local, File };
 
 struct HandleObject {
   HandleKind kind;
@@ -22,7 +22,7 @@ struct HandleObject {
   DWORD access = 0;                   // Key, Process
   DWORD pid = 0;                      // Process
   std::vector<ProcessSpec> snapshot;  // Snapshot
-  size_t position = 0;                // Snapshot
+  size_t position = 0;                // Snapshot, File (bytes read)
   std::string library;                // Library
   int refs = 1;                       // Library
 };

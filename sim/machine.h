@@ -35,6 +35,7 @@ struct Node {
 struct Drive {
   UINT type = DRIVE_NO_ROOT_DIR;
   bool mediumPresent = true;
+  bool fat = false;  // keeps last-write times to 2 seconds
   Node root;  // folder
 };
 

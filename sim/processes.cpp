@@ -132,6 +132,8 @@ const std::unordered_map<std::string, FARPROC>& EntryPoints() {
       {"GetPrivateProfileSectionA", Entry(&GetPrivateProfileSectionA)},
       {"WritePrivateProfileSectionA", Entry(&WritePrivateProfileSectionA)},
       {"OpenProcess", Entry(&OpenProcess)},
+      {"CreateFileA", Entry(&CreateFileA)},
+      {"ReadFile", Entry(&ReadFile)},
       {"CloseHandle", Entry(&CloseHandle)},
       {"GetProcessHeap", Entry(&GetProcessHeap)},
       {"HeapAlloc", Entry(&HeapAlloc)},
@@ -317,6 +319,8 @@ void ResetProcesses(Machine& m) {
                                                 "GetPrivateProfileSectionA",
                                                 "WritePrivateProfileSectionA",
                                                 "OpenProcess",
+                                                "CreateFileA",
+                                                "ReadFile",
                                                 "CloseHandle",
                                                 "GetProcessHeap",
                                                 "HeapAlloc",
@@ -443,7 +447,8 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwPr
 BOOL WINAPI CloseHandle(HANDLE hObject) {
   CallRecord rec("CloseHandle", ResultText(static_cast<const void*>(hObject)));
   const uintptr_t handle = reinterpret_cast<uintptr_t>(hObject);
-  if (GetHandle(handle, HandleKind::Process) || GetHandle(handle, HandleKind::Snapshot)) {
+  if (GetHandle(handle, HandleKind::Process) || GetHandle(handle, HandleKind::Snapshot) ||
+      GetHandle(handle, HandleKind::File)) {
     ReleaseHandle(handle);
     return rec.Return(TRUE);
   }

@@ -13,7 +13,7 @@ namespace {
 
 // Argument kinds: S string, N 32-bit number, P pointer (only NULL or not),
 // K registry key, and handles L library, F search, T snapshot, R process,
-// H heap. Result kinds: N number, P pointer, V nothing, or a handle kind
+// H heap, D file. Result kinds: N number, P pointer, V nothing, or a handle kind
 // for a handle the call hands out.
 struct Signature {
   const char* function;
@@ -35,7 +35,7 @@ const Signature kSignatures[] = {
     {"CreateToolhelp32Snapshot", "NN", 'T'},
     {"Process32First", "TP", 'N'},
     {"Process32Next", "TP", 'N'},
-    {"CloseHandle", "?", 'N'},  // a snapshot or a process handle
+    {"CloseHandle", "?", 'N'},  // a snapshot, process or file handle
     {"EnumProcesses", "PNP", 'N'},
     {"OpenProcess", "NNN", 'R'},
     {"EnumProcessModules", "RPNP", 'N'},
@@ -59,6 +59,8 @@ const Signature kSignatures[] = {
     {"GetFileAttributesA", "S", 'N'},
     {"SetFileAttributesA", "SN", 'N'},
     {"CopyFileA", "SSN", 'N'},
+    {"CreateFileA", "SNNPNNP", 'D'},
+    {"ReadFile", "DPNPP", 'N'},
     {"MoveFileExA", "SSN", 'N'},
     {"DeleteFileA", "S", 'N'},
     {"GetDriveTypeA", "S", 'N'},
@@ -161,6 +163,7 @@ class Normalizer {
     if (function == "CloseHandle" && !args.empty()) {
       handles_['T'].erase(args[0].identity);
       handles_['R'].erase(args[0].identity);
+      handles_['D'].erase(args[0].identity);
     }
 
     call.result = returned ? Result(sig->result, result, call.args) : "?";
@@ -190,11 +193,14 @@ class Normalizer {
       case 'T':
       case 'R':
       case 'H':
+      case 'D':
         return {HandleName(kind, raw), false};
       case '?': {
         // CloseHandle: whichever kind the handle was obtained as.
         const std::string snapshot = HandleName('T', raw);
         if (snapshot[0] != '?') return {snapshot, false};
+        const std::string file = HandleName('D', raw);
+        if (file[0] != '?') return {file, false};
         const std::string process = HandleName('R', raw);
         if (process[0] != '?') *perProcess = true;
         return {process, false};
@@ -242,7 +248,7 @@ class Normalizer {
         if (raw.isNull) return "NULL";
         if (raw.value == ~uint64_t(0) || raw.value == 0xffffffffu) return "INVALID";
         static const std::map<char, std::string> prefix = {
-            {'L', "lib"}, {'F', "find"}, {'T', "snap"}, {'R', "proc"}};
+            {'L', "lib"}, {'F', "find"}, {'T', "snap"}, {'R', "proc"}, {'D', "file"}};
         std::string what;
         if (kind == 'R' && args.size() == 3) {
           what = args[2].text;  // the process identifier

@@ -178,6 +178,72 @@ TEST_F(Files, CopyKeepsAttributesAndTimeOfTheSourceAndSetsArchive) {
   EXPECT_FALSE(CopyFileA("C:\\S\\A.SYS", "C:\\T\\A.SYS", FALSE));
 }
 
+// The 9x family keeps its fixed disks in FAT, which holds last-write times
+// to 2 seconds: a copy of a CD file with an odd-second time gets the next
+// even second there. NTFS (the NT family) and CD-ROMs keep the time.
+TEST_F(Files, FatDisksOfThe9xFamilyRoundTimesUpToTwoSeconds) {
+  const uint64_t odd = sim::FileTimeOf(2001, 5, 7, 12, 30, 17) + 1234567;
+  const uint64_t even = sim::FileTimeOf(2001, 5, 7, 12, 30, 18);
+  for (sim::Windows version : {sim::Windows::Win95, sim::Windows::WinMe, sim::Windows::NT40}) {
+    SCOPED_TRACE(sim::WindowsName(version));
+    sim::Reset(version);
+    sim::SetDrive('E', DRIVE_CDROM);
+    sim::PutFile("E:\\A.DLL", "a", FILE_ATTRIBUTE_ARCHIVE, odd);
+    sim::SetDrive('D', DRIVE_FIXED);
+    ASSERT_TRUE(CopyFileA("E:\\A.DLL", "C:\\A.DLL", FALSE));
+    ASSERT_TRUE(CopyFileA("E:\\A.DLL", "D:\\A.DLL", FALSE));
+    const uint64_t kept = sim::Is9x(version) ? even : odd;
+    for (const char* copy : {"C:\\A.DLL", "D:\\A.DLL"}) {
+      WIN32_FIND_DATAA found;
+      HANDLE h = FindFirstFileA(copy, &found);
+      ASSERT_NE(h, INVALID_HANDLE_VALUE);
+      FindClose(h);
+      EXPECT_EQ(found.ftLastWriteTime.dwLowDateTime, Ft(kept).dwLowDateTime) << copy;
+      EXPECT_EQ(found.ftLastWriteTime.dwHighDateTime, Ft(kept).dwHighDateTime) << copy;
+    }
+    // What a test puts on a FAT disk is held as the disk holds it.
+    sim::PutFile("C:\\B.DLL", "b", FILE_ATTRIBUTE_ARCHIVE, odd);
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA("C:\\B.DLL", &found);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    FindClose(h);
+    EXPECT_EQ(found.ftLastWriteTime.dwLowDateTime, Ft(kept).dwLowDateTime);
+  }
+}
+
+// A file opened for reading hands out its bytes in order and is counted
+// until closed; what is not modelled is refused, not half done.
+TEST_F(Files, FilesOpenForReadingOnly) {
+  const std::string text(5000, 'x');
+  sim::PutFile("C:\\R\\DATA.BIN", text + "end");
+  HANDLE h = CreateFileA("C:\\R\\DATA.BIN", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(sim::Outstanding()["file"], 1);
+  std::string read;
+  char buffer[4096];
+  DWORD got = 0;
+  do {
+    ASSERT_TRUE(ReadFile(h, buffer, sizeof buffer, &got, nullptr));
+    read.append(buffer, got);
+  } while (got > 0);
+  EXPECT_EQ(read, text + "end");
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_TRUE(sim::NothingOutstanding());
+  EXPECT_EQ(CreateFileA("C:\\R\\NONE.BIN", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                        nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(CreateFileA("C:\\R\\DATA.BIN", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  sim::SetLocked("C:\\R\\DATA.BIN", true);
+  EXPECT_EQ(CreateFileA("C:\\R\\DATA.BIN", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                        nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(ReadFile(h, buffer, sizeof buffer, &got, nullptr));
+}
+
 TEST_F(Files, DeleteAndAttributeChanges) {
   sim::PutFile("C:\\T\\RO.TXT", "x", FILE_ATTRIBUTE_READONLY);
   sim::PutFile("C:\\T\\BUSY.TXT", "x");
