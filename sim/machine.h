@@ -101,6 +101,7 @@ struct Machine {
 
   struct FaultRule {
     size_t index = 0;  // 1-based call index; 0: any
+    bool onward = false;  // every call from index on
     std::string function;
     std::string argContains;
     size_t remaining = SIZE_MAX;
