@@ -115,7 +115,7 @@ std::string OutstandingText() {
     if (!text.empty()) text += ", ";
     text += entry.first + " " + std::to_string(entry.second);
   }
-  // Which keys and libraries, to find the place that forgot one.
+  // Which keys, libraries, searches and files, to find the place that forgot one.
   for (const auto& entry : M().handles) {
     const HandleObject& object = entry.second;
     if (object.kind == HandleKind::Key || object.kind == HandleKind::Library ||
