@@ -146,6 +146,14 @@ Resolved Resolve(const std::string& path, bool honourDrive) {
   return r;
 }
 
+// The last-write time a drive keeps: FAT has a resolution of 2 seconds and
+// rounds a finer time up.
+uint64_t StoredTime(const Drive* drive, uint64_t time) {
+  const uint64_t grain = 2 * kTicksPerSecond;
+  if (!drive || !drive->fat || time % grain == 0) return time;
+  return time - time % grain + grain;
+}
+
 // Why a write into this drive is refused (CD-ROM media are read-only).
 DWORD WriteError(const Drive* drive) {
   if (drive && drive->type == DRIVE_CDROM) return ERROR_ACCESS_DENIED;
@@ -367,6 +375,7 @@ void ResetFiles(Machine& m) {
   for (int i = 0; i < 26; ++i)
     m.drives[i].root.name = std::string(1, static_cast<char>('A' + i)) + ":";
   m.drives['C' - 'A'].type = DRIVE_FIXED;
+  m.drives['C' - 'A'].fat = Is9x(m.version);
 }
 
 // ------------------------------------------------------ control interface
@@ -376,6 +385,8 @@ void SetDrive(char letter, UINT type, bool mediumPresent) {
   if (i < 0) return;
   M().drives[i].type = type;
   M().drives[i].mediumPresent = mediumPresent;
+  // The 9x family keeps its hard and floppy disks in FAT.
+  M().drives[i].fat = (type == DRIVE_FIXED || type == DRIVE_REMOVABLE) && Is9x(M().version);
 }
 
 uint64_t FileTimeOf(int year, int month, int day, int hour, int minute, int second) {
@@ -407,7 +418,7 @@ void PutFile(const std::string& path, const std::string& data, DWORD attributes,
   }
   node->data = data;
   node->attributes = attributes & kStoredBits;
-  node->lastWrite = lastWrite;
+  node->lastWrite = StoredTime(&M().drives[p.drive], lastWrite);
 }
 
 bool FileData(const std::string& path, std::string* data) {
@@ -428,8 +439,8 @@ void SetAttributes(const std::string& path, DWORD attributes) {
 }
 
 void SetLastWrite(const std::string& path, uint64_t lastWrite) {
-  Node* node = Resolve(path, false).node;
-  if (node) node->lastWrite = lastWrite;
+  Resolved r = Resolve(path, false);
+  if (r.node) r.node->lastWrite = StoredTime(r.drive, lastWrite);
 }
 
 bool Exists(const std::string& path) { return Resolve(path, false).node != nullptr; }
@@ -610,7 +621,7 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
   Node* target = dst.node ? dst.node : AddChild(dst.parent, dst.leaf, false);
   target->data = src.node->data;
   target->attributes = (src.node->attributes & kStoredBits) | keep | FILE_ATTRIBUTE_ARCHIVE;
-  target->lastWrite = src.node->lastWrite;
+  target->lastWrite = StoredTime(dst.drive, src.node->lastWrite);
   m.lastError = ERROR_SUCCESS;
   return call.Return<BOOL>(TRUE);
 }

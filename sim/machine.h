@@ -35,6 +35,7 @@ struct Node {
 struct Drive {
   UINT type = DRIVE_NO_ROOT_DIR;
   bool mediumPresent = true;
+  bool fat = false;  // keeps last-write times to 2 seconds
   Node root;  // folder
 };
 
@@ -100,6 +101,7 @@ struct Machine {
 
   struct FaultRule {
     size_t index = 0;  // 1-based call index; 0: any
+    bool onward = false;  // every call from index on
     std::string function;
     std::string argContains;
     size_t remaining = SIZE_MAX;

@@ -262,6 +262,8 @@ std::string TraceText();  // one call a line
 // says kNeverFails (those that release what another obtained, and the few
 // that cannot fail on Windows) never fail.
 void FailCall(size_t index);  // the index-th call (1-based) since ClearTrace
+// Every call from the index-th on (a full disk or registry hive).
+void FailCallsFrom(size_t index);
 void FailFunction(const std::string& function, const std::string& argContains = std::string(),
                   size_t times = SIZE_MAX);
 // Power loss (or the process killed): the process stops right before the

@@ -48,7 +48,7 @@ bool PlanFails(Machine& m, const Call& call, size_t index) {
   bool fails = false;
   for (Machine::FaultRule& rule : m.faults) {
     if (rule.remaining == 0) continue;
-    if (rule.index != 0 && rule.index != index) continue;
+    if (rule.index != 0 && (rule.onward ? index < rule.index : rule.index != index)) continue;
     if (!rule.function.empty() && rule.function != call.function) continue;
     if (!rule.argContains.empty() && !Contains(call.args, rule.argContains) &&
         !Contains(Unescaped(call.args), rule.argContains))
@@ -109,6 +109,13 @@ void FailCall(size_t index) {
   Machine::FaultRule rule;
   rule.index = index;
   rule.remaining = 1;
+  M().faults.push_back(rule);
+}
+
+void FailCallsFrom(size_t index) {
+  Machine::FaultRule rule;
+  rule.index = index;
+  rule.onward = true;
   M().faults.push_back(rule);
 }
 

@@ -39,15 +39,43 @@ bool FindFile(const std::string& path, WIN32_FIND_DATAA* found) {
   return !(found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Whether two open files hold the same bytes; a read that fails answers no.
+bool SameBytes(HANDLE a, HANDLE b) {
+  char bufferA[4096];
+  char bufferB[4096];
+  for (;;) {
+    DWORD readA = 0;
+    DWORD readB = 0;
+    if (!ReadFile(a, bufferA, sizeof bufferA, &readA, NULL) ||
+        !ReadFile(b, bufferB, sizeof bufferB, &readB, NULL) || readA != readB)
+      return false;
+    if (readA == 0) return true;
+    if (std::memcmp(bufferA, bufferB, readA) != 0) return false;
+  }
+}
+
+HANDLE OpenForReading(const std::string& path) {
+  return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
 }  // namespace
 
 bool SameFile(const std::string& path, const std::string& otherPath) {
   WIN32_FIND_DATAA a;
   WIN32_FIND_DATAA b;
   if (!FindFile(path, &a) || !FindFile(otherPath, &b)) return false;
-  return a.nFileSizeHigh == b.nFileSizeHigh && a.nFileSizeLow == b.nFileSizeLow &&
-         a.ftLastWriteTime.dwLowDateTime == b.ftLastWriteTime.dwLowDateTime &&
-         a.ftLastWriteTime.dwHighDateTime == b.ftLastWriteTime.dwHighDateTime;
+  if (a.nFileSizeHigh != b.nFileSizeHigh || a.nFileSizeLow != b.nFileSizeLow) return false;
+  HANDLE fileA = OpenForReading(path);
+  if (fileA == INVALID_HANDLE_VALUE) return false;
+  HANDLE fileB = OpenForReading(otherPath);
+  bool same = false;
+  if (fileB != INVALID_HANDLE_VALUE) {
+    same = SameBytes(fileA, fileB);
+    CloseHandle(fileB);
+  }
+  CloseHandle(fileA);
+  return same;
 }
 
 void ClearReadOnly(const std::string& path) {

@@ -36,7 +36,7 @@ bool StageFile(const std::string& sourcePath, const std::string& stagingPath,
 // Returns whether the rename is scheduled (or was pending already).
 bool ScheduleRenameAtRestart(const std::string& existingPath, const std::string& newPath);
 
-// True when both paths hold a file of the same size and last-write time: a
-// copy keeps the source's time, so a target that already holds the source
-// file answers true.
+// True when both paths hold a file with the same bytes. (Not the size and
+// last-write time: a FAT disk keeps times to 2 seconds, so a copy of a file
+// with an odd-second time, one from a CD for example, has another time.)
 bool SameFile(const std::string& path, const std::string& otherPath);

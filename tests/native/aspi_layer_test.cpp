@@ -214,20 +214,31 @@ struct CutFamily {
   std::vector<std::pair<std::string, std::string>> files;  // final path -> source name
   std::string valuesKey;
   std::string oldFile;  // a final name that holds an older file at the start
+  // Where the package files lie ("" for C:\SETUP\): a CD keeps times to the
+  // second, and the files there have odd-second times, which a FAT disk
+  // cannot keep for the copies.
+  char cdDrive = 0;
 };
 
 void PrintTo(const CutFamily& family, std::ostream* out) {
   *out << sim::WindowsName(family.version);
 }
 
+std::string cutSource;  // the source folder of the cut runs
+
 class AspiLayerCut : public ::testing::TestWithParam<CutFamily> {
  protected:
   void Build() {
     sim::Reset(GetParam().version);
     PlatformFamily = GetParam().family;
+    if (GetParam().cdDrive) sim::SetDrive(GetParam().cdDrive, DRIVE_CDROM);
     for (const auto& file : GetParam().files)
-      sim::PutFile(kSource + file.second, "new " + file.second);
+      sim::PutFile(Source() + file.second, "new " + file.second, FILE_ATTRIBUTE_ARCHIVE,
+                   sim::FileTimeOf(2001, 5, 7, 12, 30, 17));
     sim::PutFile(GetParam().oldFile, "old");
+  }
+  std::string Source() const {
+    return GetParam().cdDrive ? std::string(1, GetParam().cdDrive) + ":\\DRIVERS\\" : kSource;
   }
   void ExpectComplete(const std::string& values) {
     for (const auto& file : GetParam().files) {
@@ -238,6 +249,9 @@ class AspiLayerCut : public ::testing::TestWithParam<CutFamily> {
     }
     EXPECT_TRUE(sim::PendingRenames().empty());
     EXPECT_FALSE(sim::Exists(sim::WindowsFolder() + "\\Wininit.ini"));
+    // The file the layer replaced is kept under its backup name.
+    const std::string& old = GetParam().oldFile;
+    EXPECT_EQ(File(old.substr(0, old.rfind('.')) + ".OLD"), "old");
     EXPECT_EQ(values, sim::RegistryText(HKEY_LOCAL_MACHINE, GetParam().valuesKey));
   }
 };
@@ -245,7 +259,7 @@ class AspiLayerCut : public ::testing::TestWithParam<CutFamily> {
 TEST_P(AspiLayerCut, RunAgainAfterACutAnywhereCompletesTheLayer) {
   Build();
   sim::ClearTrace();
-  Install();
+  InstallAspiLayer(Source(), sim::WindowsFolder(), sim::SystemFolder());
   const size_t calls = sim::CallCount();
   sim::Restart();
   const std::string values = sim::RegistryText(HKEY_LOCAL_MACHINE, GetParam().valuesKey);
@@ -255,9 +269,9 @@ TEST_P(AspiLayerCut, RunAgainAfterACutAnywhereCompletesTheLayer) {
   for (size_t k = 1; k <= calls; ++k) {
     SCOPED_TRACE("cut before call " + std::to_string(k) + " of " + std::to_string(calls));
     Build();
-    CutRunAgainAndRestart(k, calls, [] {
-      InstallAspiLayer("C:\\SETUP\\", sim::WindowsFolder(), sim::SystemFolder());
-    });
+    cutSource = Source();
+    CutRunAgainAndRestart(
+        k, calls, [] { InstallAspiLayer(cutSource, sim::WindowsFolder(), sim::SystemFolder()); });
     ExpectComplete(values);
     if (HasFailure()) break;
   }
@@ -275,6 +289,15 @@ INSTANTIATE_TEST_SUITE_P(
                                  {"C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\APIX.VXD", "APIX.9x"}},
                                 "SYSTEM\\CurrentControlSet\\Services\\VXD",
                                 "C:\\WINDOWS\\SYSTEM\\ASPIENUM.VXD"},
+                      CutFamily{sim::Windows::WinMe,
+                                1,
+                                {{"C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL", "WNASPI32.9x"},
+                                 {"C:\\WINDOWS\\SYSTEM\\WINASPI.DLL", "WINASPI.9x"},
+                                 {"C:\\WINDOWS\\SYSTEM\\ASPIENUM.VXD", "ASPIENUM.9x"},
+                                 {"C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\APIX.VXD", "APIX.9x"}},
+                                "SYSTEM\\CurrentControlSet\\Services\\VXD",
+                                "C:\\WINDOWS\\SYSTEM\\WINASPI.DLL",
+                                'E'},
                       CutFamily{sim::Windows::Win2k,
                                 2,
                                 {{NtSys() + "Drivers\\ASPI32.SYS", "ASPI32.NT"},

@@ -372,6 +372,10 @@ std::vector<Scenario> Scenarios(bool quick) {
     failures.folders.push_back(std::string(kSystem) + "\\ZOLTAVEX.DL");
     failures.files.emplace_back(std::string(kSystem) + "\\FTD2XX.DLL", "older d2xx");
     failures.held = std::string(kSystem) + "\\FTD2XX.DLL";
+    // The 32-bit Wine's prefix has the windows folder's SYSTEM folder (its
+    // 16-bit libraries), the 64-bit one has not: both get it, so that the
+    // two builds run on the same machine.
+    if (family == "nt") failures.folders.push_back(std::string(kWindows) + "\\SYSTEM");
     out.push_back(failures);
 
     Scenario guard = BaseScenario("guard-" + family, version, true);

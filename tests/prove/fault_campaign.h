@@ -38,11 +38,18 @@ struct FaultScenario {
 // The machines of the campaign, for each of the given versions: "rich" (every
 // package file of both families, an application folder and a document name,
 // CD-ROM drives, a deep engine settings tree, device lines in SYSTEM.INI, a
-// read-only target, files to back up, renames of another program pending)
-// and "guard" (the same machine with the host application running).
+// read-only target, files to back up, renames of another program pending),
+// "guard" (the same machine with the host application running), and the
+// varied machine of each version (VariedScenario).
 std::vector<FaultScenario> FaultScenarios(const std::vector<sim::Windows>& versions);
-// The machines of the power-loss campaign: "rich", and with withSample the
-// preview's sample machine ("sample") too.
+// The rich machine as real ones vary: on the NT family "custom-list" (Enum\Root
+// with a list of its own: protected where the version knows protection, a
+// deny entry, an administrators entry; on 2000 also an entry that gives
+// Everyone full access), on the 9x family "cd-fat" (installed from a CD
+// with odd-second file times onto FAT, older ASPI files in place).
+FaultScenario VariedScenario(sim::Windows version);
+// The machines of the power-loss campaign: "rich" and the varied machine,
+// and with withSample the preview's sample machine ("sample") too.
 std::vector<FaultScenario> PowerLossScenarios(const std::vector<sim::Windows>& versions,
                                               bool withSample);
 
@@ -74,7 +81,6 @@ struct CampaignFigures {
   size_t leaks = 0;
   size_t wrong = 0;
   std::vector<std::string> failures;  // one line per failed point
-  std::vector<std::string> accepted;  // points with an accepted outcome (outcome.h)
 };
 
 // Runs every failable call of every scenario. The fault-free run of each
@@ -109,6 +115,12 @@ const std::vector<HarmlessLine>& HarmlessLines();
 PointOutcome RunCutPoint(const FaultScenario& scenario, size_t k, AfterCut after,
                          const std::string& reference);
 
+// Two cuts in a row: the run stops right before its call k, the next run
+// (after a restart when restartBetween) right before its call k2 (or ends,
+// when it is shorter), then `after` as above.
+PointOutcome RunTwoCutPoint(const FaultScenario& scenario, size_t k, size_t k2, bool restartBetween,
+                            AfterCut after, const std::string& reference);
+
 struct PowerLossFigures {
   size_t points = 0;
   size_t converge = 0;
@@ -116,8 +128,26 @@ struct PowerLossFigures {
   std::vector<std::string> failures;  // one line per such point
 };
 
-// Every call of every scenario, as a cut point, in both variants.
+// Every call of every scenario, as a cut point, in both variants; with
+// twoCutPairs, that many pairs of cut points of each varied machine
+// (VariedScenario) too, sampled with a fixed seed, into *twoCuts.
 PowerLossFigures RunPowerLoss(const std::vector<FaultScenario>& scenarios, bool isolate,
-                              std::ostream* progress);
+                              std::ostream* progress, size_t twoCutPairs = 0,
+                              PowerLossFigures* twoCuts = nullptr);
+
+// ---------------------------------------------------------- persistent faults
+// A full disk or registry hive: every call from k on fails. After the run
+// and a restart nothing may be lost: no file the run did not replace on
+// purpose, every value and INI line as before or as a clean run leaves it,
+// the access list of Enum\Root as before or as a clean run leaves it (or, when
+// a refused withdrawal left the grant, put back exactly by the next run).
+// No crash, nothing held.
+PointOutcome RunPersistentPoint(const FaultScenario& scenario, size_t k,
+                                const std::vector<sim::Call>& baseline,
+                                const std::vector<MachineState>& cleans);
+
+// Every failable call of every scenario as the first of the failing ones.
+CampaignFigures RunPersistentFaults(const std::vector<FaultScenario>& scenarios, bool isolate,
+                                    std::ostream* progress);
 
 }  // namespace prove

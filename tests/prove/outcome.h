@@ -72,30 +72,23 @@ std::set<std::string> ChangedItems(const MachineState& before, const MachineStat
 std::set<std::string> LostFiles(const MachineState& before, const MachineState& after);
 
 // What a run may do to a machine: what the installer's fault-free run does
-// to the same machine (its own keys, values, INI lines and files, and the
-// files it replaces or removes on purpose).
+// to the same machine (its own keys, values, INI lines and files, the files
+// it replaces or removes on purpose, and the access list of the
+// device-enumeration key it leaves: a run removes an entry that gives
+// Everyone full access of the grant's kind).
 struct Allowance {
   std::set<std::string> changed;
   std::set<std::string> lost;
+  std::set<std::string> lists;  // access lists of Enum\Root a clean run leaves
 };
 Allowance AllowanceOf(const MachineState& before, const MachineState& cleanAfter);
+// Adds what another clean run allows.
+void Widen(Allowance& allowance, const Allowance& more);
 
-// Outcomes of a single failed call that follow from what the installer
-// deliberately leaves unexamined (each entry gives its reason), and that the
-// campaign reports as accepted rather than wrong:
-// when the failed call is `function` with `argument` in its arguments, the
-// items starting with `mayChange` may change ("file ": files may be lost).
-struct AcceptedOutcome {
-  const char* function;
-  const char* argument;  // as it stands in the traced arguments
-  const char* mayChange;
-  const char* reason;
-};
-const std::vector<AcceptedOutcome>& AcceptedOutcomes();
-const AcceptedOutcome* AcceptedFor(const sim::Call& failed);
-// The allowance with what the accepted outcome lets change in this run.
-Allowance Widened(const Allowance& allowance, const MachineState& before, const MachineState& after,
-                  const AcceptedOutcome& accepted);
+// The items of the list the installer keeps of an access list while its
+// grant stands (below HKLM\SOFTWARE\MIRAVELT): its own record, which may
+// stay after a refused withdrawal and is not judged.
+bool IsKeptListItem(const std::string& item);
 
 // Judges what a run left (after the restart that completes it): no file
 // lost that the fault-free run keeps, the access list of the

@@ -178,6 +178,39 @@ TEST_F(Files, CopyKeepsAttributesAndTimeOfTheSourceAndSetsArchive) {
   EXPECT_FALSE(CopyFileA("C:\\S\\A.SYS", "C:\\T\\A.SYS", FALSE));
 }
 
+// The 9x family keeps its fixed disks in FAT, which holds last-write times
+// to 2 seconds: a copy of a CD file with an odd-second time gets the next
+// even second there. NTFS (the NT family) and CD-ROMs keep the time.
+TEST_F(Files, FatDisksOfThe9xFamilyRoundTimesUpToTwoSeconds) {
+  const uint64_t odd = sim::FileTimeOf(2001, 5, 7, 12, 30, 17) + 1234567;
+  const uint64_t even = sim::FileTimeOf(2001, 5, 7, 12, 30, 18);
+  for (sim::Windows version : {sim::Windows::Win95, sim::Windows::WinMe, sim::Windows::NT40}) {
+    SCOPED_TRACE(sim::WindowsName(version));
+    sim::Reset(version);
+    sim::SetDrive('E', DRIVE_CDROM);
+    sim::PutFile("E:\\A.DLL", "a", FILE_ATTRIBUTE_ARCHIVE, odd);
+    sim::SetDrive('D', DRIVE_FIXED);
+    ASSERT_TRUE(CopyFileA("E:\\A.DLL", "C:\\A.DLL", FALSE));
+    ASSERT_TRUE(CopyFileA("E:\\A.DLL", "D:\\A.DLL", FALSE));
+    const uint64_t kept = sim::Is9x(version) ? even : odd;
+    for (const char* copy : {"C:\\A.DLL", "D:\\A.DLL"}) {
+      WIN32_FIND_DATAA found;
+      HANDLE h = FindFirstFileA(copy, &found);
+      ASSERT_NE(h, INVALID_HANDLE_VALUE);
+      FindClose(h);
+      EXPECT_EQ(found.ftLastWriteTime.dwLowDateTime, Ft(kept).dwLowDateTime) << copy;
+      EXPECT_EQ(found.ftLastWriteTime.dwHighDateTime, Ft(kept).dwHighDateTime) << copy;
+    }
+    // What a test puts on a FAT disk is held as the disk holds it.
+    sim::PutFile("C:\\B.DLL", "b", FILE_ATTRIBUTE_ARCHIVE, odd);
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA("C:\\B.DLL", &found);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    FindClose(h);
+    EXPECT_EQ(found.ftLastWriteTime.dwLowDateTime, Ft(kept).dwLowDateTime);
+  }
+}
+
 TEST_F(Files, DeleteAndAttributeChanges) {
   sim::PutFile("C:\\T\\RO.TXT", "x", FILE_ATTRIBUTE_READONLY);
   sim::PutFile("C:\\T\\BUSY.TXT", "x");

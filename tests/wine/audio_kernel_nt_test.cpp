@@ -212,4 +212,83 @@ TEST_F(AudioKernelNtTest, GrantLeftByACutRunIsWithdrawn) {
   ExpectTree(kDeviceTree, DeviceValues());
 }
 
+// The entries of an SDDL text's DACL, "(...)(...)", without its flags.
+std::string DaclEntries(const std::string& sddl) {
+  const size_t dacl = sddl.find("D:");
+  if (dacl == std::string::npos) return std::string();
+  const size_t first = sddl.find('(', dacl);
+  const size_t end = sddl.find(":", first == std::string::npos ? dacl + 2 : first);
+  if (first == std::string::npos) return std::string();
+  // Up to the SACL ("S:") when there is one.
+  return sddl.substr(first, end == std::string::npos ? std::string::npos : end - first - 1);
+}
+
+// One access entry in its binary form: type, flags, size, mask, SID.
+std::string Entry(unsigned char type, unsigned char flags, uint32_t mask,
+                  const std::vector<uint32_t>& sid) {
+  // sid: the authority, then the sub-authorities.
+  std::string bytes;
+  bytes += char(type);
+  bytes += char(flags);
+  const size_t size = 8 + 8 + 4 * (sid.size() - 1);
+  bytes += char(size & 0xFF);
+  bytes += char(size >> 8);
+  for (int i = 0; i < 4; ++i) bytes += char((mask >> (8 * i)) & 0xFF);
+  bytes += char(1);
+  bytes += char(sid.size() - 1);
+  for (int i = 5; i >= 0; --i) bytes += char(i < 4 ? (sid[0] >> (8 * i)) & 0xFF : 0);
+  for (size_t n = 1; n < sid.size(); ++n)
+    for (int i = 0; i < 4; ++i) bytes += char((sid[n] >> (8 * i)) & 0xFF);
+  return bytes;
+}
+
+// A run stopped between its grant and the withdrawal leaves the grant alone
+// on Enum\Root and the list from before it kept in the product's key. The
+// next run writes the kept list back, entry for entry (a deny entry
+// included), and removes the kept copy. (Wine keeps no protection flag to
+// compare.)
+TEST_F(AudioKernelNtTest, KeptListReplacesTheGrantACutRunLeft) {
+  ASSERT_TRUE(wine->SetVersion("win10"));
+  PlaceSource({"ZOLTAVEX.SYS", "ZOLTAVEX.INF"});
+  ASSERT_TRUE(wine->StartSession());
+  const KeySecurity before = wine->KeySecurityOf(kEnumRootObject);
+  ASSERT_TRUE(before.ok);
+
+  // The kept list: a deny entry for one user, the system and the
+  // administrators all, everyone read; protected.
+  const std::string keptSddl =
+      "D:(D;CI;KR;;;S-1-5-21-1801674531-1482476501-725345543-1010)(A;CI;KA;;;SY)(A;CI;KA;;;BA)"
+      "(A;CI;KR;;;WD)";
+  const std::string entries =
+      Entry(1, 2, 0x20019, {5, 21, 1801674531, 1482476501, 725345543, 1010}) +
+      Entry(0, 2, 0xF003F, {5, 18}) + Entry(0, 2, 0xF003F, {5, 32, 544}) +
+      Entry(0, 2, 0x20019, {1, 0});
+  std::string acl = {2, 0, char((8 + entries.size()) & 0xFF), char((8 + entries.size()) >> 8), 4, 0,
+                     0, 0};
+  acl += entries;
+  const std::string record = std::string("\x03\0\0\0", 4) + acl;  // a DACL, protected
+  const std::string keptKey =
+      "HKLM\\Software\\Miravelt\\Access kept for MACHINE/SYSTEM/CurrentControlSet/Enum/Root";
+  ASSERT_TRUE(wine->SetValue(keptKey, "List", 3, record));
+  // What Wine makes of the kept list, read back from a key of its own.
+  ASSERT_TRUE(wine->SetDword("HKLM\\Software\\Miravelt\\Scratch", "x", 1));
+  ASSERT_EQ(0, wine->Probe({"setsddl", "MACHINE\\Software\\Miravelt\\Scratch", keptSddl}).exitCode);
+  const std::string expected =
+      DaclEntries(wine->KeySecurityOf("MACHINE\\Software\\Miravelt\\Scratch").sddl);
+  ASSERT_FALSE(expected.empty());
+
+  // The key as the cut left it: the grant's entry alone.
+  ASSERT_EQ(0, wine->Probe({"setsddl", kEnumRootObject, "D:(A;OICI;GA;;;WD)"}).exitCode);
+  ASSERT_EQ("(A;OICI;GA;;;WD)", DaclEntries(wine->KeySecurityOf(kEnumRootObject).sddl));
+
+  RelayTrace trace;
+  RunResult r = wine->RunInstallerTraced({}, &trace);
+  ExpectQuietRun(r, trace);
+  const KeySecurity after = wine->KeySecurityOf(kEnumRootObject);
+  ASSERT_TRUE(after.ok);
+  EXPECT_EQ(expected, DaclEntries(after.sddl)) << after.sddl;
+  EXPECT_FALSE(wine->DumpKey(keptKey).exists);
+  ExpectTree(kDeviceTree, DeviceValues());
+}
+
 }  // namespace
