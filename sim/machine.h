@@ -39,15 +39,25 @@ struct Drive {
 };
 
 // --------------------------------------------------------------- registry
+// Subkeys and values are found by their upper-cased names in logarithmic
+// time. The NT family enumerates subkeys in the order of those names (the
+// map's own order), the 9x family in the order they were made (`made`);
+// subkeyOrder is that index order, kept for RegEnumKeyExA's positions and
+// made afresh from the map when a removal or an out-of-order insertion has
+// left it stale (SubkeysInOrder).
 struct Key {
   std::string name;                                     // as created
   std::map<std::string, std::unique_ptr<Key>> subkeys;  // key: Upper(name)
-  std::vector<std::string> subkeyOrder;                 // Upper names, index order
-  std::map<std::string, Value> values;                  // key: Upper(name)
-  std::vector<std::string> valueOrder;                  // names as created, index order
-  KeySecurity security;                                 // NT family only
+  uint64_t made = 0;                                    // creation serial
+  mutable std::vector<Key*> subkeyOrder;                // index order, when not stale
+  mutable bool subkeyOrderStale = false;
+  std::map<std::string, Value> values;  // key: Upper(name)
+  std::vector<std::string> valueOrder;  // names as created, index order
+  KeySecurity security;                 // NT family only
   uint64_t lastWrite = kDefaultFileTime;
 };
+// The subkeys of a key in the order the platform enumerates them.
+const std::vector<Key*>& SubkeysInOrder(const Key& key);
 
 // ---------------------------------------------------------------- processes
 struct Library {
