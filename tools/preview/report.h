@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "sim.h"
@@ -26,8 +27,8 @@ struct KeyState {
   sim::KeySecurity security;
 };
 struct RegistrySnapshot {
-  std::vector<std::string> order;        // upper-cased paths, walk order
-  std::map<std::string, KeyState> keys;  // by upper-cased path
+  std::vector<std::string> order;                  // upper-cased paths, walk order
+  std::unordered_map<std::string, KeyState> keys;  // by upper-cased path
 };
 
 struct Rename {
