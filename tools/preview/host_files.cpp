@@ -49,6 +49,21 @@ FileIdentity IdentityOf(const std::string& path) {
   return id;
 }
 
+std::filesystem::file_type HostFileType(const std::string& path) {
+  using std::filesystem::file_type;
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return file_type::not_found;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return file_type::directory;
+  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return file_type::regular;
+  DWORD kind = GetFileType(file);
+  CloseHandle(file);
+  if (kind == FILE_TYPE_CHAR) return file_type::character;
+  if (kind == FILE_TYPE_PIPE) return file_type::fifo;
+  return file_type::regular;
+}
+
 bool IsLink(const std::string& path) {
   DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
@@ -70,6 +85,11 @@ FileIdentity IdentityOf(const std::string& path) {
   id.volume = static_cast<uint64_t>(status.st_dev);
   id.file = static_cast<uint64_t>(status.st_ino);
   return id;
+}
+
+std::filesystem::file_type HostFileType(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::status(path, ec).type();
 }
 
 bool IsLink(const std::string& path) {

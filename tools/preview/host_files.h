@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 namespace preview {
@@ -24,6 +25,11 @@ struct FileIdentity {
   }
 };
 FileIdentity IdentityOf(const std::string& path);
+
+// What a path names, following links: a file, a folder, a pipe, a device
+// (not_found when nothing). On Windows the kind of an opened file is asked
+// for, so that a pipe or a device seen through Wine is not taken for a file.
+std::filesystem::file_type HostFileType(const std::string& path);
 
 // Whether the path itself is a link (a symbolic link, or on Windows any
 // reparse point such as a junction), not what it names.

@@ -1,4 +1,6 @@
 #include "machine_file.h"
+
+#include "host_files.h"
 #include "text.h"
 
 #include <algorithm>
@@ -434,12 +436,12 @@ std::string KindOfFile(std::filesystem::file_type type) {
 
 bool LoadMachineDescription(const std::string& fileName, MachineDescription* out,
                             std::string* error) {
-  std::error_code ec;
-  std::filesystem::file_status status = std::filesystem::status(fileName, ec);
   // Only a file is read: a pipe or a device may never end, or wait for a
   // writer that never comes.
-  if (std::filesystem::exists(status) && status.type() != std::filesystem::file_type::regular) {
-    *error = KindOfFile(status.type()) + ", not a machine description file";
+  const std::filesystem::file_type type = HostFileType(fileName);
+  if (type != std::filesystem::file_type::not_found &&
+      type != std::filesystem::file_type::regular) {
+    *error = KindOfFile(type) + ", not a machine description file";
     return false;
   }
   std::ifstream in(fileName, std::ios::binary);

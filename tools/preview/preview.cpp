@@ -499,11 +499,9 @@ std::string ComparablePath(const std::string& path) {
 std::string ReportPathFault(const ReportFile& report, const ReportFile* other,
                             const std::string& machineFile, const FilesRead& read) {
   namespace fs = std::filesystem;
-  std::error_code ec;
-  fs::file_status status = fs::status(report.path, ec);
-  if (fs::exists(status) && status.type() != fs::file_type::regular) {
-    return Shown(report.path) + " is " + KindOfFile(status.type()) +
-           ", not a file a report can replace";
+  const fs::file_type type = HostFileType(report.path);
+  if (type != fs::file_type::not_found && type != fs::file_type::regular) {
+    return Shown(report.path) + " is " + KindOfFile(type) + ", not a file a report can replace";
   }
   FileIdentity id = IdentityOf(report.path);
   if (other && (id == IdentityOf(other->path) ||
