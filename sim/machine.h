@@ -210,6 +210,9 @@ void DropResources(Machine& m);
 extern const char* const kSessionManagerKey;
 extern const char* const kPendingRenamesValue;
 
+// Removes every process of the list in one pass over the process table.
+void RemoveProcesses(const std::vector<DWORD>& pids);
+
 // Standard machine pieces built by Reset, one per area.
 void ResetFiles(Machine& m);
 void ResetRegistry(Machine& m);
