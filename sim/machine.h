@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 #include "handles.h"
@@ -39,8 +40,8 @@ struct Drive {
 };
 
 // --------------------------------------------------------------- registry
-// Subkeys and values are found by their upper-cased names in logarithmic
-// time. The NT family enumerates subkeys in the order of those names (the
+// Subkeys are found by their upper-cased names in logarithmic time, values
+// by theirs in constant time. The NT family enumerates subkeys in the order of those names (the
 // map's own order), the 9x family in the order they were made (`made`);
 // subkeyOrder is that index order, kept for RegEnumKeyExA's positions and
 // made afresh from the map when a removal or an out-of-order insertion has
@@ -51,9 +52,9 @@ struct Key {
   uint64_t made = 0;                                    // creation serial
   mutable std::vector<Key*> subkeyOrder;                // index order, when not stale
   mutable bool subkeyOrderStale = false;
-  std::map<std::string, Value> values;  // key: Upper(name)
-  std::vector<std::string> valueOrder;  // names as created, index order
-  KeySecurity security;                 // NT family only
+  std::unordered_map<std::string, Value> values;  // key: Upper(name)
+  std::vector<std::string> valueOrder;            // names as created, index order
+  KeySecurity security;                           // NT family only
   uint64_t lastWrite = kDefaultFileTime;
 };
 // The subkeys of a key in the order the platform enumerates them.

@@ -1,9 +1,11 @@
 // Capturing a run: the machine's files and registry before the run, after
 // it and after the restart, and what differs between them.
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "installer_process.h"
 #include "report.h"
@@ -230,9 +232,11 @@ FileSnapshot TakeFiles() {
 
 namespace {
 
-// Every key below root into the snapshot, parents before their subkeys in
-// index order; the running user's key is shown as HKEY_CURRENT_USER.
-void WalkKeys(HKEY root, const std::string& rootName, bool withSecurity, RegistrySnapshot* out) {
+// Every key below root with its upper-cased path, parents before their
+// subkeys in index order; the running user's key is shown as
+// HKEY_CURRENT_USER.
+void WalkKeys(HKEY root, const std::string& rootName, bool withSecurity,
+              const std::function<void(std::string id, KeyState state)>& visit) {
   const std::string user = Upper(sim::CurrentUserSid());
   sim::WalkRegistry(root, withSecurity, [&](sim::KeyRecord& record) {
     KeyState state;
@@ -249,71 +253,112 @@ void WalkKeys(HKEY root, const std::string& rootName, bool withSecurity, Registr
       state.hasSecurity = true;
       state.security = std::move(record.security);
     }
-    out->order.push_back(id);
-    out->keys.emplace(std::move(id), std::move(state));
+    visit(std::move(id), std::move(state));
   });
+}
+
+void WalkBothTrees(bool withSecurity,
+                   const std::function<void(std::string id, KeyState state)>& visit) {
+  WalkKeys(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", withSecurity, visit);
+  WalkKeys(HKEY_USERS, "HKEY_USERS", withSecurity, visit);
+}
+
+// What changed in one key: old is its state before (nullptr: new key).
+void CompareKey(const KeyState* old, const KeyState& now, RegistryChanges* changes) {
+  KeyChange change;
+  change.path = now.path;
+  change.created = old == nullptr;
+  // The values of both sides by their upper-cased names, each name folded
+  // once.
+  std::unordered_map<std::string, const sim::Value*> oldValues, nowNames;
+  if (old) {
+    oldValues.reserve(old->values.size());
+    for (const auto& o : old->values) oldValues[Upper(o.first)] = &o.second;
+    nowNames.reserve(now.values.size());
+  }
+  for (const auto& value : now.values) {
+    ValueChange v;
+    v.name = value.first;
+    v.value = value.second;
+    if (old) {
+      std::string name = Upper(value.first);
+      auto o = oldValues.find(name);
+      if (o != oldValues.end()) {
+        v.hadOld = true;
+        v.old = *o->second;
+      }
+      nowNames.emplace(std::move(name), &value.second);
+    }
+    if (!v.hadOld || !SameValue(v.old, v.value)) change.written.push_back(std::move(v));
+  }
+  if (old) {
+    for (const auto& o : old->values) {
+      if (!nowNames.count(Upper(o.first))) change.removedValues.push_back(o.first);
+    }
+    if (old->hasSecurity && now.hasSecurity && !(old->security == now.security)) {
+      changes->security.push_back(
+          {now.path, sim::SecurityText(old->security), sim::SecurityText(now.security)});
+    }
+  }
+  if (change.created || !change.written.empty() || !change.removedValues.empty()) {
+    changes->keys.push_back(std::move(change));
+  }
+}
+
+// The topmost keys of before that are gone.
+void RemovedKeys(const RegistrySnapshot& before,
+                 const std::function<bool(const std::string&)>& kept, RegistryChanges* changes) {
+  for (const std::string& id : before.order) {
+    if (kept(id)) continue;
+    size_t slash = id.find_last_of('\\');
+    bool parentGone = slash != std::string::npos && before.keys.count(id.substr(0, slash)) &&
+                      !kept(id.substr(0, slash));
+    if (!parentGone) changes->removedKeys.push_back(before.keys.at(id).path);
+  }
 }
 
 }  // namespace
 
 RegistrySnapshot TakeRegistry(bool withSecurity) {
   RegistrySnapshot snapshot;
-  WalkKeys(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", withSecurity, &snapshot);
-  WalkKeys(HKEY_USERS, "HKEY_USERS", withSecurity, &snapshot);
+  WalkBothTrees(withSecurity, [&](std::string id, KeyState state) {
+    snapshot.order.push_back(id);
+    snapshot.keys.emplace(std::move(id), std::move(state));
+  });
   return snapshot;
 }
 
 RegistryChanges CompareRegistry(const RegistrySnapshot& before, const RegistrySnapshot& after) {
   RegistryChanges changes;
   for (const std::string& id : after.order) {
-    const KeyState& now = after.keys.at(id);
     auto old = before.keys.find(id);
-    KeyChange change;
-    change.path = now.path;
-    change.created = old == before.keys.end();
-    // The values of both sides by their upper-cased names, each name folded
-    // once.
-    std::unordered_map<std::string, const sim::Value*> oldValues, nowNames;
-    if (!change.created) {
-      oldValues.reserve(old->second.values.size());
-      for (const auto& o : old->second.values) oldValues[Upper(o.first)] = &o.second;
-      nowNames.reserve(now.values.size());
-    }
-    for (const auto& value : now.values) {
-      ValueChange v;
-      v.name = value.first;
-      v.value = value.second;
-      if (!change.created) {
-        std::string name = Upper(value.first);
-        auto o = oldValues.find(name);
-        if (o != oldValues.end()) {
-          v.hadOld = true;
-          v.old = *o->second;
-        }
-        nowNames.emplace(std::move(name), &value.second);
-      }
-      if (!v.hadOld || !SameValue(v.old, v.value)) change.written.push_back(std::move(v));
-    }
-    if (!change.created) {
-      for (const auto& o : old->second.values) {
-        if (!nowNames.count(Upper(o.first))) change.removedValues.push_back(o.first);
-      }
-      if (old->second.hasSecurity && now.hasSecurity && !(old->second.security == now.security)) {
-        changes.security.push_back(
-            {now.path, sim::SecurityText(old->second.security), sim::SecurityText(now.security)});
-      }
-    }
-    if (change.created || !change.written.empty() || !change.removedValues.empty()) {
-      changes.keys.push_back(std::move(change));
-    }
+    CompareKey(old == before.keys.end() ? nullptr : &old->second, after.keys.at(id), &changes);
   }
-  for (const std::string& id : before.order) {
-    if (after.keys.count(id)) continue;
-    size_t slash = id.find_last_of('\\');
-    bool parentGone = slash != std::string::npos && before.keys.count(id.substr(0, slash)) &&
-                      !after.keys.count(id.substr(0, slash));
-    if (!parentGone) changes.removedKeys.push_back(before.keys.at(id).path);
-  }
+  RemovedKeys(
+      before, [&](const std::string& id) { return after.keys.count(id) != 0; }, &changes);
+  return changes;
+}
+
+RegistryChanges CompareRegistryNow(const RegistrySnapshot& before, bool withSecurity) {
+  // The registry as it stands is compared key by key as the walk reaches
+  // it, without a second snapshot; the keys of before that it meets are
+  // noted.
+  RegistryChanges changes;
+  std::unordered_set<const KeyState*> met;
+  met.reserve(before.keys.size());
+  WalkBothTrees(withSecurity, [&](std::string id, KeyState state) {
+    auto old = before.keys.find(id);
+    const KeyState* was = old == before.keys.end() ? nullptr : &old->second;
+    if (was) met.insert(was);
+    CompareKey(was, state, &changes);
+  });
+  RemovedKeys(
+      before,
+      [&](const std::string& id) {
+        auto old = before.keys.find(id);
+        return old != before.keys.end() && met.count(&old->second) != 0;
+      },
+      &changes);
   return changes;
 }
 
@@ -400,7 +445,7 @@ void CaptureRun(RunReport* report) {
   if (report->trace) report->calls = sim::Trace();
   report->boxes = sim::Boxes();
   report->after = TakeFiles();
-  report->registry = CompareRegistry(registryBefore, TakeRegistry(!report->nineX));
+  report->registry = CompareRegistryNow(registryBefore, !report->nineX);
   report->renames = PendingRenamesNow(report->nineX, report->after);
   sim::Restart();
   report->afterRestart = TakeFiles();

@@ -86,6 +86,8 @@ struct RunReport {
 FileSnapshot TakeFiles();
 RegistrySnapshot TakeRegistry(bool withSecurity);
 RegistryChanges CompareRegistry(const RegistrySnapshot& before, const RegistrySnapshot& after);
+// The same against the registry as it stands, without a second snapshot.
+RegistryChanges CompareRegistryNow(const RegistrySnapshot& before, bool withSecurity);
 // The renames the platform will carry out at the next start: the pending list
 // (NT family) or Wininit.ini's [RENAME] section (9x family).
 std::vector<Rename> PendingRenamesNow(bool nineX, const FileSnapshot& files);
