@@ -41,11 +41,12 @@ struct Drive {
 
 // --------------------------------------------------------------- registry
 // Subkeys are found by their upper-cased names in logarithmic time, values
-// by theirs in constant time. The NT family enumerates subkeys in the order of those names (the
-// map's own order), the 9x family in the order they were made (`made`);
-// subkeyOrder is that index order, kept for RegEnumKeyExA's positions and
-// made afresh from the map when a removal or an out-of-order insertion has
-// left it stale (SubkeysInOrder).
+// by theirs in constant time. The NT family enumerates subkeys in the order
+// of those names (the map's own order), the 9x family in the order they
+// were made (`made`). subkeyOrder is that index order, for RegEnumKeyExA's
+// positions: a new key that comes last extends it, a removed one leaves it,
+// and any other insertion leaves it stale, to be made afresh from the map
+// when next asked for (SubkeysInOrder).
 struct Key {
   std::string name;                                     // as created
   std::map<std::string, std::unique_ptr<Key>> subkeys;  // key: Upper(name)

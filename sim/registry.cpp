@@ -70,12 +70,12 @@ HKEY NewKeyHandle(Key* key, const std::string& path, DWORD rights) {
 void RemoveSubkey(Key* parent, const std::string& upperName) {
   auto it = parent->subkeys.find(upperName);
   if (it == parent->subkeys.end()) return;
+  const Key* removed = it->second.get();
   ForgetRemovedKeys(it->second.get());
+  // The index order loses one entry: the others keep their order.
+  std::vector<Key*>& order = parent->subkeyOrder;
+  if (!parent->subkeyOrderStale) order.erase(std::find(order.begin(), order.end(), removed));
   parent->subkeys.erase(it);
-  // The index order is made afresh when next asked for: removing one name
-  // from the middle of a long list costs as much as remaking it.
-  parent->subkeyOrderStale = true;
-  parent->subkeyOrder.clear();
 }
 
 void CollectKeys(Key* key, std::unordered_set<Key*>* keys) {
