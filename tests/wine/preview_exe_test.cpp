@@ -168,8 +168,8 @@ TEST_F(PreviewExeTest, RefusalsGiveTheLinuxLine) {
     LinuxReport(linuxArgs, &code, &linuxError);
     RunResult r = wine->Run(kPreviewExe, windowsArgs);
     ASSERT_FALSE(r.timedOut) << windowsArgs[1];
-    EXPECT_EQ(2, code) << linuxArgs[1] << "\n" << linuxError;
-    EXPECT_EQ(2, r.exitCode) << windowsArgs[1] << "\n" << r.err.substr(0, 2000);
+    EXPECT_EQ(code, 2) << linuxArgs[1] << "\n" << linuxError;
+    EXPECT_EQ(r.exitCode, 2) << windowsArgs[1] << "\n" << r.err.substr(0, 2000);
     // The Linux line with the folder named as Windows names it.
     std::string expected = linuxError;
     for (size_t at; (at = expected.find(host)) != std::string::npos;) {
