@@ -2,8 +2,6 @@
 // of the sample run is the Linux tool's, line for line, for both families,
 // with the sample built in and with the sample as real Windows folders; and
 // it refuses what the Linux tool refuses, with the same line.
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -109,7 +107,10 @@ TEST_F(PreviewExeTest, SampleInWindowsFoldersGivesTheLinuxReport) {
 }
 
 // Inputs both builds refuse: each side is given the same files by the name
-// it sees them by, and must answer exit code 2 and the same line.
+// it sees them by, and must answer exit code 2 and the same line. (Two
+// refusals cannot be compared: Wine shows a Unix pipe to Windows programs as
+// an empty file, which the Windows build refuses as that, and a command line
+// too long for Windows never reaches the Windows build.)
 TEST_F(PreviewExeTest, RefusalsGiveTheLinuxLine) {
   namespace fs = std::filesystem;
   const std::string host = wine->HostPath("C:\\refuse");
@@ -130,7 +131,6 @@ TEST_F(PreviewExeTest, RefusalsGiveTheLinuxLine) {
   put("machine.json", "{}");
   put("twice.json", "{\"family\": \"9x\",\n \"family\": \"nt\"}");
   put("full/A.TXT", "a");
-  mkfifo((host + "/machine.fifo").c_str(), 0644);
 
   struct Refusal {
     std::vector<std::string> args;  // "@" stands for the folder both sides see
@@ -144,9 +144,7 @@ TEST_F(PreviewExeTest, RefusalsGiveTheLinuxLine) {
       {{"--machine", "@/machine.json", "--reg", "@/machine.json"}},
       {{"--reg", "@/new.reg", "--json", "@/new.reg"}},
       {{"--machine", "@/twice.json"}},
-      {{"--machine", "@/machine.fifo"}},
       {{"--export-sample", "@/full"}},
-      {{"--app", "C:\\" + std::string(20000, 'A'), "--doc", std::string(20000, 'D')}},
   };
   for (const Refusal& refusal : refusals) {
     std::vector<std::string> linuxArgs, windowsArgs;
