@@ -684,8 +684,8 @@ std::string RegistryMachine(const std::string& entry) { return "{\"registry\": [
 std::map<std::string, size_t> FileHashes(const std::string& folder) {
   std::map<std::string, size_t> hashes;
   std::error_code ec;
-  for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied,
-                                           ec),
+  for (fs::recursive_directory_iterator
+           it(folder, fs::directory_options::skip_permission_denied, ec),
        end;
        !ec && it != end; it.increment(ec)) {
     if (!it->is_regular_file(ec) || it->is_symlink(ec)) continue;
@@ -796,9 +796,8 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
       refused("names that differ in case only", {"--source", scratch.Path("cased")},
               "\"" + scratch.Path("cased/ZOLTAVEX.DLL") + "\" and \"" +
                   scratch.Path("cased/zoltavex.dll") + "\" are one name on Windows"),
-      refused("names that differ in a trailing dot", {"--cd", "E=" + scratch.Path("dotted"),
-                                                      "--app", "C:\\O"},
-              "are one name on Windows"),
+      refused("names that differ in a trailing dot",
+              {"--cd", "E=" + scratch.Path("dotted"), "--app", "C:\\O"}, "are one name on Windows"),
       refused("a device name with an extension", {"--source", scratch.Path("device")},
               "NUL.TXT\": a name Windows keeps for a device"),
       refused("a device name in lower case", {"--source", scratch.Path("console")},
@@ -824,8 +823,8 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
            false,
            {earlier, newReport}},
       Case{"escape sequences in the head",
-           {"--source", scratch.Path("escape\x1b[31m"), "--app", "C:\\O\x1b]0;x\x07",
-            "--doc", "D\r\x1b[2J"},
+           {"--source", scratch.Path("escape\x1b[31m"), "--app", "C:\\O\x1b]0;x\x07", "--doc",
+            "D\r\x1b[2J"},
            "",
            0,
            "command line   \"C:\\SETUP\\DRVSETUP.EXE\" \"C:\\O\\x1b]0;x\\x07\" "
@@ -845,8 +844,9 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
       refused("a link to nothing", {"--source", scratch.Path("dangling")},
               "--source: cannot read \"" + scratch.Path("dangling/B.DLL") + "\""),
       refused("a link to the folder itself", {"--source", scratch.Path("loop")},
-              "\"" + scratch.Path("loop/AGAIN") + "\": a link to a folder; links to folders are "
-              "not followed"),
+              "\"" + scratch.Path("loop/AGAIN") +
+                  "\": a link to a folder; links to folders are "
+                  "not followed"),
       refused("links that point at each other",
               {"--cd", "F=" + scratch.Path("cycle"), "--app", "C:\\O"},
               "--cd F: cannot read \"" + scratch.Path("cycle/X") + "\""),
@@ -939,7 +939,8 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
     EXPECT_NE(std::string::npos, text.find(c.expected)) << c.name << "\n" << text.substr(0, 2000);
     for (char ch : o.out) {
       unsigned char u = static_cast<unsigned char>(ch);
-      EXPECT_TRUE(ch == '\n' || (u >= 32 && u != 127)) << c.name << ": byte " << int(u) << " in the report";
+      EXPECT_TRUE(ch == '\n' || (u >= 32 && u != 127))
+          << c.name << ": byte " << int(u) << " in the report";
       if (ch != '\n' && (u < 32 || u == 127)) break;
     }
     if (c.code != 2) continue;
