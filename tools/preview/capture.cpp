@@ -308,7 +308,8 @@ void CompareKey(const KeyState* old, const KeyState& now, RegistryChanges* chang
 // The topmost keys of before that are gone.
 void RemovedKeys(const RegistrySnapshot& before,
                  const std::function<bool(const std::string&)>& kept, RegistryChanges* changes) {
-  for (const std::string& id : before.order) {
+  for (const std::string* path : before.order) {
+    const std::string& id = *path;
     if (kept(id)) continue;
     size_t slash = id.find_last_of('\\');
     bool parentGone = slash != std::string::npos && before.keys.count(id.substr(0, slash)) &&
@@ -322,17 +323,17 @@ void RemovedKeys(const RegistrySnapshot& before,
 RegistrySnapshot TakeRegistry(bool withSecurity) {
   RegistrySnapshot snapshot;
   WalkBothTrees(withSecurity, [&](std::string id, KeyState state) {
-    snapshot.order.push_back(id);
-    snapshot.keys.emplace(std::move(id), std::move(state));
+    auto at = snapshot.keys.emplace(std::move(id), std::move(state)).first;
+    snapshot.order.push_back(&at->first);
   });
   return snapshot;
 }
 
 RegistryChanges CompareRegistry(const RegistrySnapshot& before, const RegistrySnapshot& after) {
   RegistryChanges changes;
-  for (const std::string& id : after.order) {
-    auto old = before.keys.find(id);
-    CompareKey(old == before.keys.end() ? nullptr : &old->second, after.keys.at(id), &changes);
+  for (const std::string* id : after.order) {
+    auto old = before.keys.find(*id);
+    CompareKey(old == before.keys.end() ? nullptr : &old->second, after.keys.at(*id), &changes);
   }
   RemovedKeys(
       before, [&](const std::string& id) { return after.keys.count(id) != 0; }, &changes);

@@ -27,8 +27,11 @@ struct KeyState {
   sim::KeySecurity security;
 };
 struct RegistrySnapshot {
-  std::vector<std::string> order;                  // upper-cased paths, walk order
   std::unordered_map<std::string, KeyState> keys;  // by upper-cased path
+  std::vector<const std::string*> order;           // the paths of keys, in walk order
+  RegistrySnapshot() = default;
+  RegistrySnapshot(RegistrySnapshot&&) = default;
+  RegistrySnapshot(const RegistrySnapshot&) = delete;  // order points into keys
 };
 
 struct Rename {
