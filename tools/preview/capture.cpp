@@ -265,6 +265,19 @@ void WalkBothTrees(bool withSecurity,
 
 // What changed in one key: old is its state before (nullptr: new key).
 void CompareKey(const KeyState* old, const KeyState& now, RegistryChanges* changes) {
+  if (old && old->hasSecurity && now.hasSecurity && !(old->security == now.security)) {
+    changes->security.push_back(
+        {now.path, sim::SecurityText(old->security), sim::SecurityText(now.security)});
+  }
+  // Values keep their index order, so a key whose values were left alone
+  // has the same list: the common case needs no names folded at all.
+  if (old && old->values.size() == now.values.size() &&
+      std::equal(old->values.begin(), old->values.end(), now.values.begin(),
+                 [](const auto& a, const auto& b) {
+                   return a.first == b.first && SameValue(a.second, b.second);
+                 })) {
+    return;
+  }
   KeyChange change;
   change.path = now.path;
   change.created = old == nullptr;
@@ -294,10 +307,6 @@ void CompareKey(const KeyState* old, const KeyState& now, RegistryChanges* chang
   if (old) {
     for (const auto& o : old->values) {
       if (!nowNames.count(Upper(o.first))) change.removedValues.push_back(o.first);
-    }
-    if (old->hasSecurity && now.hasSecurity && !(old->security == now.security)) {
-      changes->security.push_back(
-          {now.path, sim::SecurityText(old->security), sim::SecurityText(now.security)});
     }
   }
   if (change.created || !change.written.empty() || !change.removedValues.empty()) {
