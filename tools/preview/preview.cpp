@@ -54,16 +54,18 @@ const char kUsage[] =
     "  --json FILE         also write the whole report as one JSON document\n"
     "  --trace             add the platform calls of the run, in order\n"
     "  --export-sample DIR write the sample as real files (DIR/source, DIR/disc,\n"
-    "                      DIR/app, DIR/arguments.txt) and stop\n"
+    "                      DIR/app, DIR/arguments.txt) into a new or empty\n"
+    "                      folder and stop\n"
     "  -h, --help          show this help\n"
     "\n"
     "When any of --source, --app, --doc or --cd is given, the sample disc and\n"
     "arguments are left out: the run has exactly what the options give.\n"
     "Exit code: the installer's exit code for a run (0, or 1 when a refused INI\n"
     "write ended it); 2 for bad input (a bad option, a folder that cannot be read\n"
-    "whole, a bad machine description) or a report file that cannot be written,\n"
-    "with one line on the error output naming it; 3 when the installer returned\n"
-    "without ending its process.\n";
+    "whole, a bad machine description) or a report file that cannot be written\n"
+    "or would replace an input or the other report, with one line on the error\n"
+    "output naming it; 3 when the installer returned without ending its process.\n"
+    "Reports are put in place only when the whole run succeeded.\n";
 
 struct Options {
   bool help = false;
