@@ -7,8 +7,10 @@
 // is the same source on both.
 //
 // DRVSETUP_SIMULATED selects the simulated machine on Windows too (the
-// preview tool runs there): every function name is then renamed to a
-// Sim-prefixed one, so that none of them stands for the real import.
+// preview tool runs there): that build renames every function name to a
+// Sim-prefixed one, so that none of them stands for the real import; it
+// takes the names from the simulated machine's call table (sim/calls.def,
+// cmake/windows.cmake).
 #pragma once
 
 #if defined(_WIN32) && !defined(DRVSETUP_SIMULATED)
@@ -27,67 +29,6 @@
 
 #include <cstddef>
 #include <cstdint>
-
-#ifdef _WIN32
-#define CopyFileA SimCopyFileA
-#define MoveFileExA SimMoveFileExA
-#define DeleteFileA SimDeleteFileA
-#define GetFileAttributesA SimGetFileAttributesA
-#define SetFileAttributesA SimSetFileAttributesA
-#define FindFirstFileA SimFindFirstFileA
-#define FindClose SimFindClose
-#define FileTimeToLocalFileTime SimFileTimeToLocalFileTime
-#define FileTimeToDosDateTime SimFileTimeToDosDateTime
-#define GetDriveTypeA SimGetDriveTypeA
-#define GetSystemDirectoryA SimGetSystemDirectoryA
-#define GetWindowsDirectoryA SimGetWindowsDirectoryA
-#define GetModuleFileNameA SimGetModuleFileNameA
-#define GetCommandLineA SimGetCommandLineA
-#define GetVersionExA SimGetVersionExA
-#define IsDBCSLeadByte SimIsDBCSLeadByte
-#define GetLastError SimGetLastError
-#define SetLastError SimSetLastError
-#define ExitProcess SimExitProcess
-#define WritePrivateProfileStringA SimWritePrivateProfileStringA
-#define GetPrivateProfileStringA SimGetPrivateProfileStringA
-#define GetPrivateProfileSectionA SimGetPrivateProfileSectionA
-#define WritePrivateProfileSectionA SimWritePrivateProfileSectionA
-#define OpenProcess SimOpenProcess
-#define CloseHandle SimCloseHandle
-#define GetProcessHeap SimGetProcessHeap
-#define HeapAlloc SimHeapAlloc
-#define HeapFree SimHeapFree
-#define LocalFree SimLocalFree
-#define LoadLibraryA SimLoadLibraryA
-#define GetProcAddress SimGetProcAddress
-#define FreeLibrary SimFreeLibrary
-#define CreateToolhelp32Snapshot SimCreateToolhelp32Snapshot
-#define Process32First SimProcess32First
-#define Process32Next SimProcess32Next
-#define EnumProcesses SimEnumProcesses
-#define EnumProcessModules SimEnumProcessModules
-#define GetModuleFileNameExA SimGetModuleFileNameExA
-#define MessageBoxA SimMessageBoxA
-#define GetSystemMetrics SimGetSystemMetrics
-#define RegCreateKeyExA SimRegCreateKeyExA
-#define RegOpenKeyExA SimRegOpenKeyExA
-#define RegSetValueExA SimRegSetValueExA
-#define RegQueryValueExA SimRegQueryValueExA
-#define RegCloseKey SimRegCloseKey
-#define RegQueryInfoKeyA SimRegQueryInfoKeyA
-#define RegEnumKeyExA SimRegEnumKeyExA
-#define RegDeleteKeyA SimRegDeleteKeyA
-#define AllocateAndInitializeSid SimAllocateAndInitializeSid
-#define GetLengthSid SimGetLengthSid
-#define FreeSid SimFreeSid
-#define InitializeAcl SimInitializeAcl
-#define AddAccessAllowedAce SimAddAccessAllowedAce
-#define GetAce SimGetAce
-#define GetSecurityDescriptorControl SimGetSecurityDescriptorControl
-#define GetSecurityDescriptorDacl SimGetSecurityDescriptorDacl
-#define GetNamedSecurityInfoA SimGetNamedSecurityInfoA
-#define SetNamedSecurityInfoA SimSetNamedSecurityInfoA
-#endif
 
 #define WINAPI
 #define CALLBACK
@@ -164,14 +105,18 @@ typedef PVOID PSECURITY_DESCRIPTOR;
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_DISK_FULL 112L
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_NAME 123L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_NEGATIVE_SEEK 131L
+#define ERROR_DIR_NOT_EMPTY 145L
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
+#define ERROR_DIRECTORY 267L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_PARTIAL_COPY 299L
 #define ERROR_NOACCESS 998L
@@ -210,6 +155,28 @@ typedef PVOID PSECURITY_DESCRIPTOR;
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
 #define MOVEFILE_COPY_ALLOWED 0x00000002
 #define MOVEFILE_DELAY_UNTIL_REBOOT 0x00000004
+
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+
+typedef struct _OVERLAPPED {
+  ULONG_PTR Internal;
+  ULONG_PTR InternalHigh;
+  DWORD Offset;
+  DWORD OffsetHigh;
+  HANDLE hEvent;
+} OVERLAPPED, *LPOVERLAPPED;
 
 typedef struct _FILETIME {
   DWORD dwLowDateTime;
@@ -429,6 +396,7 @@ typedef enum _SE_OBJECT_TYPE {
 BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
+BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
@@ -438,6 +406,19 @@ BOOL WINAPI FileTimeToDosDateTime(CONST FILETIME* lpFileTime, WORD* lpFatDate, W
 UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName);
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
+
+// kernel32: reading and writing files
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                            DWORD dwMoveMethod);
+BOOL WINAPI SetEndOfFile(HANDLE hFile);
+DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
 
 // kernel32: the process itself
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
@@ -503,6 +484,7 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpc
                              LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
                              PFILETIME lpftLastWriteTime);
 LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
+LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
 
 // advapi32: SIDs and access lists
 BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority,
