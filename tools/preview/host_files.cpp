@@ -1,6 +1,18 @@
 #include "host_files.h"
 
 #ifdef _WIN32
+// This file asks the real Windows. The Windows build gives every call of the
+// simulated machine a Sim-prefixed name throughout the program
+// (cmake/windows.cmake); the calls made here keep their own.
+#undef CloseHandle
+#undef CreateFileA
+#undef FormatMessageA
+#undef GetFileAttributesA
+#undef GetFileInformationByHandle
+#undef GetFileType
+#undef GetLastError
+#undef LocalFree
+#undef MoveFileExA
 #include <windows.h>
 #else
 #include <sys/stat.h>
