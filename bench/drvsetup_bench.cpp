@@ -20,6 +20,7 @@
 #include "housekeeping.h"
 #include "installer_process.h"
 #include "machine_file.h"
+#include "platform_family.h"
 #include "preview.h"
 #include "report.h"
 #include "sim.h"
