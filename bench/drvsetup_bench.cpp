@@ -1,6 +1,8 @@
 // What a run costs on the simulated machine, and how the cost of the
 // installer's three walks grows: removing a registry tree, the guard's walk
-// over the running processes and the disabling of SYSTEM.INI device entries.
+// over the running processes and the disabling of SYSTEM.INI device entries;
+// and what a whole preview costs on a large machine (many values in one key,
+// many keys, many processes).
 //
 // Every benchmark reports the time and the platform calls per unit (per run,
 // key, process or kilobyte); building the machine is not timed.
@@ -9,14 +11,18 @@
 
 #include <cstdio>
 #include <deque>
+#include <ostream>
+#include <streambuf>
 #include <string>
 
 #include "drvsetup.h"
 #include "guard.h"
 #include "housekeeping.h"
 #include "installer_process.h"
+#include "machine_file.h"
 #include "platform_family.h"
 #include "preview.h"
+#include "report.h"
 #include "sim.h"
 #include "system_ini.h"
 
@@ -201,6 +207,77 @@ void DeviceEntriesBench(benchmark::State& state) {
   ReportPerUnit(state, static_cast<double>(kilobytes), 0);
 }
 
+// ------------------------------------------------------------ the preview
+
+// A stream that keeps nothing: the report is made, not stored.
+class NullBuffer : public std::streambuf {
+ protected:
+  int overflow(int c) override { return c; }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+// A machine description with `keys` keys below HKLM\SOFTWARE\Bench (all in
+// that one key, or grouped a thousand to a key),
+// `values` values in the key HKLM\SOFTWARE\Bench\Values and `processes`
+// programs running.
+preview::MachineDescription LargeMachine(long keys, bool grouped, long values, long processes) {
+  preview::MachineDescription d;
+  const long perKey = 1000;
+  for (long i = 0; i < keys; ++i) {
+    preview::MachineDescription::RegistryEntry e;
+    e.root = "HKLM";
+    // Names in an order that is not the sorted one.
+    const long mixed = (i * 7919) % keys;
+    e.key = !grouped ? "SOFTWARE\\Bench\\Key" + std::to_string(mixed)
+                     : "SOFTWARE\\Bench\\Group" + std::to_string(mixed / perKey) + "\\Key" +
+                           std::to_string(mixed % perKey);
+    d.registry.push_back(e);
+  }
+  for (long i = 0; i < values; ++i) {
+    preview::MachineDescription::RegistryEntry e;
+    e.root = "HKLM";
+    e.key = "SOFTWARE\\Bench\\Values";
+    e.hasValue = true;
+    e.name = "Value" + std::to_string((i * 7919) % values);
+    e.type = REG_DWORD;
+    e.data = sim::DwordOf(static_cast<DWORD>(i));
+    d.registry.push_back(e);
+  }
+  for (long i = 0; i < processes; ++i) {
+    d.processes.push_back("C:\\Program Files\\Tools\\TOOL" + std::to_string(i) + ".EXE");
+  }
+  return d;
+}
+
+// The whole preview of the sample packages on a large machine: the machine
+// built from its description, the run, the capture and the text report.
+void PreviewBench(benchmark::State& state, long keys, bool grouped, long values, long processes,
+                  double units) {
+  const preview::MachineDescription machine = LargeMachine(keys, grouped, values, processes);
+  preview::Scenario scenario = preview::SampleScenario(sim::Windows::WinXP);
+  scenario.machine = &machine;
+  NullBuffer nothing;
+  std::ostream out(&nothing);
+  size_t calls = 0;
+  for (auto _ : state) {
+    std::string error;
+    if (!preview::BuildMachine(scenario, &error)) {
+      state.SkipWithError(error.c_str());
+      break;
+    }
+    preview::RunReport report;
+    report.sourceFolder = "C:\\SETUP\\";
+    preview::CaptureRun(&report);
+    preview::WriteReport(report, out);
+    calls += report.callCount;
+    if (!report.result.exited || report.result.exitCode != 0) {
+      state.SkipWithError("the run did not end with exit code 0");
+      break;
+    }
+  }
+  ReportPerUnit(state, units, calls);
+}
+
 void Register() {
   for (bool nineX : {true, false}) {
     const std::string family = nineX ? "9x" : "nt";
@@ -223,6 +300,30 @@ void Register() {
         ->Arg(100000)
         ->MinWarmUpTime(0.5)
         ->MinTime(2.0)
+        ->Unit(benchmark::kMillisecond);
+  }
+  // Each a whole preview, built from nothing; the largest take seconds.
+  for (long n : {10000L, 100000L, 1000000L}) {
+    benchmark::RegisterBenchmark(("preview_values/" + std::to_string(n)).c_str(),
+                                 [n](benchmark::State& s) { PreviewBench(s, 0, false, n, 0, n); })
+        ->Unit(benchmark::kMillisecond);
+  }
+  for (long n : {10000L, 100000L, 1000000L}) {
+    benchmark::RegisterBenchmark(("preview_keys/" + std::to_string(n)).c_str(),
+                                 [n](benchmark::State& s) { PreviewBench(s, n, false, 0, 0, n); })
+        ->Unit(benchmark::kMillisecond);
+  }
+  for (long n : {10000L, 100000L}) {
+    benchmark::RegisterBenchmark(("preview_processes/" + std::to_string(n)).c_str(),
+                                 [n](benchmark::State& s) { PreviewBench(s, 0, false, 0, n, n); })
+        ->Unit(benchmark::kMillisecond);
+  }
+  // A machine of n keys, a thousand to a key, and n/10 values in one key, at
+  // half and at the goal's size.
+  for (long n : {500000L, 1000000L}) {
+    benchmark::RegisterBenchmark(
+        ("preview_machine/" + std::to_string(n)).c_str(),
+        [n](benchmark::State& s) { PreviewBench(s, n, true, n / 10, 0, n); })
         ->Unit(benchmark::kMillisecond);
   }
   benchmark::RegisterBenchmark("system_ini/9x", SystemIniBench)

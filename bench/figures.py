@@ -5,8 +5,9 @@
 
 Reads Google Benchmark's JSON output (one file per series), prints the
 per-unit cost of each scaling series at its largest size against its
-smallest, and the cost of a fault campaign, and writes the figure lines
-"full run: ..." and "scale: ..." to the file LINES.
+smallest, the cost of a fault campaign and of whole previews of large
+machines, and writes the figure lines "full run: ...", "scale: ..." and
+"preview: ..." to the file LINES.
 """
 import json
 import re
@@ -62,6 +63,35 @@ for family in ("9x", "nt"):
     else:
         rates[family] = "n/a"
 
+# Whole previews: seconds (cpu time) of one preview at each size.
+def seconds(name):
+    b = bench[name]
+    factor = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b["time_unit"]]
+    return b["cpu_time"] * factor
+
+
+print("\nwhole previews (cpu seconds; per-unit cost at the largest size against the smallest):")
+preview = []
+for kind, sizes in (("values", (10000, 100000, 1000000)), ("keys", (10000, 100000, 1000000)),
+                    ("processes", (10000, 100000))):
+    names = ["preview_%s/%d" % (kind, n) for n in sizes]
+    if not all(ok(n) for n in names):
+        print("  %-24s not measured" % ("preview_" + kind))
+        preview.append("%s n/a" % kind)
+        continue
+    times = [seconds(n) for n in names]
+    ratio = (times[-1] / sizes[-1]) / (times[0] / sizes[0])
+    print("  %-24s %s; per unit %.2f" % ("preview_" + kind, ", ".join(
+        "%dk %.2f s" % (n // 1000, t) for n, t in zip(sizes, times)), ratio))
+    preview.append("%s %dk %.2f s" % (kind, sizes[-1] // 1000, times[-1]))
+machine = "n/a"
+if ok("preview_machine/500000") and ok("preview_machine/1000000"):
+    half, whole = seconds("preview_machine/500000"), seconds("preview_machine/1000000")
+    machine = "%.2f s (doubled from 500k: x%.2f)" % (whole, whole / half)
+    print("  %-24s 500k keys + 50k values %.2f s, 1M keys + 100k values %.2f s, x%.2f"
+          % ("preview_machine", half, whole, whole / half))
+
 with open(sys.argv[1], "w") as out:
     out.write("full run: 9x %s runs/s, nt %s runs/s\n" % (rates["9x"], rates["nt"]))
     out.write("scale: delete-key-tree %s, guard %s, ini %s\n" % (keys, guard, ini))
+    out.write("preview: %s; 1M keys + 100k values %s\n" % (", ".join(preview), machine))

@@ -116,10 +116,8 @@ bool HasExplicitSecurity(const Key& key) {
 
 void DumpSecurity(const Key& key, const std::string& path, std::string* out) {
   if (HasExplicitSecurity(key)) *out += path + "  " + SecurityText(key.security) + "\n";
-  for (const std::string& name : key.subkeyOrder) {
-    auto it = key.subkeys.find(name);
-    if (it == key.subkeys.end()) continue;
-    DumpSecurity(*it->second, path + "\\" + it->second->name, out);
+  for (const Key* subkey : SubkeysInOrder(key)) {
+    DumpSecurity(*subkey, path + "\\" + subkey->name, out);
   }
 }
 

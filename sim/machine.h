@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 #include "handles.h"
@@ -40,15 +41,26 @@ struct Drive {
 };
 
 // --------------------------------------------------------------- registry
+// Subkeys are found by their upper-cased names in logarithmic time, values
+// by theirs in constant time. The NT family enumerates subkeys in the order
+// of those names (the map's own order), the 9x family in the order they
+// were made (`made`). subkeyOrder is that index order, for RegEnumKeyExA's
+// positions: a new key that comes last extends it, a removed one leaves it,
+// and any other insertion leaves it stale, to be made afresh from the map
+// when next asked for (SubkeysInOrder).
 struct Key {
   std::string name;                                     // as created
   std::map<std::string, std::unique_ptr<Key>> subkeys;  // key: Upper(name)
-  std::vector<std::string> subkeyOrder;                 // Upper names, index order
-  std::map<std::string, Value> values;                  // key: Upper(name)
-  std::vector<std::string> valueOrder;                  // names as created, index order
-  KeySecurity security;                                 // NT family only
+  uint64_t made = 0;                                    // creation serial
+  mutable std::vector<Key*> subkeyOrder;                // index order, when not stale
+  mutable bool subkeyOrderStale = false;
+  std::unordered_map<std::string, Value> values;  // key: Upper(name)
+  std::vector<std::string> valueOrder;            // names as created, index order
+  KeySecurity security;                           // NT family only
   uint64_t lastWrite = kDefaultFileTime;
 };
+// The subkeys of a key in the order the platform enumerates them.
+const std::vector<Key*>& SubkeysInOrder(const Key& key);
 
 // ---------------------------------------------------------------- processes
 struct Library {
@@ -201,6 +213,9 @@ void DropResources(Machine& m);
 // The value name and key of the NT family's pending renames.
 extern const char* const kSessionManagerKey;
 extern const char* const kPendingRenamesValue;
+
+// Removes every process of the list in one pass over the process table.
+void RemoveProcesses(const std::vector<DWORD>& pids);
 
 // Standard machine pieces built by Reset, one per area.
 void ResetFiles(Machine& m);

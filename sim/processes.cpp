@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "calls.h"
 #include "machine.h"
@@ -268,14 +269,15 @@ void AddProcess(const ProcessSpec& process) {
   Index()[process.pid] = m.processes.size() - 1;
 }
 
-void RemoveProcess(DWORD pid) {
+void RemoveProcess(DWORD pid) { RemoveProcesses({pid}); }
+
+void RemoveProcesses(const std::vector<DWORD>& pids) {
   Machine& m = M();
-  for (auto it = m.processes.begin(); it != m.processes.end(); ++it) {
-    if (it->pid == pid) {
-      m.processes.erase(it);
-      break;
-    }
-  }
+  // One pass over the table however many go: a restart ends thousands.
+  const std::unordered_set<DWORD> ended(pids.begin(), pids.end());
+  m.processes.erase(std::remove_if(m.processes.begin(), m.processes.end(),
+                                   [&](const ProcessSpec& p) { return ended.count(p.pid) != 0; }),
+                    m.processes.end());
   RebuildIndex();
 }
 

@@ -70,14 +70,12 @@ HKEY NewKeyHandle(Key* key, const std::string& path, DWORD rights) {
 void RemoveSubkey(Key* parent, const std::string& upperName) {
   auto it = parent->subkeys.find(upperName);
   if (it == parent->subkeys.end()) return;
+  const Key* removed = it->second.get();
   ForgetRemovedKeys(it->second.get());
+  // The index order loses one entry: the others keep their order.
+  std::vector<Key*>& order = parent->subkeyOrder;
+  if (!parent->subkeyOrderStale) order.erase(std::find(order.begin(), order.end(), removed));
   parent->subkeys.erase(it);
-  for (auto pos = parent->subkeyOrder.begin(); pos != parent->subkeyOrder.end(); ++pos) {
-    if (*pos == upperName) {
-      parent->subkeyOrder.erase(pos);
-      break;
-    }
-  }
 }
 
 void CollectKeys(Key* key, std::unordered_set<Key*>* keys) {
@@ -280,20 +278,39 @@ void ForgetRemovedKeys(Key* subtreeTop) {
 }
 
 Key* AddSubkey(Key* parent, const std::string& name) {
+  static uint64_t serial = 0;
   std::unique_ptr<Key> key(new Key());
   key->name = name;
+  key->made = ++serial;
   key->security = NewKeySecurity(*parent);
   Key* added = key.get();
-  const std::string upper = Upper(name);
-  parent->subkeys[upper] = std::move(key);
+  auto at = parent->subkeys.insert_or_assign(Upper(name), std::move(key)).first;
   // The NT family keeps a key's subkeys sorted by their upper-cased names
   // and enumerates them in that order; the 9x family keeps the order in
-  // which they were made.
-  auto at = parent->subkeyOrder.end();
-  if (!Is9x(M().version))
-    at = std::lower_bound(parent->subkeyOrder.begin(), parent->subkeyOrder.end(), upper);
-  parent->subkeyOrder.insert(at, upper);
+  // which they were made. Either way a new key that comes last in that
+  // order extends the index order; any other leaves it to be made afresh.
+  const bool last = Is9x(M().version) || std::next(at) == parent->subkeys.end();
+  if (parent->subkeyOrderStale || !last) {
+    parent->subkeyOrderStale = true;
+    parent->subkeyOrder.clear();
+  } else {
+    parent->subkeyOrder.push_back(added);
+  }
   return added;
+}
+
+const std::vector<Key*>& SubkeysInOrder(const Key& key) {
+  if (!key.subkeyOrderStale) return key.subkeyOrder;
+  std::vector<Key*>& order = key.subkeyOrder;
+  order.clear();
+  order.reserve(key.subkeys.size());
+  for (const auto& entry : key.subkeys) order.push_back(entry.second.get());
+  if (Is9x(M().version)) {
+    std::sort(order.begin(), order.end(),
+              [](const Key* a, const Key* b) { return a->made < b->made; });
+  }
+  key.subkeyOrderStale = false;
+  return order;
 }
 
 Key* RootKey(HKEY root, std::string* rootName) {
@@ -349,7 +366,7 @@ bool RegKeyExists(HKEY root, const std::string& key) { return LookUpKey(root, ke
 std::vector<std::string> RegSubkeys(HKEY root, const std::string& key) {
   std::vector<std::string> names;
   if (const Key* k = LookUpKey(root, key)) {
-    for (const std::string& upper : k->subkeyOrder) names.push_back(k->subkeys.at(upper)->name);
+    for (const Key* subkey : SubkeysInOrder(*k)) names.push_back(subkey->name);
   }
   return names;
 }
@@ -367,6 +384,32 @@ void RegRemoveKey(HKEY root, const std::string& key) {
     return;
   }
   RemoveSubkey(chain[chain.size() - 2], Upper(chain.back()->name));
+}
+
+void WalkRegistry(HKEY root, bool withSecurity, const std::function<void(KeyRecord&)>& visit) {
+  Key* top = RootKey(root, nullptr);
+  if (!top) return;
+  // The keys still to visit, with their paths; the depth of the tree costs
+  // no stack.
+  std::vector<std::pair<const Key*, std::string>> pending = {{top, std::string()}};
+  while (!pending.empty()) {
+    const Key* key = pending.back().first;
+    KeyRecord record;
+    record.path = std::move(pending.back().second);
+    pending.pop_back();
+    record.values.reserve(key->valueOrder.size());
+    for (const std::string& name : key->valueOrder) {
+      auto it = key->values.find(Upper(name));
+      if (it != key->values.end()) record.values.emplace_back(name, it->second);
+    }
+    if (withSecurity) record.security = key->security;
+    const std::vector<Key*>& subkeys = SubkeysInOrder(*key);
+    for (auto sub = subkeys.rbegin(); sub != subkeys.rend(); ++sub) {
+      pending.emplace_back(*sub,
+                           record.path.empty() ? (*sub)->name : record.path + "\\" + (*sub)->name);
+    }
+    visit(record);
+  }
 }
 
 std::string CurrentUserSid() { return M().userSid; }
@@ -689,8 +732,9 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpc
   if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass)) {
     return call.Return(ERROR_INVALID_PARAMETER);
   }
-  if (dwIndex >= key->subkeyOrder.size()) return call.Return(ERROR_NO_MORE_ITEMS);
-  const Key& subkey = *key->subkeys.at(key->subkeyOrder[dwIndex]);
+  const std::vector<Key*>& order = SubkeysInOrder(*key);
+  if (dwIndex >= order.size()) return call.Return(ERROR_NO_MORE_ITEMS);
+  const Key& subkey = *order[dwIndex];
   const std::string& name = subkey.name;
   if (name.size() >= *lpcchName) return call.Return(ERROR_MORE_DATA);
   std::memcpy(lpName, name.c_str(), name.size() + 1);

@@ -138,7 +138,7 @@ void Restart() {
   for (const ProcessSpec& process : m.processes) {
     if (!SurvivesRestart(m, process)) ended.push_back(process.pid);
   }
-  for (DWORD pid : ended) RemoveProcess(pid);
+  RemoveProcesses(ended);
   for (Drive& drive : m.drives) Unlock(&drive.root);
   DropResources(m);
   m.lastError = ERROR_SUCCESS;

@@ -44,6 +44,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -190,6 +191,18 @@ bool UserMayAccess(HKEY root, const std::string& key, DWORD access);
 // "S-1-5-32-545" users, ...). Reset makes the user an administrator.
 void SetUserGroups(const std::vector<std::string>& sids);
 std::string SecurityText(const KeySecurity& security);  // readable, one line
+
+// One key of a registry walk: its path below the walk's root ("" for the
+// root itself, names as created), its values in index order and, when
+// asked for, its access list.
+struct KeyRecord {
+  std::string path;
+  std::vector<std::pair<std::string, Value>> values;
+  KeySecurity security;
+};
+// Visits the root's key and every key below it, each before its subkeys and
+// subkeys in index order, in time linear in the keys and values.
+void WalkRegistry(HKEY root, bool withSecurity, const std::function<void(KeyRecord&)>& visit);
 
 // ---------------------------------------------------- processes and libraries
 struct ProcessSpec {

@@ -3,7 +3,11 @@
 // within what Windows can hold (key and value names, key depth, no values at
 // the machine's roots) and builds on a standard machine, or is refused with
 // one error line; error lines hold no control characters and stay short
-// whatever the input.
+// whatever the input. Two kinds of input are made from the bytes rather than
+// taken as they are: an entry repeated thousands of times (no entry is lost
+// or doubled), and an object whose entry is given twice (always
+// refused: the parser alone would keep the last).
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -51,13 +55,64 @@ void CheckRegistryEntry(const preview::MachineDescription::RegistryEntry& entry)
 
 }  // namespace
 
+const size_t kMostRepeated = 4096;
+const size_t kMostRepeatedBytes = 1u << 20;
+
+// The description the bytes stand for. An input starting with 0x01 is a
+// registry entry repeated a number of times (two bytes); one
+// starting with 0x02 an entry name and a value, the name given twice in one
+// object (at the top or in a registry entry). Every other input is the text.
+struct Made {
+  std::string text;
+  size_t repeated = 0;      // the registry list holds a multiple of this
+  bool givenTwice = false;  // must be refused
+};
+
+Made MakeText(const uint8_t* data, size_t size) {
+  fuzz::Input in(data, size);
+  Made made;
+  if (size == 0 || (data[0] != 1 && data[0] != 2)) {
+    made.text.assign(reinterpret_cast<const char*>(data), size);
+    return made;
+  }
+  if (in.Byte() == 1) {
+    size_t count = (static_cast<size_t>(in.Byte()) << 8 | in.Byte()) + 1;
+    std::string entry = in.Rest();
+    const std::string head = "{\"registry\": [", tail = "]}";
+    const size_t room = preview::kMaxMachineFileBytes - head.size() - tail.size();
+    // Within the 16 MiB bound, and as many as one input's time allows: the
+    // proof gives an input a second under the sanitizers, and a parsed
+    // entry is also built on the machine.
+    count = std::min({count, room / (entry.size() + 1), kMostRepeated,
+                      kMostRepeatedBytes / (entry.size() + 1) + 1});
+    made.text.reserve(head.size() + count * (entry.size() + 1) + tail.size());
+    made.text = head;
+    for (size_t i = 0; i < count; ++i) made.text += (i ? "," : "") + entry;
+    made.text += tail;
+    made.repeated = count;
+    return made;
+  }
+  const bool inEntry = in.Flag();
+  const std::string name = "\"" + in.Text(40, "\"\\") + "\"";
+  const std::string value = in.Rest();
+  const std::string twice = name + ": " + value + ",\n" + name + ": " + value;
+  made.text = inEntry ? "{\"registry\": [{" + twice + "}]}" : "{" + twice + "}";
+  made.givenTwice = true;
+  return made;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string text(reinterpret_cast<const char*>(data), size);
+  const Made made = MakeText(data, size);
   preview::MachineDescription description;
   std::string error;
-  if (!preview::ParseMachineDescription(text, &description, &error)) {
+  if (!preview::ParseMachineDescription(made.text, &description, &error)) {
     CheckMessage(error, "parse");
     return 0;
+  }
+  if (made.givenTwice) fuzz::Broken("accepted an entry given twice in one object");
+  if (made.repeated && description.registry.size() % made.repeated != 0) {
+    fuzz::Broken(std::to_string(made.repeated) + " repeated entries gave " +
+                 std::to_string(description.registry.size()));
   }
   for (const auto& entry : description.registry) CheckRegistryEntry(entry);
 

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -677,6 +679,24 @@ std::string KeyOfDepth(const std::string& root, size_t depth, const std::string&
 
 std::string RegistryMachine(const std::string& entry) { return "{\"registry\": [" + entry + "]}"; }
 
+// The hash of every file below a folder that can be read, by path; links,
+// pipes and what cannot be read are left out.
+std::map<std::string, size_t> FileHashes(const std::string& folder) {
+  std::map<std::string, size_t> hashes;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator
+           it(folder, fs::directory_options::skip_permission_denied, ec),
+       end;
+       !ec && it != end; it.increment(ec)) {
+    if (!it->is_regular_file(ec) || it->is_symlink(ec)) continue;
+    std::ifstream in(it->path(), std::ios::binary);
+    std::ostringstream data;
+    data << in.rdbuf();
+    hashes[it->path().string()] = std::hash<std::string>()(data.str());
+  }
+  return hashes;
+}
+
 // Inputs a pipeline may hand the preview by mistake or by malice. Each is
 // refused with exit code 2 and one line naming it, control characters
 // escaped, or (code 0) taken as Windows would take it.
@@ -695,6 +715,23 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
   fs::create_symlink(scratch.Path("cycle/X"), scratch.Path("cycle/Y"));
   scratch.Put("pipe/A.TXT", "a");
   mkfifo(scratch.Path("pipe/FIFO").c_str(), 0644);
+  // Inputs a report must never replace, and files Windows would read otherwise.
+  std::string earlier = scratch.Put("earlier.reg", "REGEDIT4\r\n\r\nthe report of yesterday\r\n");
+  scratch.Put("box/A.TXT", "a");
+  std::string package = scratch.Put("pkg/ZOLTAVEX.DLL", "the engine");
+  fs::create_hard_link(package, scratch.Path("hardlink.dll"));
+  scratch.Put("cased/zoltavex.dll", "lower");
+  scratch.Put("cased/ZOLTAVEX.DLL", "upper");
+  scratch.Put("dotted/A.DLL", "a");
+  scratch.Put("dotted/a.dll.", "a with a dot");
+  scratch.Put("device/NUL.TXT", "n");
+  scratch.Put("console/con", "c");
+  scratch.Put("rootlink/A.TXT", "a");
+  fs::create_directory_symlink("/", scratch.Path("rootlink/ROOT"));
+  scratch.Put("kernel/A.TXT", "a");
+  fs::create_symlink("/proc/self/mem", scratch.Path("kernel/MEM.BIN"));
+  scratch.Put("escape\x1b[31m/A.TXT", "a");
+  mkfifo(scratch.Path("machine.fifo").c_str(), 0644);
   // Machine files that are not descriptions.
   std::string zeros = scratch.Put("zeros.json", std::string(64, '\0'));
   std::string empty = scratch.Put("empty.json", "");
@@ -708,6 +745,7 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
     int code;
     std::string expected;  // in the error output (code 2) or the report
     bool asUser = false;
+    std::vector<std::string> writes = {};  // files the run may change: its reports
   };
   // A description given as the machine file ("@" in the arguments).
   auto described = [](const std::string& name, const std::string& json, int code,
@@ -717,10 +755,80 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
   auto refused = [](const std::string& name, const std::vector<std::string>& args,
                     const std::string& expected,
                     bool asUser = false) { return Case{name, args, "", 2, expected, asUser}; };
+  const std::string newReport = scratch.Path("new.json");
   const std::string valueV = R"(, "name": "V", "type": "REG_DWORD", "data": 1})";
   const std::vector<Case> cases = {
       refused("an endless device", {"--machine", "/dev/zero"},
-              "--machine /dev/zero: a character device holding more than 16 MiB"),
+              "--machine /dev/zero: a character device, not a machine description file"),
+      refused("a pipe as machine file", {"--machine", scratch.Path("machine.fifo")},
+              ": a pipe, not a machine description file"),
+      Case{"a report naming the machine file",
+           {"--machine", "@", "--json", scratch.Path("machine.json")},
+           "{}",
+           2,
+           "--json: \"" + scratch.Path("machine.json") + "\" is the machine description"},
+      Case{"a report naming the machine file through a link",
+           {"--machine", "@", "--reg", scratch.Path("machine-link.json")},
+           "{}",
+           2,
+           "is the machine description; a report never replaces an input"},
+      refused("a report naming a package file",
+              {"--source", scratch.Path("pkg"), "--json", package},
+              "is \"" + package + "\", a file the run reads"),
+      refused("a report naming a disc file through a hard link",
+              {"--cd", "E=" + scratch.Path("pkg"), "--app", "C:\\O", "--reg",
+               scratch.Path("hardlink.dll")},
+              "a file the run reads"),
+      refused("both reports in one file", {"--reg", earlier, "--json", earlier},
+              "--reg: \"" + earlier + "\" is also the file of --json"),
+      refused("both reports in one new file",
+              {"--reg", newReport, "--json", scratch.Path("box/../new.json")},
+              "is also the file of --json"),
+      refused("a refused report keeps the earlier one",
+              {"--reg", earlier, "--json", scratch.Path("missing/report.json")},
+              "--json: cannot write \"" + scratch.Path("missing/report.json") + "\""),
+      refused("a report into a full device", {"--reg", "/dev/full"},
+              "--reg: \"/dev/full\" is a character device, not a file a report can replace"),
+      refused("the sample into a folder that holds files", {"--export-sample", scratch.Path("box")},
+              "--export-sample: \"" + scratch.Path("box") + "\" is not empty"),
+      refused("a package file that cannot be read", {"--source", scratch.Path("kernel")},
+              "--source: cannot read \"" + scratch.Path("kernel/MEM.BIN") + "\" whole"),
+      refused("names that differ in case only", {"--source", scratch.Path("cased")},
+              "\"" + scratch.Path("cased/ZOLTAVEX.DLL") + "\" and \"" +
+                  scratch.Path("cased/zoltavex.dll") + "\" are one name on Windows"),
+      refused("names that differ in a trailing dot",
+              {"--cd", "E=" + scratch.Path("dotted"), "--app", "C:\\O"}, "are one name on Windows"),
+      refused("a device name with an extension", {"--source", scratch.Path("device")},
+              "NUL.TXT\": a name Windows keeps for a device"),
+      refused("a device name in lower case", {"--source", scratch.Path("console")},
+              "con\": a name Windows keeps for a device"),
+      refused("a link to the root folder", {"--source", scratch.Path("rootlink")},
+              "\"" + scratch.Path("rootlink/ROOT") + "\": a link to a folder"),
+      refused("a command line longer than Windows passes",
+              {"--app", "C:\\" + std::string(20000, 'A'), "--doc", std::string(20000, 'D')},
+              "--app and --doc make a command line of 40032 characters; Windows passes at most "
+              "32766"),
+      described("an entry given twice", "{\"family\": \"9x\",\n \"family\": \"nt\"}", 2,
+                "line 2: the entry \"family\" is given twice in one object"),
+      described("a registry entry's key given twice",
+                RegistryMachine("{\"key\": \"HKLM\\\\A\",\n\n \"key\": \"HKLM\\\\B\"}"), 2,
+                "line 3: the entry \"key\" is given twice"),
+      described("a device name in a machine path", R"({"folders": ["C:\\AUX\\X"]})", 2,
+                "folders[0]: \"C:\\AUX\\X\" holds the name \"AUX\", which Windows keeps"),
+      Case{"an earlier report replaced by a run",
+           {"--reg", earlier, "--json", newReport},
+           "",
+           0,
+           "Exit code: 0",
+           false,
+           {earlier, newReport}},
+      Case{"escape sequences in the head",
+           {"--source", scratch.Path("escape\x1b[31m"), "--app", "C:\\O\x1b]0;x\x07", "--doc",
+            "D\r\x1b[2J"},
+           "",
+           0,
+           "command line   \"C:\\SETUP\\DRVSETUP.EXE\" \"C:\\O\\x1b]0;x\\x07\" "
+           "\"D\\x0d\\x1b[2J\""},
       refused("a folder as machine file", {"--machine", scratch.Path()},
               "a folder, not a machine description file"),
       refused("a file of zero bytes", {"--machine", zeros},
@@ -736,7 +844,9 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
       refused("a link to nothing", {"--source", scratch.Path("dangling")},
               "--source: cannot read \"" + scratch.Path("dangling/B.DLL") + "\""),
       refused("a link to the folder itself", {"--source", scratch.Path("loop")},
-              "\"" + scratch.Path("loop/AGAIN") + "\": a link back to a folder above it"),
+              "\"" + scratch.Path("loop/AGAIN") +
+                  "\": a link to a folder; links to folders are "
+                  "not followed"),
       refused("links that point at each other",
               {"--cd", "F=" + scratch.Path("cycle"), "--app", "C:\\O"},
               "--cd F: cannot read \"" + scratch.Path("cycle/X") + "\""),
@@ -812,10 +922,27 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
     for (std::string& a : args) {
       if (a == "@") a = scratch.Put("machine.json", c.machine);
     }
+    fs::remove(scratch.Path("machine-link.json"));
+    fs::create_symlink(scratch.Path("machine.json"), scratch.Path("machine-link.json"));
+    // The user's files stay as they were; only the reports asked for change.
+    std::map<std::string, size_t> before = FileHashes(scratch.Path());
     Outcome o = c.asUser ? PreviewAsUser(args) : Preview(args);
+    std::map<std::string, size_t> after = FileHashes(scratch.Path());
+    for (const std::string& report : c.writes) {
+      EXPECT_NE(before[report], after[report]) << c.name << ": " << report;
+      before.erase(report);
+      after.erase(report);
+    }
+    EXPECT_EQ(before, after) << c.name;
     EXPECT_EQ(c.code, o.code) << c.name << "\n" << o.err.substr(0, 2000);
     const std::string& text = c.code == 2 ? o.err : o.out;
     EXPECT_NE(std::string::npos, text.find(c.expected)) << c.name << "\n" << text.substr(0, 2000);
+    for (char ch : o.out) {
+      unsigned char u = static_cast<unsigned char>(ch);
+      EXPECT_TRUE(ch == '\n' || (u >= 32 && u != 127))
+          << c.name << ": byte " << int(u) << " in the report";
+      if (ch != '\n' && (u < 32 || u == 127)) break;
+    }
     if (c.code != 2) continue;
     EXPECT_EQ("", o.out) << c.name;
     EXPECT_EQ(0u, o.err.find("drvsetup-preview: ")) << c.name;

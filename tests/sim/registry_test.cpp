@@ -3,12 +3,14 @@
 // keys, and the REGEDIT4 listing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "installer_process.h"
 #include "sim.h"
+#include "text.h"
 
 namespace {
 
@@ -166,6 +168,64 @@ TEST_F(Registry, SubkeysAreEnumeratedByIndexInCreationOrder) {
             ERROR_SUCCESS);
   EXPECT_STREQ(name, "Zeta");
   RegCloseKey(key);
+}
+
+// The index order through any mix of new keys, in and out of order, and
+// removals: the NT family's is the upper-cased names sorted, the 9x family's
+// the order of creation. Values keep theirs whatever is written over them.
+TEST_F(Registry, IndexOrderHoldsThroughInsertionsAndRemovals) {
+  for (sim::Windows version : {sim::Windows::Win98, sim::Windows::WinXP}) {
+    sim::Reset(version);
+    const bool nt = !sim::Is9x(version);
+    const std::string list = "SOFTWARE\\Order";
+    sim::RegPutKey(HKEY_LOCAL_MACHINE, list);
+    std::vector<std::string> made;  // in creation order
+    unsigned seed = 7;
+    for (int step = 0; step < 300; ++step) {
+      seed = seed * 1103515245u + 12345u;
+      const unsigned pick = (seed >> 8) % 1000;
+      if (pick % 4 == 0 && !made.empty()) {
+        const size_t at = pick % made.size();
+        sim::RegRemoveKey(HKEY_LOCAL_MACHINE, list + "\\" + made[at]);
+        made.erase(made.begin() + static_cast<long>(at));
+      } else {
+        // Names out of order and in both cases, some coming last.
+        std::string name = (pick % 3 ? "k" : "K") + std::to_string(pick % 2 ? pick : 5000 + step);
+        if (std::find_if(made.begin(), made.end(), [&](const std::string& m) {
+              return text::EqualNoCase(m, name);
+            }) != made.end()) {
+          continue;
+        }
+        sim::RegPutKey(HKEY_LOCAL_MACHINE, list + "\\" + name);
+        made.push_back(name);
+      }
+      if (step % 50 != 49) continue;
+      std::vector<std::string> expected = made;
+      if (nt) {
+        std::sort(expected.begin(), expected.end(), [](const std::string& a, const std::string& b) {
+          return text::Upper(a) < text::Upper(b);
+        });
+      }
+      ASSERT_EQ(sim::RegSubkeys(HKEY_LOCAL_MACHINE, list), expected) << sim::WindowsName(version);
+      HKEY key;
+      ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, list.c_str(), KEY_READ, &key), ERROR_SUCCESS);
+      for (DWORD i = 0; i <= expected.size(); ++i) {
+        char name[32];
+        DWORD length = sizeof name;
+        const LONG r = RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_EQ(r, i < expected.size() ? ERROR_SUCCESS : ERROR_NO_MORE_ITEMS);
+        if (r == ERROR_SUCCESS) {
+          EXPECT_EQ(name, expected[i]) << sim::WindowsName(version);
+        }
+      }
+      RegCloseKey(key);
+    }
+    for (const char* name : {"b", "A", "c", "B", "a"}) {
+      sim::RegPutDword(HKEY_LOCAL_MACHINE, list, name, 1);
+    }
+    EXPECT_EQ(sim::RegValueNames(HKEY_LOCAL_MACHINE, list),
+              (std::vector<std::string>{"b", "A", "c"}));
+  }
 }
 
 TEST_F(Registry, DeletionRulesOfEachFamily) {

@@ -1,4 +1,6 @@
 #include "machine_file.h"
+
+#include "user_files.h"
 #include "text.h"
 
 #include <algorithm>
@@ -6,7 +8,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
+#include <set>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -317,6 +321,36 @@ MachineDescription Describe(const json& root) {
 
 using text::Upper;
 
+// A position in the text of a description that counts the line ends it has
+// passed: the parser reads through it one character at a time.
+class LineCountingCursor {
+ public:
+  using iterator_category = std::input_iterator_tag;
+  using value_type = char;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const char*;
+  using reference = const char&;
+
+  LineCountingCursor(const char* at, size_t* lines) : at_(at), lines_(lines) {}
+  reference operator*() const { return *at_; }
+  LineCountingCursor& operator++() {
+    if (*at_ == '\n') ++*lines_;
+    ++at_;
+    return *this;
+  }
+  LineCountingCursor operator++(int) {
+    LineCountingCursor before = *this;
+    ++*this;
+    return before;
+  }
+  bool operator==(const LineCountingCursor& o) const { return at_ == o.at_; }
+  bool operator!=(const LineCountingCursor& o) const { return at_ != o.at_; }
+
+ private:
+  const char* at_;
+  size_t* lines_;
+};
+
 }  // namespace
 
 bool RootFromName(const std::string& name, HKEY* root) {
@@ -335,11 +369,38 @@ bool RootFromName(const std::string& name, HKEY* root) {
 
 bool ParseMachineDescription(const std::string& text, MachineDescription* out, std::string* error) {
   json root;
+  // The parser reads the text through a cursor that counts its lines, so
+  // that an entry given twice in one object can be named with its line: the
+  // parser itself would keep the last silently.
+  std::vector<std::set<std::string>> objects;
+  size_t lines = 1;
+  std::string twice;
+  size_t twiceLine = 0;
+  json::parser_callback_t noteKeys = [&](int, json::parse_event_t event, json& parsed) {
+    if (event == json::parse_event_t::object_start) {
+      objects.emplace_back();
+    } else if (event == json::parse_event_t::object_end) {
+      if (!objects.empty()) objects.pop_back();
+    } else if (event == json::parse_event_t::key && !objects.empty() && twice.empty()) {
+      const std::string& key = parsed.get_ref<const std::string&>();
+      if (!objects.back().insert(key).second) {
+        twice = key;
+        twiceLine = lines;
+      }
+    }
+    return true;
+  };
   try {
-    root = json::parse(text, nullptr, true, /*ignore_comments=*/true);
+    LineCountingCursor first(text.data(), &lines), last(text.data() + text.size(), &lines);
+    root = json::parse(first, last, noteKeys, true, /*ignore_comments=*/true);
   } catch (const json::exception& e) {
     // The parser quotes the text it stopped in, which may be long.
     *error = "not valid JSON: " + SafeLine(e.what(), 300);
+    return false;
+  }
+  if (!twice.empty()) {
+    *error = "line " + std::to_string(twiceLine) + ": the entry " + Shown(twice, 60) +
+             " is given twice in one object";
     return false;
   }
   try {
@@ -375,10 +436,12 @@ std::string KindOfFile(std::filesystem::file_type type) {
 
 bool LoadMachineDescription(const std::string& fileName, MachineDescription* out,
                             std::string* error) {
-  std::error_code ec;
-  std::filesystem::file_status status = std::filesystem::status(fileName, ec);
-  if (status.type() == std::filesystem::file_type::directory) {
-    *error = "a folder, not a machine description file";
+  // Only a file is read: a pipe or a device may never end, or wait for a
+  // writer that never comes.
+  const std::filesystem::file_type type = HostFileType(fileName);
+  if (type != std::filesystem::file_type::not_found &&
+      type != std::filesystem::file_type::regular) {
+    *error = KindOfFile(type) + ", not a machine description file";
     return false;
   }
   std::ifstream in(fileName, std::ios::binary);
@@ -400,8 +463,7 @@ bool LoadMachineDescription(const std::string& fileName, MachineDescription* out
     return false;
   }
   if (text.size() > kMaxMachineFileBytes) {
-    *error = KindOfFile(status.type()) +
-             " holding more than 16 MiB; a machine description may be at most " + "16 MiB";
+    *error = "a file holding more than 16 MiB; a machine description may be at most 16 MiB";
     return false;
   }
   if (text.empty()) {
@@ -479,6 +541,16 @@ std::string ExpandPath(const std::string& path, const PathNames& names) {
   return result;
 }
 
+bool IsReservedDeviceName(const std::string& name) {
+  std::string base = Upper(name.substr(0, name.find('.')));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (base == device) return true;
+  }
+  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
 bool IsMachinePath(const std::string& path, std::string* why) {
   if (path.size() < 4 || (path[0] != 'C' && path[0] != 'c') || path[1] != ':' || path[2] != '\\') {
     *why = "expected a full path on drive C: (\"C:\\...\")";
@@ -503,6 +575,10 @@ bool IsMachinePath(const std::string& path, std::string* why) {
     }
     if (part.empty() || part == "." || part == "..") {
       *why = "has an empty, \".\" or \"..\" part";
+      return false;
+    }
+    if (IsReservedDeviceName(part)) {
+      *why = "holds the name " + Shown(part) + ", which Windows keeps for a device";
       return false;
     }
     part.clear();
@@ -584,9 +660,10 @@ bool ApplyMachineDescription(const MachineDescription& d, const PathNames& names
         sim::RegPutKey(root, entry.key);
       }
     }
-    for (size_t i = 0; i < d.processes.size(); ++i) {
+    DWORD pid = FirstFreeProcessId();
+    for (size_t i = 0; i < d.processes.size(); ++i, pid += 4) {
       std::string why;
-      if (!AddRunningProgram(d.processes[i], names.application, &why)) {
+      if (!AddRunningProgram(d.processes[i], names.application, pid, &why)) {
         throw ApplyError{Place("processes", i) + ": " + why};
       }
     }
@@ -617,7 +694,8 @@ bool ApplyMachineDescription(const MachineDescription& d, const PathNames& names
   return true;
 }
 
-bool AddRunningProgram(const std::string& name, const std::string& folder, std::string* error) {
+bool AddRunningProgram(const std::string& name, const std::string& folder, DWORD pid,
+                       std::string* error) {
   if (name.empty()) {
     *error = "a running program needs a name";
     return false;
@@ -632,13 +710,17 @@ bool AddRunningProgram(const std::string& name, const std::string& folder, std::
     while (!base.empty() && base.back() == '\\') base.pop_back();
     path = base + "\\" + name;
   }
-  DWORD pid = 1000;
-  for (const sim::ProcessSpec& p : sim::Processes()) pid = std::max<DWORD>(pid, p.pid + 4);
   sim::ProcessSpec spec;
   spec.pid = pid;
   spec.imagePath = path;
   sim::AddProcess(spec);
   return true;
+}
+
+DWORD FirstFreeProcessId() {
+  DWORD pid = 1000;
+  for (const sim::ProcessSpec& p : sim::Processes()) pid = std::max<DWORD>(pid, p.pid + 4);
+  return pid;
 }
 
 }  // namespace preview

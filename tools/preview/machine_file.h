@@ -75,6 +75,11 @@ std::string Shown(const std::string& text, size_t limit = 120);
 // the line end escaped, and cut after limit bytes.
 std::string SafeLine(const std::string& text, size_t limit = 4000);
 
+// Whether Windows keeps a file name for a device: CON, PRN, AUX, NUL,
+// COM1-COM9, LPT1-LPT9 (also with an extension, "NUL.TXT", and trailing
+// spaces before it), CONIN$ and CONOUT$, in any case.
+bool IsReservedDeviceName(const std::string& name);
+
 // Folder names that paths of a description may use as %NAME%: the machine's
 // windows and system folders, the installer's source folder and the
 // application folder of the run (empty when none is given).
@@ -88,7 +93,7 @@ std::string ExpandPath(const std::string& path, const PathNames& names);
 
 // Whether a path names a file or folder on drive C: that Windows could hold
 // ("C:\A\B.TXT": drive, backslashes, no empty, "." or ".." parts, none of
-// the characters Windows refuses). Fills *why when not.
+// the characters Windows refuses, no device name). Fills *why when not.
 bool IsMachinePath(const std::string& path, std::string* why);
 
 // Builds the described state on the current simulated machine, in this
@@ -98,9 +103,14 @@ bool IsMachinePath(const std::string& path, std::string* why);
 bool ApplyMachineDescription(const MachineDescription& description, const PathNames& names,
                              std::string* error);
 
-// Starts a program on the simulated machine: a bare file name is taken to
-// lie in the given folder. Returns false with *error for an empty name.
-bool AddRunningProgram(const std::string& name, const std::string& folder, std::string* error);
+// Starts a program with the process id pid on the simulated machine: a bare
+// file name is taken to lie in the given folder. Returns false with *error
+// for an empty name.
+bool AddRunningProgram(const std::string& name, const std::string& folder, DWORD pid,
+                       std::string* error);
+// The first process id above those of every running process (at least
+// 1000); programs added one after the other take it in steps of 4.
+DWORD FirstFreeProcessId();
 
 // Parses a registry root name ("HKLM", "HKEY_LOCAL_MACHINE", ...).
 bool RootFromName(const std::string& name, HKEY* root);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -10,9 +11,11 @@
 #include <set>
 #include <sstream>
 
+#include "user_files.h"
 #include "installer_process.h"
 #include "report.h"
 #include "sample.h"
+#include "text.h"
 
 namespace preview {
 
@@ -51,16 +54,18 @@ const char kUsage[] =
     "  --json FILE         also write the whole report as one JSON document\n"
     "  --trace             add the platform calls of the run, in order\n"
     "  --export-sample DIR write the sample as real files (DIR/source, DIR/disc,\n"
-    "                      DIR/app, DIR/arguments.txt) and stop\n"
+    "                      DIR/app, DIR/arguments.txt) into a new or empty\n"
+    "                      folder and stop\n"
     "  -h, --help          show this help\n"
     "\n"
     "When any of --source, --app, --doc or --cd is given, the sample disc and\n"
     "arguments are left out: the run has exactly what the options give.\n"
     "Exit code: the installer's exit code for a run (0, or 1 when a refused INI\n"
     "write ended it); 2 for bad input (a bad option, a folder that cannot be read\n"
-    "whole, a bad machine description) or a report file that cannot be written,\n"
-    "with one line on the error output naming it; 3 when the installer returned\n"
-    "without ending its process.\n";
+    "whole, a bad machine description) or a report file that cannot be written\n"
+    "or would replace an input or the other report, with one line on the error\n"
+    "output naming it; 3 when the installer returned without ending its process.\n"
+    "Reports are put in place only when the whole run succeeded.\n";
 
 struct Options {
   bool help = false;
@@ -191,41 +196,75 @@ Options ParseOptions(const std::vector<std::string>& args) {
   return o;
 }
 
-const char kNameRefused[] = "<>:\"/\\|?*";
-
-bool IsWindowsName(const std::string& name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  for (char c : name) {
-    if (static_cast<unsigned char>(c) < 32) return false;
-    if (std::string(kNameRefused).find(c) != std::string::npos) return false;
-  }
-  return true;
-}
-
 struct CopyError {
   std::string text;
 };
 
-// Whether a folder reached through a link is the folder holding the link or
-// one above it: following it would never end.
-bool LinksAbove(const std::filesystem::path& target, const std::filesystem::path& from) {
-  std::error_code ec;
-  std::string t = std::filesystem::canonical(target, ec).string();
-  if (ec) return false;
-  std::string f = std::filesystem::canonical(from, ec).string();
-  if (ec) return false;
-  return f == t || (f.compare(0, t.size(), t) == 0 && f.size() > t.size() &&
-                    (f[t.size()] == '/' || f[t.size()] == '\\'));
+// Why Windows cannot hold a file or folder of this name, or "" when it can.
+std::string WindowsNameFault(const std::string& name) {
+  if (name.empty() || name == "." || name == "..")
+    return "a Windows file name cannot hold that name";
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) < 32 || std::strchr("<>:\"/\\|?*", c) != nullptr) {
+      return "a Windows file name cannot hold that name";
+    }
+  }
+  const char last = name.back();
+  if (last == '.' || last == ' ') {
+    return "Windows drops a name's trailing dots and spaces, so it cannot hold that name";
+  }
+  if (IsReservedDeviceName(name)) return "a name Windows keeps for a device";
+  return std::string();
+}
+
+// The name as Windows compares it: case folded, trailing dots and spaces
+// dropped.
+std::string WindowsFold(const std::string& name) {
+  std::string folded = text::Upper(name);
+  while (!folded.empty() && (folded.back() == '.' || folded.back() == ' ')) folded.pop_back();
+  return folded;
+}
+
+// Reads a real file whole: false with the reason when it cannot be read or
+// its size is not what the folder listed (a scratched disc, a file that
+// changes while it is read, a file of the kernel).
+bool ReadWhole(const std::string& path, uintmax_t listedSize, std::string* data, std::string* why) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *why = "it cannot be opened";
+    return false;
+  }
+  data->clear();
+  char piece[65536];
+  while (in) {
+    in.read(piece, sizeof piece);
+    data->append(piece, static_cast<size_t>(in.gcount()));
+    if (data->size() > listedSize) break;
+  }
+  if (in.bad()) {
+    *why = "a read failed";
+    return false;
+  }
+  if (data->size() != listedSize) {
+    *why = "it holds " + std::to_string(data->size()) + (data->size() > listedSize ? "+" : "") +
+           " bytes, not the " + std::to_string(listedSize) + " its folder lists";
+    return false;
+  }
+  return true;
 }
 
 // Copies a real folder's files (and subfolders) below a folder of the
-// simulated machine, walking the tree with a list of folders still to read
-// (links to folders are followed). Anything that cannot be read, or is not
-// a file or a folder, stops the copy with its path: a disc image that the
-// machine would see only in part gives no useful report. Returns the number
-// of files, or -1 with *error.
+// simulated machine, walking the tree with a list of folders still to read.
+// Files reached through links are read as the files they name, as CopyFile
+// does on Windows; a link to a folder (on Windows a reparse point) is not
+// followed, so the walk never loops or leaves the folder. Anything that
+// cannot be read whole, is not a file or a folder, or has a name Windows
+// cannot hold (or holds twice) stops the copy with its path: a disc image
+// that the machine would see only in part gives no useful report. Records
+// the identity of every file read in *read. Returns the number of files, or
+// -1 with *error.
 long CopyRealFolder(const std::string& realFolder, const std::string& machineFolder,
-                    const std::string& option, std::string* error) {
+                    const std::string& option, FilesRead* read, std::string* error) {
   namespace fs = std::filesystem;
   std::error_code ec;
   if (!fs::is_directory(realFolder, ec)) {
@@ -251,13 +290,22 @@ long CopyRealFolder(const std::string& realFolder, const std::string& machineFol
                 [](const fs::directory_entry& x, const fs::directory_entry& y) {
                   return x.path().filename() < y.path().filename();
                 });
+      // Two names Windows takes for one would leave one file in place of two.
+      std::map<std::string, std::string> names;  // folded name: real path
+      for (const fs::directory_entry& entry : entries) {
+        auto same =
+            names.emplace(WindowsFold(entry.path().filename().string()), entry.path().string());
+        if (!same.second) {
+          throw CopyError{Shown(same.first->second) + " and " + Shown(entry.path().string()) +
+                          " are one name on Windows"};
+        }
+      }
       std::vector<std::pair<fs::path, std::string>> below;
       for (const fs::directory_entry& entry : entries) {
         const fs::path& real = entry.path();
         std::string name = real.filename().string();
-        if (!IsWindowsName(name)) {
-          throw CopyError{Shown(real.string()) + ": a Windows file name cannot hold that name"};
-        }
+        std::string fault = WindowsNameFault(name);
+        if (!fault.empty()) throw CopyError{Shown(real.string()) + ": " + fault};
         std::string target = machine + "\\" + name;
         if (target.size() >= MAX_PATH) {
           throw CopyError{Shown(real.string()) + ": path too long for Windows"};
@@ -268,8 +316,9 @@ long CopyRealFolder(const std::string& realFolder, const std::string& machineFol
                           (ec ? ec.message() : std::string("a link to nothing"))};
         }
         if (status.type() == fs::file_type::directory) {
-          if (entry.is_symlink(ec) && LinksAbove(real, folder)) {
-            throw CopyError{Shown(real.string()) + ": a link back to a folder above it"};
+          if (IsLink(real.string())) {
+            throw CopyError{Shown(real.string()) +
+                            ": a link to a folder; links to folders are not followed"};
           }
           sim::MakeFolder(target);
           below.emplace_back(real, target);
@@ -283,11 +332,12 @@ long CopyRealFolder(const std::string& realFolder, const std::string& machineFol
         if (ec || (bytes += size) > kMaxFolderBytes) {
           throw CopyError{Shown(realFolder) + " holds more than 256 MiB"};
         }
-        std::ifstream in(real, std::ios::binary);
-        std::ostringstream data;
-        if (in) data << in.rdbuf();
-        if (!in || in.bad()) throw CopyError{"cannot read " + Shown(real.string())};
-        sim::PutFile(target, data.str());
+        std::string data, why;
+        if (!ReadWhole(real.string(), size, &data, &why)) {
+          throw CopyError{"cannot read " + Shown(real.string()) + " whole: " + why};
+        }
+        sim::PutFile(target, data);
+        if (read) read->emplace(IdentityOf(real.string()), real.string());
         ++files;
       }
       // Read in name order: the list is taken from its end.
@@ -355,7 +405,7 @@ std::string CommandLineFor(const std::string& applicationFolder, const std::stri
   return sim::InstallerCommandLine(arguments);
 }
 
-bool BuildMachine(const Scenario& scenario, std::string* error) {
+bool BuildMachine(const Scenario& scenario, std::string* error, FilesRead* read) {
   sim::Reset(scenario.windows);
   // The host application has been used on this machine before: each user
   // has its engine settings, which the installer removes for the running one.
@@ -365,7 +415,7 @@ bool BuildMachine(const Scenario& scenario, std::string* error) {
 
   if (scenario.sourceFolder.empty()) {
     PutSampleFiles(kSourceFolder, SampleSourceFiles());
-  } else if (CopyRealFolder(scenario.sourceFolder, kSourceFolder, "--source", error) < 0) {
+  } else if (CopyRealFolder(scenario.sourceFolder, kSourceFolder, "--source", read, error) < 0) {
     return false;
   }
   if (scenario.sampleDisc) {
@@ -375,7 +425,7 @@ bool BuildMachine(const Scenario& scenario, std::string* error) {
   for (const auto& disc : scenario.discs) {
     sim::SetDrive(disc.first, DRIVE_CDROM);
     if (CopyRealFolder(disc.second, std::string(1, disc.first) + ":",
-                       std::string("--cd ") + disc.first, error) < 0) {
+                       std::string("--cd ") + disc.first, read, error) < 0) {
       return false;
     }
   }
@@ -403,21 +453,99 @@ bool BuildMachine(const Scenario& scenario, std::string* error) {
       return false;
     }
   }
+  DWORD pid = FirstFreeProcessId();
   for (const std::string& name : scenario.running) {
     std::string fault;
-    if (!AddRunningProgram(name, app.empty() ? SampleApplicationFolder() : app, &fault)) {
+    if (!AddRunningProgram(name, app.empty() ? SampleApplicationFolder() : app, pid, &fault)) {
       *error = "--running: " + fault;
       return false;
     }
+    pid += 4;
   }
   return true;
 }
 
 namespace {
 
-// Writes a report file; false when it cannot be written whole.
-bool WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+// Windows passes a command line of at most 32,767 characters, its
+// terminating zero included.
+const size_t kLongestCommandLine = 32766;
+
+// One report file asked for: it is written beside its place under a
+// temporary name and moved into place only when the whole run succeeded,
+// so a refused run leaves an earlier report as it was. The temporary file
+// goes when the run stops early.
+struct ReportFile {
+  const char* option;
+  std::string path;
+  std::string temporary;
+  ~ReportFile() {
+    if (!temporary.empty()) std::remove(temporary.c_str());
+  }
+};
+
+// The path as a folder walk would compare it: absolute, "." and ".." parts
+// resolved, and on Windows without regard to case.
+std::string ComparablePath(const std::string& path) {
+  std::error_code ec;
+  std::string normal = std::filesystem::absolute(path, ec).lexically_normal().string();
+#ifdef _WIN32
+  normal = text::Upper(normal);
+#endif
+  return normal;
+}
+
+// Why a report may not be written at its path, or "": it must not name the
+// machine description, a file the run reads (also through a link or a hard
+// link), the other report, or anything but a file.
+std::string ReportPathFault(const ReportFile& report, const ReportFile* other,
+                            const std::string& machineFile, const FilesRead& read) {
+  namespace fs = std::filesystem;
+  const fs::file_type type = HostFileType(report.path);
+  if (type != fs::file_type::not_found && type != fs::file_type::regular) {
+    return Shown(report.path) + " is " + KindOfFile(type) + ", not a file a report can replace";
+  }
+  FileIdentity id = IdentityOf(report.path);
+  if (other && (id == IdentityOf(other->path) ||
+                ComparablePath(report.path) == ComparablePath(other->path))) {
+    return Shown(report.path) + " is also the file of " + other->option +
+           "; give each report its own file";
+  }
+  if (!machineFile.empty() && id == IdentityOf(machineFile)) {
+    return Shown(report.path) + " is the machine description; a report never replaces an input";
+  }
+  auto input = id.known ? read.find(id) : read.end();
+  if (input != read.end()) {
+    return Shown(report.path) + " is " + Shown(input->second) +
+           ", a file the run reads; a report never replaces an input";
+  }
+  return std::string();
+}
+
+// Makes the report's temporary file beside its place; false with the
+// reason.
+bool OpenTemporary(ReportFile* report, std::string* why) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (int n = 0; n < 1000; ++n) {
+    std::string name = report->path + ".preview-" + std::to_string(n) + ".tmp";
+    if (fs::symlink_status(name, ec).type() != fs::file_type::not_found) continue;
+    std::ofstream file(name, std::ios::binary | std::ios::trunc);
+    if (!file) {
+      *why = "cannot write " + Shown(report->path);
+      return false;
+    }
+    report->temporary = name;
+    return true;
+  }
+  *why = "cannot write " + Shown(report->path) + ": no free temporary name beside it";
+  return false;
+}
+
+// Writes the report's text into its temporary file; false when it cannot be
+// written whole.
+bool WriteTemporary(const ReportFile& report, const std::string& text) {
+  std::ofstream file(report.temporary, std::ios::binary | std::ios::trunc);
   if (!file) return false;
   file << text;
   file.close();
@@ -480,23 +608,36 @@ int PreviewMain(const std::vector<std::string>& args, std::ostream& out, std::os
   }
   scenario.running = options.running;
   scenario.machine = options.hasMachine ? &machine : nullptr;
+  const std::string commandLine = CommandLineFor(scenario.applicationFolder, scenario.documentName);
+  if (commandLine.size() > kLongestCommandLine) {
+    return fail("--app and --doc make a command line of " + std::to_string(commandLine.size()) +
+                " characters; Windows passes at most " + std::to_string(kLongestCommandLine));
+  }
 
   std::string error;
-  if (!BuildMachine(scenario, &error)) return fail(error);
-  // The report files are made before the run, so that a name that cannot be
-  // written stops the preview before anything is shown.
-  for (const auto& file : {std::make_pair(options.hasReg, &options.reg),
-                           std::make_pair(options.hasJson, &options.json)}) {
-    if (file.first && !WriteFile(*file.second, std::string())) {
-      return fail((file.second == &options.reg ? "--reg" : "--json") +
-                  std::string(": cannot write ") + Shown(*file.second));
-    }
+  FilesRead read;
+  if (!BuildMachine(scenario, &error, &read)) return fail(error);
+  // The report files are checked and made before the run, so that a name
+  // that cannot be written stops the preview before anything is shown.
+  std::vector<ReportFile> reports;
+  reports.reserve(2);
+  if (options.hasReg) reports.push_back({"--reg", options.reg, std::string()});
+  if (options.hasJson) reports.push_back({"--json", options.json, std::string()});
+  for (size_t i = 0; i < reports.size(); ++i) {
+    const ReportFile* other = reports.size() == 2 ? &reports[1 - i] : nullptr;
+    std::string fault = ReportPathFault(reports[i], i == 1 ? nullptr : other,
+                                        options.hasMachine ? options.machine : std::string(), read);
+    if (!fault.empty()) return fail(std::string(reports[i].option) + ": " + fault);
+  }
+  for (ReportFile& report : reports) {
+    std::string why;
+    if (!OpenTemporary(&report, &why)) return fail(std::string(report.option) + ": " + why);
   }
 
   RunReport report;
   report.windowsName = DisplayName(scenario.windows);
   report.nineX = sim::Is9x(scenario.windows);
-  report.commandLine = CommandLineFor(scenario.applicationFolder, scenario.documentName);
+  report.commandLine = commandLine;
   report.sourceText = options.hasSource ? "the files of " + options.source
                                         : std::string("the sample package files");
   if (sample) {
@@ -510,13 +651,23 @@ int PreviewMain(const std::vector<std::string>& args, std::ostream& out, std::os
 
   CaptureRun(&report);
 
-  WriteReport(report, out);
-  if (options.hasReg && !WriteFile(options.reg, Regedit4Text(report))) {
-    return fail("--reg: cannot write " + Shown(options.reg));
+  // Every report is written whole before any is put in place or shown.
+  std::ostringstream text;
+  WriteReport(report, text);
+  for (const ReportFile& file : reports) {
+    bool reg = std::string(file.option) == "--reg";
+    if (!WriteTemporary(file, reg ? Regedit4Text(report) : JsonReport(report))) {
+      return fail(std::string(file.option) + ": cannot write " + Shown(file.path));
+    }
   }
-  if (options.hasJson && !WriteFile(options.json, JsonReport(report))) {
-    return fail("--json: cannot write " + Shown(options.json));
+  for (ReportFile& file : reports) {
+    std::string why;
+    if (!MoveIntoPlace(file.temporary, file.path, &why)) {
+      return fail(std::string(file.option) + ": cannot write " + Shown(file.path) + ": " + why);
+    }
+    file.temporary.clear();
   }
+  out << text.str();
   if (!report.result.exited) return 3;
   return static_cast<int>(report.result.exitCode);
 }

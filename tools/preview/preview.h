@@ -5,10 +5,12 @@
 #pragma once
 
 #include <iosfwd>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "user_files.h"
 #include "machine_file.h"
 #include "sim.h"
 
@@ -37,7 +39,11 @@ Scenario SampleScenario(sim::Windows windows);
 // installer's command line. Returns false with *error for input that cannot
 // be built: a folder that cannot be read, a file name Windows cannot hold, a
 // bad machine description path.
-bool BuildMachine(const Scenario& scenario, std::string* error);
+//
+// Every real file read is recorded in *read (when given) by its identity,
+// with the path it was read by.
+typedef std::map<FileIdentity, std::string> FilesRead;
+bool BuildMachine(const Scenario& scenario, std::string* error, FilesRead* read = nullptr);
 
 // The installer's command line for the given arguments.
 std::string CommandLineFor(const std::string& applicationFolder, const std::string& documentName);

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "installer_process.h"
+#include "machine_file.h"
 #include "preview.h"
 #include "text.h"
 
@@ -20,29 +21,22 @@ bool EndsWith(const std::string& s, const std::string& end) {
   return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
 }
 
-// Text in double quotes; bytes that would not print are shown as \xNN. Long
-// texts are cut after 1024 bytes (the JSON report has them whole).
+// Text in double quotes, escaped as text::Escape does (every byte outside
+// printable ASCII as \xNN). Long texts are cut after 1024 bytes (the JSON
+// report has them whole).
 std::string Quoted(const std::string& whole) {
   const size_t kLongest = 1024;
-  std::string text = whole.substr(0, kLongest);
-  std::string q = "\"";
-  for (char c : text) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      q += '\\';
-      q += c;
-    } else if (u < 32 || u == 127) {
-      q += "\\x" + text::HexDigits(u, 2);
-    } else {
-      q += c;
-    }
-  }
-  q += "\"";
+  std::string q = "\"" + text::Escape(whole.substr(0, kLongest), false) + "\"";
   if (whole.size() > kLongest) {
     q += "... (" + std::to_string(whole.size() - kLongest) + " more bytes)";
   }
   return q;
 }
+
+// Text from the input or the run that is shown as it stands (paths, the
+// command line, message texts): control characters escaped, backslashes and
+// quotes left as they are.
+std::string Printable(const std::string& text) { return SafeLine(text, 1024); }
 
 std::string Bytes(size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
 
@@ -107,116 +101,6 @@ bool IsPendingRenameList(const std::string& key, const std::string& name) {
          EndsWith(Upper(key), "\\CONTROL\\SESSION MANAGER");
 }
 
-bool SameValue(const sim::Value& a, const sim::Value& b) {
-  return a.type == b.type && a.data == b.data;
-}
-
-// ------------------------------------------------------------ the registry
-
-// Every key below root, parents before their subkeys in index order. The
-// keys still to visit are kept in a list, so the depth of the tree costs no
-// stack.
-void WalkKeys(HKEY root, const std::string& rootName, bool withSecurity, RegistrySnapshot* out) {
-  std::vector<std::string> pending = {std::string()};
-  while (!pending.empty()) {
-    std::string key = std::move(pending.back());
-    pending.pop_back();
-    KeyState state;
-    state.path = key.empty() ? rootName : rootName + "\\" + key;
-    for (const std::string& name : sim::RegValueNames(root, key)) {
-      sim::Value value;
-      if (sim::RegGet(root, key, name, &value)) state.values.emplace_back(name, value);
-    }
-    if (withSecurity && !key.empty()) {
-      state.hasSecurity = true;
-      state.security = sim::GetKeySecurity(root, key);
-    }
-    std::string id = Upper(state.path);
-    out->order.push_back(id);
-    out->keys[id] = std::move(state);
-    std::vector<std::string> subkeys = sim::RegSubkeys(root, key);
-    for (auto sub = subkeys.rbegin(); sub != subkeys.rend(); ++sub) {
-      pending.push_back(key.empty() ? *sub : key + "\\" + *sub);
-    }
-  }
-}
-
-// ------------------------------------------------------------ INI files
-
-struct IniSection {
-  std::string name;
-  std::vector<std::string> lines;
-};
-
-// The lines of each section, blank lines left out; section 0 holds the lines
-// before the first header. A second header of the same name continues it.
-std::vector<IniSection> IniSections(const std::string& text) {
-  std::vector<IniSection> sections(1);
-  size_t current = 0;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    size_t first = line.find_first_not_of(" \t");
-    if (first == std::string::npos) continue;
-    if (line[first] == '[') {
-      size_t close = line.find(']', first);
-      std::string name = line.substr(
-          first + 1, close == std::string::npos ? std::string::npos : close - first - 1);
-      current = 0;
-      for (size_t i = 1; i < sections.size() && current == 0; ++i) {
-        if (Upper(sections[i].name) == Upper(name)) current = i;
-      }
-      if (current == 0) {
-        sections.push_back({name, {}});
-        current = sections.size() - 1;
-      }
-      continue;
-    }
-    sections[current].lines.push_back(line);
-  }
-  return sections;
-}
-
-const IniSection* FindSection(const std::vector<IniSection>& sections, const std::string& name,
-                              bool preamble) {
-  if (preamble) return &sections[0];
-  for (size_t i = 1; i < sections.size(); ++i) {
-    if (Upper(sections[i].name) == Upper(name)) return &sections[i];
-  }
-  return nullptr;
-}
-
-// Section header ("" for the lines before the first one) and its line
-// differences, for every section that differs.
-SectionDiffList SectionDiffs(const std::string& oldText, const std::string& newText) {
-  SectionDiffList result;
-  std::vector<IniSection> oldSections = IniSections(oldText);
-  std::vector<IniSection> newSections = IniSections(newText);
-  std::vector<std::pair<std::string, bool>> names = {{"", true}};
-  for (const auto* list : {&oldSections, &newSections}) {
-    for (size_t i = 1; i < list->size(); ++i) {
-      bool known = std::any_of(names.begin() + 1, names.end(), [&](const auto& n) {
-        return Upper(n.first) == Upper((*list)[i].name);
-      });
-      if (!known) names.emplace_back((*list)[i].name, false);
-    }
-  }
-  for (const auto& name : names) {
-    const IniSection* o = FindSection(oldSections, name.first, name.second);
-    const IniSection* n = FindSection(newSections, name.first, name.second);
-    std::vector<std::string> diff = DiffLines(o ? o->lines : std::vector<std::string>(),
-                                              n ? n->lines : std::vector<std::string>());
-    bool headerOnly = diff.empty() && !name.second && (o == nullptr) != (n == nullptr);
-    if (!diff.empty() || headerOnly) {
-      result.emplace_back(name.second ? std::string() : "[" + name.first + "]", diff);
-    }
-  }
-  return result;
-}
-
-bool IsIniPath(const std::string& upperPath) { return EndsWith(upperPath, ".INI"); }
-
 }  // namespace
 
 std::string TypeName(DWORD type) {
@@ -237,50 +121,9 @@ std::string TypeName(DWORD type) {
   return "type " + std::to_string(type);
 }
 
-std::string WininitPath() { return Upper(sim::WindowsFolder() + "\\WININIT.INI"); }
-
-std::vector<IniChange> CompareIniFiles(const FileSnapshot& before, const FileSnapshot& after,
-                                       const std::string& skip) {
-  std::set<std::string> paths;
-  for (const auto& f : before) {
-    if (IsIniPath(f.first)) paths.insert(f.first);
-  }
-  for (const auto& f : after) {
-    if (IsIniPath(f.first)) paths.insert(f.first);
-  }
-  std::vector<IniChange> changes;
-  for (const std::string& id : paths) {
-    if (id == skip) continue;
-    auto b = before.find(id), a = after.find(id);
-    std::string oldText = b == before.end() ? std::string() : b->second.data;
-    std::string newText = a == after.end() ? std::string() : a->second.data;
-    if (b != before.end() && a != after.end() && oldText == newText) continue;
-    IniChange change;
-    change.path = a != after.end() ? a->second.path : b->second.path;
-    change.created = b == before.end();
-    change.removed = a == after.end();
-    change.sections = SectionDiffs(oldText, newText);
-    changes.push_back(change);
-  }
-  return changes;
-}
-
 // ------------------------------------------------------------ files
 
 namespace {
-
-std::string Origin(const FileState& file, const FileSnapshot& before, const RunReport& report) {
-  for (const auto& f : before) {
-    const std::string& p = f.second.path;
-    bool fromSource =
-        Upper(p).compare(0, report.sourceFolder.size(), Upper(report.sourceFolder)) == 0;
-    bool fromDisc = p.size() > 1 && p[1] == ':' && Upper(p.substr(0, 1)) != "C";
-    if ((fromSource || fromDisc) && f.second.data == file.data && Upper(p) != Upper(file.path)) {
-      return p;
-    }
-  }
-  return std::string();
-}
 
 std::string AttributeText(DWORD a) {
   std::string flags;
@@ -292,54 +135,6 @@ std::string AttributeText(DWORD a) {
   std::snprintf(buffer, sizeof buffer, "0x%02x", static_cast<unsigned>(a));
   return std::string(buffer) + (flags.empty() ? "" : " (" + flags.substr(1) + ")");
 }
-
-}  // namespace
-
-FileChanges CompareFiles(const FileSnapshot& before, const FileSnapshot& after,
-                         const std::vector<Rename>& renames, const RunReport& report) {
-  std::map<std::string, std::string> stagedTo;
-  for (const Rename& r : renames) stagedTo.emplace(Upper(r.from), r.to);
-  FileChanges changes;
-  for (const auto& f : after) {
-    if (IsIniPath(f.first)) continue;
-    auto b = before.find(f.first);
-    const FileState& now = f.second;
-    FileChange change;
-    change.path = now.path;
-    change.bytes = now.data.size();
-    change.attributesAfter = now.attributes;
-    if (b != before.end()) {
-      change.attributesBefore = b->second.attributes;
-      change.attributesChanged = b->second.attributes != now.attributes;
-    }
-    if (b != before.end() && b->second.data == now.data) {
-      if (change.attributesChanged) changes.attributes.push_back(change);
-      continue;
-    }
-    change.isNew = b == before.end();
-    change.origin = Origin(now, before, report);
-    auto staged = stagedTo.find(f.first);
-    if (staged != stagedTo.end()) {
-      change.staged = true;
-      change.becomes = staged->second;
-      changes.staged.push_back(change);
-    } else {
-      changes.placed.push_back(change);
-    }
-  }
-  for (const auto& f : before) {
-    if (!IsIniPath(f.first) && after.count(f.first) == 0) {
-      FileChange change;
-      change.path = f.second.path;
-      change.bytes = f.second.data.size();
-      change.attributesBefore = f.second.attributes;
-      changes.removed.push_back(change);
-    }
-  }
-  return changes;
-}
-
-namespace {
 
 enum class ListKind { Changed, Removed, Attributes };
 
@@ -369,7 +164,7 @@ void WriteFileList(std::ostream& out, const std::string& title, const std::vecto
   size_t width = 0;
   for (const FileChange& f : list) width = std::max(width, std::min<size_t>(f.path.size(), 56));
   for (const FileChange& f : list) {
-    out << indent << f.path;
+    out << indent << Printable(f.path);
     std::string what = WhatText(f, kind);
     if (!what.empty()) {
       out << std::string(f.path.size() < width ? width - f.path.size() : 0, ' ') << "  " << what;
@@ -379,8 +174,8 @@ void WriteFileList(std::ostream& out, const std::string& title, const std::vecto
 }
 
 std::string RenameText(const Rename& r) {
-  if (r.to.empty()) return "delete " + r.from;
-  return r.from + "  ->  " + r.to + (r.replace ? "  (replacing)" : "");
+  if (r.to.empty()) return "delete " + Printable(r.from);
+  return Printable(r.from) + "  ->  " + Printable(r.to) + (r.replace ? "  (replacing)" : "");
 }
 
 // ------------------------------------------------------------ REGEDIT4
@@ -420,195 +215,18 @@ std::string Regedit4Data(const sim::Value& v, size_t nameWidth) {
 }  // namespace
 
 std::string ValueText(const sim::Value& value) { return ValueTextOf(value); }
-
-std::vector<std::string> IniDifferences(const std::string& before, const std::string& after) {
-  std::vector<std::string> lines;
-  for (const auto& section : SectionDiffs(before, after)) {
-    if (!section.first.empty()) lines.push_back(section.first);
-    lines.insert(lines.end(), section.second.begin(), section.second.end());
-  }
-  return lines;
-}
-
-// ------------------------------------------------------------ snapshots
-
-FileSnapshot TakeFiles() {
-  FileSnapshot files;
-  for (const std::string& path : sim::ListFiles()) {
-    FileState state;
-    state.path = path;
-    sim::FileData(path, &state.data);
-    state.attributes = sim::Attributes(path);
-    files[Upper(path)] = state;
-  }
-  return files;
-}
-
-RegistrySnapshot TakeRegistry(bool withSecurity) {
-  RegistrySnapshot snapshot;
-  WalkKeys(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", withSecurity, &snapshot);
-  WalkKeys(HKEY_USERS, "HKEY_USERS", withSecurity, &snapshot);
-  // The running user's key is shown under its usual name.
-  std::string user = "HKEY_USERS\\" + sim::CurrentUserSid();
-  for (auto& key : snapshot.keys) {
-    std::string& path = key.second.path;
-    if (Upper(path).compare(0, user.size(), Upper(user)) == 0 &&
-        (path.size() == user.size() || path[user.size()] == '\\')) {
-      path = "HKEY_CURRENT_USER" + path.substr(user.size());
-    }
-  }
-  return snapshot;
-}
-
-RegistryChanges CompareRegistry(const RegistrySnapshot& before, const RegistrySnapshot& after) {
-  RegistryChanges changes;
-  for (const std::string& id : after.order) {
-    const KeyState& now = after.keys.at(id);
-    auto old = before.keys.find(id);
-    KeyChange change;
-    change.path = now.path;
-    change.created = old == before.keys.end();
-    for (const auto& value : now.values) {
-      ValueChange v;
-      v.name = value.first;
-      v.value = value.second;
-      if (!change.created) {
-        for (const auto& o : old->second.values) {
-          if (Upper(o.first) == Upper(value.first)) {
-            v.hadOld = true;
-            v.old = o.second;
-          }
-        }
-      }
-      if (!v.hadOld || !SameValue(v.old, v.value)) change.written.push_back(v);
-    }
-    if (!change.created) {
-      for (const auto& o : old->second.values) {
-        bool kept = std::any_of(now.values.begin(), now.values.end(),
-                                [&](const auto& n) { return Upper(n.first) == Upper(o.first); });
-        if (!kept) change.removedValues.push_back(o.first);
-      }
-      if (old->second.hasSecurity && now.hasSecurity && !(old->second.security == now.security)) {
-        changes.security.push_back(
-            {now.path, sim::SecurityText(old->second.security), sim::SecurityText(now.security)});
-      }
-    }
-    if (change.created || !change.written.empty() || !change.removedValues.empty()) {
-      changes.keys.push_back(change);
-    }
-  }
-  for (const std::string& id : before.order) {
-    if (after.keys.count(id)) continue;
-    size_t slash = id.find_last_of('\\');
-    bool parentGone = slash != std::string::npos && before.keys.count(id.substr(0, slash)) &&
-                      !after.keys.count(id.substr(0, slash));
-    if (!parentGone) changes.removedKeys.push_back(before.keys.at(id).path);
-  }
-  return changes;
-}
-
-std::vector<Rename> PendingRenamesNow(bool nineX, const FileSnapshot& files) {
-  std::vector<Rename> renames;
-  if (!nineX) {
-    for (const auto& pair : sim::PendingRenames()) {
-      Rename r;
-      r.from = pair.first;
-      if (r.from.compare(0, 4, "\\??\\") == 0) r.from = r.from.substr(4);
-      r.to = pair.second;
-      if (!r.to.empty() && r.to[0] == '!') {
-        r.replace = true;
-        r.to = r.to.substr(1);
-      }
-      if (r.to.compare(0, 4, "\\??\\") == 0) r.to = r.to.substr(4);
-      renames.push_back(r);
-    }
-    return renames;
-  }
-  auto wininit = files.find(WininitPath());
-  if (wininit == files.end()) return renames;
-  for (const IniSection& section : IniSections(wininit->second.data)) {
-    if (Upper(section.name) != "RENAME") continue;
-    for (const std::string& line : section.lines) {
-      size_t eq = line.find('=');
-      if (eq == std::string::npos || line[0] == ';') continue;
-      Rename r;
-      r.from = line.substr(eq + 1);
-      r.to = line.substr(0, eq);
-      r.replace = true;
-      if (Upper(r.to) == "NUL") r.to.clear();
-      renames.push_back(r);
-    }
-  }
-  return renames;
-}
-
-std::vector<std::string> DiffLines(const std::vector<std::string>& a,
-                                   const std::vector<std::string>& b) {
-  size_t start = 0;
-  while (start < a.size() && start < b.size() && a[start] == b[start]) ++start;
-  size_t endA = a.size(), endB = b.size();
-  while (endA > start && endB > start && a[endA - 1] == b[endB - 1]) {
-    --endA;
-    --endB;
-  }
-  size_t n = endA - start, m = endB - start;
-  std::vector<std::string> diff;
-  if (n * m > 4000000) {
-    // Too large to match line by line: everything between is shown replaced.
-    for (size_t i = start; i < endA; ++i) diff.push_back("- " + a[i]);
-    for (size_t j = start; j < endB; ++j) diff.push_back("+ " + b[j]);
-    return diff;
-  }
-  // Longest common subsequence over the differing middle.
-  std::vector<std::vector<unsigned>> lcs(n + 1, std::vector<unsigned>(m + 1, 0));
-  for (size_t i = n; i-- > 0;) {
-    for (size_t j = m; j-- > 0;) {
-      lcs[i][j] = a[start + i] == b[start + j] ? lcs[i + 1][j + 1] + 1
-                                               : std::max(lcs[i + 1][j], lcs[i][j + 1]);
-    }
-  }
-  size_t i = 0, j = 0;
-  while (i < n || j < m) {
-    if (i < n && j < m && a[start + i] == b[start + j]) {
-      ++i;
-      ++j;
-    } else if (i < n && (j == m || lcs[i + 1][j] >= lcs[i][j + 1])) {
-      diff.push_back("- " + a[start + i++]);
-    } else {
-      diff.push_back("+ " + b[start + j++]);
-    }
-  }
-  return diff;
-}
-
-void CaptureRun(RunReport* report) {
-  report->before = TakeFiles();
-  RegistrySnapshot registryBefore = TakeRegistry(!report->nineX);
-  sim::ClearTrace();
-  report->result = sim::RunInstallerProcess();
-  report->callCount = sim::CallCount();
-  if (report->trace) report->calls = sim::Trace();
-  report->boxes = sim::Boxes();
-  report->after = TakeFiles();
-  report->registry = CompareRegistry(registryBefore, TakeRegistry(!report->nineX));
-  report->renames = PendingRenamesNow(report->nineX, report->after);
-  sim::Restart();
-  report->afterRestart = TakeFiles();
-  report->renamesLeft = PendingRenamesNow(report->nineX, report->afterRestart);
-}
-
 void WriteReport(const RunReport& r, std::ostream& out) {
   out << "drvsetup.exe on a simulated " << r.windowsName << " ("
       << (r.nineX ? "9x family" : "NT family") << ")\n";
-  out << "  source folder  " << r.sourceFolder << " holds " << r.sourceText << "\n";
-  for (const std::string& disc : r.discs) out << "  CD-ROM drive   " << disc << "\n";
-  out << "  command line   " << r.commandLine << "\n";
+  out << "  source folder  " << r.sourceFolder << " holds " << Printable(r.sourceText) << "\n";
+  for (const std::string& disc : r.discs) out << "  CD-ROM drive   " << Printable(disc) << "\n";
+  out << "  command line   " << Printable(r.commandLine) << "\n";
 
   out << "\nMessage boxes (" << r.boxes.size() << ")\n";
   if (r.boxes.empty()) out << "  none\n";
   for (size_t i = 0; i < r.boxes.size(); ++i) {
     const sim::Box& box = r.boxes[i];
-    out << "  " << i + 1 << ". [" << box.caption << "] " << box.text;
+    out << "  " << i + 1 << ". [" << Printable(box.caption) << "] " << Printable(box.text);
     if (box.type != 0) {
       char buffer[32];
       std::snprintf(buffer, sizeof buffer, "  (type 0x%04x)", box.type);
@@ -630,7 +248,7 @@ void WriteReport(const RunReport& r, std::ostream& out) {
   out << "\nRegistry values written (" << written << ")\n";
   if (r.registry.keys.empty()) out << "  none\n";
   for (const KeyChange& k : r.registry.keys) {
-    out << "  " << k.path << (k.created ? "  (new key)" : "") << "\n";
+    out << "  " << Printable(k.path) << (k.created ? "  (new key)" : "") << "\n";
     for (const ValueChange& v : k.written) {
       if (IsPendingRenameList(k.path, v.name)) {
         // Its contents are the renames shown below.
@@ -647,7 +265,7 @@ void WriteReport(const RunReport& r, std::ostream& out) {
   }
   if (!r.registry.removedKeys.empty()) {
     out << "\nRegistry keys removed (" << r.registry.removedKeys.size() << ")\n";
-    for (const std::string& key : r.registry.removedKeys) out << "  " << key << "\n";
+    for (const std::string& key : r.registry.removedKeys) out << "  " << Printable(key) << "\n";
   }
   if (!r.registry.security.empty()) {
     out << "\nRegistry access lists changed (" << r.registry.security.size() << ")\n";
@@ -664,7 +282,11 @@ void WriteReport(const RunReport& r, std::ostream& out) {
   out << "\nINI entries changed (" << lines << ")\n";
   if (ini.empty()) out << "  none\n";
   for (const IniChange& c : ini) {
-    out << "  " << c.path << (c.created ? "  (new file)" : c.removed ? "  (removed)" : "") << "\n";
+    out << "  " << Printable(c.path)
+        << (c.created   ? "  (new file)"
+            : c.removed ? "  (removed)"
+                        : "")
+        << "\n";
     for (const auto& section : c.sections) {
       std::string indent = "    ";
       if (!section.first.empty()) {

@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "sim.h"
@@ -26,8 +27,11 @@ struct KeyState {
   sim::KeySecurity security;
 };
 struct RegistrySnapshot {
-  std::vector<std::string> order;        // upper-cased paths, walk order
-  std::map<std::string, KeyState> keys;  // by upper-cased path
+  std::unordered_map<std::string, KeyState> keys;  // by upper-cased path
+  std::vector<const std::string*> order;           // the paths of keys, in walk order
+  RegistrySnapshot() = default;
+  RegistrySnapshot(RegistrySnapshot&&) = default;
+  RegistrySnapshot(const RegistrySnapshot&) = delete;  // order points into keys
 };
 
 struct Rename {
@@ -85,6 +89,8 @@ struct RunReport {
 FileSnapshot TakeFiles();
 RegistrySnapshot TakeRegistry(bool withSecurity);
 RegistryChanges CompareRegistry(const RegistrySnapshot& before, const RegistrySnapshot& after);
+// The same against the registry as it stands, without a second snapshot.
+RegistryChanges CompareRegistryNow(const RegistrySnapshot& before, bool withSecurity);
 // The renames the platform will carry out at the next start: the pending list
 // (NT family) or Wininit.ini's [RENAME] section (9x family).
 std::vector<Rename> PendingRenamesNow(bool nineX, const FileSnapshot& files);

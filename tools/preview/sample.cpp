@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "machine_file.h"
+
 namespace preview {
 
 namespace {
@@ -89,7 +91,7 @@ bool WriteFiles(const std::filesystem::path& folder, const std::vector<SampleFil
     out.write(file.data.data(), static_cast<std::streamsize>(file.data.size()));
     out.close();
     if (!out) {
-      *error = "cannot write " + path.string();
+      *error = "cannot write " + Shown(path.string());
       return false;
     }
   }
@@ -100,6 +102,25 @@ bool WriteFiles(const std::filesystem::path& folder, const std::vector<SampleFil
 
 bool ExportSample(const std::string& folder, std::string* error) {
   std::filesystem::path root(folder);
+  // Only into a new or empty folder: nothing of the user's is overwritten.
+  std::error_code ec;
+  std::filesystem::file_status status = std::filesystem::status(root, ec);
+  if (std::filesystem::exists(status)) {
+    if (!std::filesystem::is_directory(status)) {
+      *error = Shown(folder) + " is " + KindOfFile(status.type()) + ", not a folder";
+      return false;
+    }
+    std::filesystem::directory_iterator entries(root, ec);
+    if (ec) {
+      *error = "cannot read the folder " + Shown(folder) + ": " + ec.message();
+      return false;
+    }
+    if (entries != std::filesystem::directory_iterator()) {
+      *error =
+          Shown(folder) + " is not empty; the sample is written only into a new or empty folder";
+      return false;
+    }
+  }
   if (!WriteFiles(root / "source", SampleSourceFiles(), error) ||
       !WriteFiles(root / "disc", SampleDiscFiles(), error) ||
       !WriteFiles(root / "app", SampleApplicationFiles(), error)) {
@@ -109,7 +130,7 @@ bool ExportSample(const std::string& folder, std::string* error) {
   out << SampleApplicationFolder() << "\n" << SampleDocumentName() << "\n";
   out.close();
   if (!out) {
-    *error = "cannot write " + (root / "arguments.txt").string();
+    *error = "cannot write " + Shown((root / "arguments.txt").string());
     return false;
   }
   return true;

@@ -30,7 +30,8 @@ const std::vector<SampleFile>& SampleApplicationFiles();
 // Writes the sample set as real files below a folder: source/, disc/ and
 // app/ (with Windows separators turned into folders), and arguments.txt with
 // the application folder and the document name on two lines. Returns false
-// and fills *error when a file cannot be written.
+// and fills *error when a file cannot be written, or when the folder holds
+// anything already: nothing of the user's is overwritten.
 bool ExportSample(const std::string& folder, std::string* error);
 
 }  // namespace preview
