@@ -1,6 +1,6 @@
-# Windows build (mingw-w64): drvsetup.exe, statically linked, importing only
-# the system's own DLLs; drvsetup-preview.exe; and the small Windows
-# programs the Wine tests use.
+# Windows build (mingw-w64): drvsetup.exe and drvremove.exe, statically
+# linked, importing only the system's own DLLs; drvsetup-preview.exe; and the
+# small Windows programs the Wine tests use.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 enable_language(RC)
@@ -18,20 +18,44 @@ set(DRVSETUP_MANIFEST ${CMAKE_BINARY_DIR}/res/drvsetup.manifest)
 configure_file(${DRVSETUP_RES}/drvsetup.manifest ${DRVSETUP_MANIFEST} @ONLY)
 configure_file(${DRVSETUP_RES}/drvsetup_version.h.in ${CMAKE_BINARY_DIR}/res/drvsetup_version.h @ONLY)
 
-add_executable(drvsetup WIN32 ${DRVSETUP_SOURCES} ${DRVSETUP_RES}/drvsetup.rc
-               ${DRVSETUP_RES}/terminate_handler.cpp)
-target_include_directories(drvsetup PRIVATE ${DRVSETUP_INCLUDES} ${CMAKE_BINARY_DIR}/res)
+# The installer's code without the programs' entry points.
+set(DRVSETUP_PROGRAM_ENTRIES ${CMAKE_SOURCE_DIR}/src/run/main.cpp
+    ${CMAKE_SOURCE_DIR}/src/run/remove_main.cpp)
+set(DRVSETUP_CODE ${DRVSETUP_SOURCES})
+list(REMOVE_ITEM DRVSETUP_CODE ${DRVSETUP_PROGRAM_ENTRIES})
+# Compiled once for every program.
+add_library(drvsetup_code OBJECT ${DRVSETUP_CODE})
+target_include_directories(drvsetup_code PRIVATE ${DRVSETUP_INCLUDES})
+
 set_property(SOURCE ${DRVSETUP_RES}/drvsetup.rc APPEND PROPERTY OBJECT_DEPENDS
              ${DRVSETUP_MANIFEST} ${CMAKE_BINARY_DIR}/res/drvsetup_version.h)
-target_link_options(drvsetup PRIVATE -static -s)
-target_link_libraries(drvsetup PRIVATE advapi32 user32)
-if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-  target_compile_definitions(drvsetup PRIVATE DRVSETUP_32BIT=1)
-  # The 32-bit executable runs on Windows 95 and NT 3.51/4.0: they load only
-  # programs that ask for at most version 4.0 of the system and subsystem.
-  target_link_options(drvsetup PRIVATE -Wl,--major-os-version,4,--minor-os-version,0
-                      -Wl,--major-subsystem-version,4,--minor-subsystem-version,0)
-endif()
+
+# One window-less program of the product: the shared code, its own entry
+# point, and the manifest and version resource every program carries, with
+# its own file name and description in the version resource.
+function(drvsetup_add_program name entry description)
+  set(DRVSETUP_PROGRAM_NAME ${name})
+  set(DRVSETUP_PROGRAM_DESCRIPTION "${description}")
+  configure_file(${DRVSETUP_RES}/drvsetup_program.h.in
+                 ${CMAKE_BINARY_DIR}/res/${name}/drvsetup_program.h @ONLY)
+  add_executable(${name} WIN32 $<TARGET_OBJECTS:drvsetup_code> ${entry} ${DRVSETUP_RES}/drvsetup.rc
+                 ${DRVSETUP_RES}/terminate_handler.cpp)
+  target_include_directories(${name} PRIVATE ${DRVSETUP_INCLUDES} ${CMAKE_BINARY_DIR}/res
+                             ${CMAKE_BINARY_DIR}/res/${name})
+  target_link_options(${name} PRIVATE -static -s)
+  target_link_libraries(${name} PRIVATE advapi32 user32)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    # The 32-bit executables run on Windows 95 and NT 3.51/4.0: they load
+    # only programs that ask for at most version 4.0 of the system and
+    # subsystem.
+    target_link_options(${name} PRIVATE -Wl,--major-os-version,4,--minor-os-version,0
+                        -Wl,--major-subsystem-version,4,--minor-subsystem-version,0)
+  endif()
+endfunction()
+
+drvsetup_add_program(drvsetup ${CMAKE_SOURCE_DIR}/src/run/main.cpp "Miravelt driver installer")
+drvsetup_add_program(drvremove ${CMAKE_SOURCE_DIR}/src/run/remove_main.cpp
+                     "Miravelt driver removal")
 
 # Helper programs for the Wine tests (tests/wine/progs/NAME.cpp -> NAME.exe).
 file(GLOB WINE_TEST_PROGRAMS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/progs/*.cpp)
@@ -57,9 +81,7 @@ if(DRVSETUP_JSON_INCLUDE)
   file(CREATE_LINK ${DRVSETUP_JSON_INCLUDE}/nlohmann ${json_dir}/nlohmann SYMBOLIC)
   file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
   file(GLOB PREVIEW_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/preview/*.cpp)
-  set(installer_sources ${DRVSETUP_SOURCES})
-  list(FILTER installer_sources EXCLUDE REGEX "/src/run/main\\.cpp$")
-  add_executable(drvsetup-preview ${SIM_SOURCES} ${installer_sources} ${PREVIEW_SOURCES})
+  add_executable(drvsetup-preview ${SIM_SOURCES} ${DRVSETUP_CODE} ${PREVIEW_SOURCES})
   target_include_directories(drvsetup-preview PRIVATE ${CMAKE_SOURCE_DIR}/sim
                              ${DRVSETUP_INCLUDES} ${CMAKE_SOURCE_DIR}/tools/preview ${json_dir})
   target_compile_definitions(drvsetup-preview PRIVATE DRVSETUP_SIMULATED=1)

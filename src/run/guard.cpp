@@ -191,3 +191,10 @@ bool IsHostApplicationProcess(DWORD, const char* fileName, DWORD) {
   }
   return true;
 }
+
+void StopIfHostApplicationRuns() {
+  if (EnumerateProcesses(IsHostApplicationProcess, 0) && HostApplicationFound) {
+    ShowInstallerMessage("Please close Orvo-Studio, restart your machine and run setup again !");
+    ExitProcess(0);
+  }
+}

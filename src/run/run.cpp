@@ -111,10 +111,7 @@ void RunFinalPhase(const std::string& applicationFolder, const std::string& docu
 void RunSetup() {
   ReadPlatformFamily();
 
-  if (EnumerateProcesses(IsHostApplicationProcess, 0) && HostApplicationFound) {
-    ShowInstallerMessage("Please close Orvo-Studio, restart your machine and run setup again !");
-    ExitProcess(0);
-  }
+  StopIfHostApplicationRuns();
 
   const std::string systemFolder = ReadSystemFolder();
   const std::string windowsFolder = ReadWindowsFolder();

@@ -16,6 +16,11 @@ sim::RunResult RunInstaller(const std::string& arguments) {
   return sim::RunInstallerProcess();
 }
 
+sim::RunResult RunRemover() {
+  sim::SetCommandLine(sim::InstallerCommandLine(std::string(), sim::kRemovalPath));
+  return sim::RunInstallerProcess(sim::Program::Removal);
+}
+
 std::vector<std::string> BoxTexts() {
   std::vector<std::string> texts;
   for (const sim::Box& box : sim::Boxes()) texts.push_back(box.text);

@@ -16,6 +16,9 @@ void ResetMachine(sim::Windows version);
 // runs it with the given command-line arguments (appended, as typed, to the
 // installer's quoted path). The machine is whatever the test built.
 sim::RunResult RunInstaller(const std::string& arguments = std::string());
+// The same for the removal program (drvremove.exe beside the installer), which
+// takes no arguments.
+sim::RunResult RunRemover();
 
 // Runs entry as a run the machine's power cut right before its call k
 // (1-based, counted from this run's start): the process stops there
@@ -58,4 +61,3 @@ const std::vector<sim::Windows>& AllVersions();
 // The whole of a file of the machine the tests run on; empty when it cannot
 // be read.
 std::string HostFileText(const std::string& path);
-
