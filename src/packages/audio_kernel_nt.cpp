@@ -82,26 +82,12 @@ void InstallAudioKernelNt(const std::string& sourceFolder, const std::string& wi
                   "Unable to copy \"ZOLTAVEX.INF\" to INF directory !");
 
   // Everyone may change the device tree only while the device is written;
-  // its own access list is put back afterwards. A list that cannot be read
-  // could not be put back, so then no grant is made at all. An entry of the
-  // grant's kind already in the list was left by a run stopped before its
-  // withdrawal: it is not part of the list to put back, and the list is put
-  // back even when this run's grant is refused.
-  SavedKeyAccess saved;
-  const bool read = ReadKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved);
-  const bool leftOver = read && DropGrantEntries(saved, GENERIC_ALL);
-  const bool granted = read && GrantKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, GENERIC_ALL);
-  if (!granted) ShowInstallerMessage(kPermissionMessage);
-
+  // its own access list is put back afterwards.
+  TemporaryKeyGrant grant;
+  grant.failureMessage = kPermissionMessage;
+  BeginTemporaryKeyGrant(HKEY_LOCAL_MACHINE, kEnumRoot, GENERIC_ALL, grant);
   WriteRegistryRows(kDeviceRowsNt);
-
-  // A refused withdrawal is tried once more; when that fails too, Everyone
-  // keeps full access, and the user is told (once a run).
-  if (granted || leftOver) {
-    const bool withdrawn = RestoreKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved) ||
-                           RestoreKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved);
-    if (!withdrawn && granted) ShowInstallerMessage(kPermissionMessage);
-  }
+  EndTemporaryKeyGrant(grant);
 
   InstallAudioEngine(sourceFolder, systemFolder);
 }

@@ -228,3 +228,31 @@ bool DropGrantEntries(SavedKeyAccess& saved, DWORD accessMask) {
   saved.acl = EntryCount(kept) ? kept : SystemAndReadersList();
   return true;
 }
+
+bool BeginTemporaryKeyGrant(HKEY root, const std::string& keyPath, DWORD accessMask,
+                            TemporaryKeyGrant& grant) {
+  grant.root = root;
+  grant.keyPath = keyPath;
+  grant.accessMask = accessMask;
+  // An entry of the grant's kind already in the list was left by a run
+  // stopped before its withdrawal: it is not part of the list to put back,
+  // and the list is put back even when this run's grant is refused.
+  const bool read = ReadKeyAccess(root, keyPath, grant.saved);
+  grant.leftOver = read && DropGrantEntries(grant.saved, accessMask);
+  grant.granted = read && GrantKeyAccess(root, keyPath, accessMask);
+  if (!grant.granted && !grant.failureMessage.empty()) ShowInstallerMessage(grant.failureMessage);
+  return grant.granted;
+}
+
+bool EndTemporaryKeyGrant(TemporaryKeyGrant& grant) {
+  if (!grant.granted && !grant.leftOver) return true;
+  // A refused withdrawal is tried once more; when that fails too, Everyone
+  // keeps the access, and the user is told (once a run).
+  const bool withdrawn = RestoreKeyAccess(grant.root, grant.keyPath, grant.saved) ||
+                         RestoreKeyAccess(grant.root, grant.keyPath, grant.saved);
+  if (!withdrawn && grant.granted && !grant.failureMessage.empty()) {
+    ShowInstallerMessage(grant.failureMessage);
+  }
+  if (withdrawn) grant.granted = grant.leftOver = false;
+  return withdrawn;
+}

@@ -32,3 +32,27 @@ bool RestoreKeyAccess(HKEY root, const std::string& keyPath, const SavedKeyAcces
 // list (the system all, everyone read) instead of shutting every account
 // out. Returns whether an entry was left out.
 bool DropGrantEntries(SavedKeyAccess& saved, DWORD accessMask);
+
+// A grant made for the time of some writes, and what its withdrawal needs.
+// The failure message, when set, is shown when the grant is refused and when
+// its withdrawal fails twice (once a run either way).
+struct TemporaryKeyGrant {
+  HKEY root = NULL;
+  std::string keyPath;
+  DWORD accessMask = 0;
+  std::string failureMessage;
+  SavedKeyAccess saved;   // the list to write back
+  bool granted = false;   // this run's grant was made
+  bool leftOver = false;  // the list held an earlier run's grant entry
+};
+
+// Reads the key's list, leaves out grant entries an earlier run left, and
+// grants Everyone accessMask on the key and everything below it. A list that
+// cannot be read could not be put back, so then no grant is made. Returns
+// true when the grant was made: the writes may go ahead under it.
+bool BeginTemporaryKeyGrant(HKEY root, const std::string& keyPath, DWORD accessMask,
+                            TemporaryKeyGrant& grant);
+// Writes the list read by BeginTemporaryKeyGrant back, once more when the
+// platform refuses. Returns true when the grant is withdrawn, or there was
+// nothing to withdraw.
+bool EndTemporaryKeyGrant(TemporaryKeyGrant& grant);
