@@ -28,7 +28,8 @@ void AddKeyItems(HKEY root, const std::string& path, const std::string& name, Ma
       (*state)["reg " + name + " : " + text::Upper(value)] = std::to_string(v.type) + " " + v.data;
   }
   for (const std::string& sub : sim::RegSubkeys(root, path))
-    AddKeyItems(root, path.empty() ? sub : path + "\\" + sub, name + "\\" + text::Upper(sub), state);
+    AddKeyItems(root, path.empty() ? sub : path + "\\" + sub, name + "\\" + text::Upper(sub),
+                state);
 }
 
 // Each non-blank line of an INI text with its section, counted.
@@ -223,7 +224,10 @@ std::set<std::string> LostFiles(const MachineState& before, const MachineState& 
 }
 
 Allowance AllowanceOf(const MachineState& before, const MachineState& cleanAfter) {
-  return {ChangedItems(before, cleanAfter), LostFiles(before, cleanAfter)};
+  Allowance allowance;
+  allowance.changed = ChangedItems(before, cleanAfter);
+  allowance.lost = LostFiles(before, cleanAfter);
+  return allowance;
 }
 
 const std::vector<AcceptedOutcome>& AcceptedOutcomes() {

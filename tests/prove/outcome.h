@@ -77,6 +77,9 @@ std::set<std::string> LostFiles(const MachineState& before, const MachineState& 
 struct Allowance {
   std::set<std::string> changed;
   std::set<std::string> lost;
+  // For a removal: the machine restarted without it (fault_campaign.h,
+  // JudgeRemovalState).
+  MachineState restartOnly;
 };
 Allowance AllowanceOf(const MachineState& before, const MachineState& cleanAfter);
 
