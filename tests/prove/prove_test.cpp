@@ -672,6 +672,48 @@ TEST(Differential, TheScenariosCoverEveryCaseAndQuickKeepsAFew) {
   EXPECT_GE(quick.size(), 2u);
 }
 
+TEST(Differential, RemovalScenariosRunTheRemovalAfterTheInstall) {
+  const std::vector<prove::Scenario> all = prove::RemovalScenarios(false);
+  std::vector<std::string> names;
+  for (const prove::Scenario& s : all) {
+    names.push_back(s.name);
+    EXPECT_TRUE(s.removal) << s.name;
+    // The removal takes no arguments; the install before it does.
+    EXPECT_EQ(prove::RunCommandLine(s), "\"C:\\setup\\drvremove.exe\"") << s.name;
+  }
+  for (const char* family : {"9x", "nt"}) {
+    for (const char* kind : {"remove-", "remove-pending-", "remove-in-use-", "remove-foreign-",
+                             "remove-twice-", "remove-guard-", "remove-nothing-"}) {
+      const std::string name = std::string(kind) + family;
+      const auto it = std::find(names.begin(), names.end(), name);
+      ASSERT_NE(it, names.end()) << name;
+      const prove::Scenario& s = all[static_cast<size_t>(it - names.begin())];
+      if (name.find("pending") != std::string::npos) {
+        EXPECT_FALSE(s.restartAfterInstall);
+      }
+      if (name.find("in-use") != std::string::npos) {
+        EXPECT_FALSE(s.held.empty());
+      }
+      if (name.find("foreign") != std::string::npos) {
+        EXPECT_FALSE(s.afterInstall.empty());
+      }
+      if (name.find("twice") != std::string::npos) {
+        EXPECT_EQ(s.runs, 2);
+      }
+      if (name.find("guard") != std::string::npos) {
+        EXPECT_FALSE(s.hostPath.empty());
+      }
+      if (name.find("nothing") != std::string::npos) {
+        EXPECT_FALSE(s.installFirst);
+      }
+    }
+  }
+  const std::vector<prove::Scenario> quick = prove::RemovalScenarios(true);
+  ASSERT_EQ(quick.size(), 2u);
+  EXPECT_EQ(quick[0].name, "remove-9x");
+  EXPECT_EQ(quick[1].name, "remove-nt");
+}
+
 // ---------------------------------------------------------- known list
 
 TEST(KnownDifferences, EntriesAndTheirPatterns) {
