@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "installer_process.h"
+#include "removal_report.h"
 #include "report.h"
 #include "sample.h"
 
@@ -50,6 +51,10 @@ const char kUsage[] =
     "  --reg FILE          also write the registry changes as a REGEDIT4 file\n"
     "  --json FILE         also write the whole report as one JSON document\n"
     "  --trace             add the platform calls of the run, in order\n"
+    "  --remove            after the install and its restart, run the removal\n"
+    "                      drvremove.exe on the same machine and restart again;\n"
+    "                      report what it did and what stays against the machine\n"
+    "                      before the install\n"
     "  --export-sample DIR write the sample as real files (DIR/source, DIR/disc,\n"
     "                      DIR/app, DIR/arguments.txt) and stop\n"
     "  -h, --help          show this help\n"
@@ -81,6 +86,7 @@ struct Options {
   std::string json;
   bool hasJson = false;
   bool trace = false;
+  bool remove = false;
   std::string exportSample;
   bool hasExport = false;
 };
@@ -108,6 +114,10 @@ Options ParseOptions(const std::vector<std::string>& args) {
       o.trace = true;
       continue;
     }
+    if (arg == "--remove") {
+      o.remove = true;
+      continue;
+    }
     if (arg.compare(0, 2, "--") != 0) {
       if (!arg.empty() && arg[0] == '-') throw UsageError{"unknown option \"" + arg + "\""};
       throw UsageError{"unexpected argument \"" + arg + "\""};
@@ -124,7 +134,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
         "--family",  "--windows", "--source", "--app",  "--doc",          "--cd",
         "--running", "--machine", "--reg",    "--json", "--export-sample"};
     if (valued.count(name) == 0) {
-      if (name == "--trace" || name == "--help") throw UsageError{name + " takes no value"};
+      if (name == "--trace" || name == "--help" || name == "--remove")
+        throw UsageError{name + " takes no value"};
       throw UsageError{"unknown option \"" + name + "\""};
     }
     if (!hasValue) {
@@ -508,16 +519,32 @@ int PreviewMain(const std::vector<std::string>& args, std::ostream& out, std::os
   report.sourceFolder = std::string(kSourceFolder) + "\\";
   report.trace = options.trace;
 
+  // With --remove, the registry before the install, for what stays.
+  const RegistrySnapshot registryBeforeInstall =
+      options.remove ? TakeRegistry(!report.nineX) : RegistrySnapshot();
   CaptureRun(&report);
 
   WriteReport(report, out);
+  RemovalReport removal;
+  if (options.remove) {
+    removal.applicationFolder = scenario.applicationFolder;
+    CaptureRemoval(report, registryBeforeInstall, &removal);
+    WriteRemovalReport(removal, out);
+  }
   if (options.hasReg && !WriteFile(options.reg, Regedit4Text(report))) {
     return fail("--reg: cannot write " + Shown(options.reg));
   }
-  if (options.hasJson && !WriteFile(options.json, JsonReport(report))) {
+  if (options.hasJson &&
+      !WriteFile(options.json,
+                 options.remove ? JsonReportWithRemoval(report, removal) : JsonReport(report))) {
     return fail("--json: cannot write " + Shown(options.json));
   }
   if (!report.result.exited) return 3;
+  if (options.remove && report.result.exitCode == 0) {
+    // The removal's exit code, once the install has ended well.
+    if (!removal.run.result.exited) return 3;
+    return static_cast<int>(removal.run.result.exitCode);
+  }
   return static_cast<int>(report.result.exitCode);
 }
 
