@@ -75,6 +75,23 @@ struct Side {
   State afterRestart;
 };
 
+const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const char kPendingValue[] = "PendingFileRenameOperations";
+
+// A rename queued behind the others: a [rename] line of Wininit.ini text
+// (9x family), or an entry of the pending list's bytes (NT family).
+std::string WithWininitLine(std::string text, const std::string& from, const std::string& to) {
+  if (text.empty()) text = "[rename]\r\n";
+  if (text.size() < 2 || text.compare(text.size() - 2, 2, "\r\n") != 0) text += "\r\n";
+  return text + (to.empty() ? "NUL" : to) + "=" + from + "\r\n";
+}
+std::string WithPendingEntry(std::string list, const std::string& from, const std::string& to) {
+  while (!list.empty() && list.back() == '\0') list.pop_back();
+  if (!list.empty()) list += '\0';
+  return list + "\\??\\" + from + std::string(1, '\0') + (to.empty() ? "" : "!\\??\\" + to) +
+         std::string(2, '\0');
+}
+
 // A removal scenario's machine up to the removal: the install, its restart,
 // what is set after it, the host application.
 bool InstallFirstWine(const Scenario& s, winehost::WinePrefix& wine, std::string* error) {
@@ -91,6 +108,24 @@ bool InstallFirstWine(const Scenario& s, winehost::WinePrefix& wine, std::string
   for (const RegPreset& r : s.afterInstall) {
     if (!wine.SetValue(r.key, r.name, r.type, r.data)) {
       *error = "could not set " + r.key + " after the install";
+      return false;
+    }
+  }
+  const std::string wininit = std::string(kWindows) + "\\wininit.ini";
+  for (const auto& rename : s.renamesAfterInstall) {
+    bool queued = false;
+    if (winehost::NineXVersion(s.version)) {
+      queued = wine.PutFile(wininit,
+                            WithWininitLine(wine.FileText(wininit), rename.first, rename.second));
+    } else {
+      const winehost::RegTree tree = wine.DumpKey("HKLM\\" + std::string(kSessionManager));
+      const winehost::RegValue* list = tree.Value("", kPendingValue);
+      queued = wine.SetValue("HKLM\\" + std::string(kSessionManager), kPendingValue,
+                             winehost::kRegMultiSz,
+                             WithPendingEntry(list ? list->data : "", rename.first, rename.second));
+    }
+    if (!queued) {
+      *error = "could not queue the rename of " + rename.first;
       return false;
     }
   }
@@ -197,6 +232,18 @@ void InstallFirstSim(const Scenario& s) {
   for (const RegPreset& r : s.afterInstall) {
     HKEY root = r.key.compare(0, 4, "HKCU") == 0 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
     sim::RegPut(root, r.key.substr(r.key.find('\\') + 1), r.name, r.type, r.data);
+  }
+  const std::string wininit = std::string(kWindows) + "\\wininit.ini";
+  for (const auto& rename : s.renamesAfterInstall) {
+    if (sim::Is9x(sim::Version())) {
+      sim::PutIni(wininit, WithWininitLine(sim::IniText(wininit), rename.first, rename.second));
+    } else {
+      sim::Value list;
+      if (!sim::RegGet(HKEY_LOCAL_MACHINE, kSessionManager, kPendingValue, &list))
+        list.data.clear();
+      sim::RegPut(HKEY_LOCAL_MACHINE, kSessionManager, kPendingValue, REG_MULTI_SZ,
+                  WithPendingEntry(list.data, rename.first, rename.second));
+    }
   }
   if (!s.hostPath.empty()) AddHostProcess(s);
   sim::PutFile(kRemover, "MZ drvremove");
@@ -428,17 +475,10 @@ std::vector<Scenario> RemovalScenarios(bool quick) {
     pending.restartAfterInstall = false;
     pending.files.emplace_back("C:\\Other\\TOOL.DLL", "other program, old");
     pending.files.emplace_back("C:\\Other\\TOOL.DL_", "other program, new");
+    pending.renamesAfterInstall.emplace_back("C:\\Other\\TOOL.DL_", "C:\\Other\\TOOL.DLL");
     if (nineX) {
       pending.files.emplace_back("C:\\Other\\OLD.TMP", "other program, leftover");
-      pending.files.emplace_back(std::string(kWindows) + "\\wininit.ini",
-                                 "[rename]\r\nC:\\Other\\TOOL.DLL=C:\\Other\\TOOL.DL_\r\n"
-                                 "NUL=C:\\Other\\OLD.TMP\r\n");
-    } else {
-      pending.registry.push_back({"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                                  "PendingFileRenameOperations", winehost::kRegMultiSz,
-                                  std::string("\\??\\C:\\Other\\TOOL.DL_") + '\0' +
-                                      "!\\??\\C:\\Other\\TOOL.DLL" + std::string(2, '\0'),
-                                  false});
+      pending.renamesAfterInstall.emplace_back("C:\\Other\\OLD.TMP", "");
     }
     out.push_back(pending);
 

@@ -58,6 +58,10 @@ struct Scenario {
   bool installFirst = true;  // false: the removal on a machine never installed on
   bool restartAfterInstall = true;
   std::vector<RegPreset> afterInstall;  // values only
+  // Another program's renames (from, to; an empty `to` deletes), queued
+  // after the install behind its own: a session start carries out what a
+  // prefix holds before it.
+  std::vector<std::pair<std::string, std::string>> renamesAfterInstall;
 };
 
 // The scenarios of the differential runs; `quick` keeps a few.
