@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "calls.h"
 #include "harness.h"
+#include "text.h"
 
 namespace {
 
@@ -174,6 +176,36 @@ TEST(ReviewedImports, ListIsWellFormedAndFitsThe32BitBuild) {
   const std::vector<Reviewed> rows = ParseReviewed(HostFileText(DRVSETUP_IMPORTS_LIST), &errors);
   EXPECT_GT(rows.size(), 50u);
   for (const std::string& e : errors) ADD_FAILURE() << e;
+}
+
+// The simulated machine has each reviewed function of its libraries on the
+// same versions: from the oldest Windows of each family on, and not before.
+TEST(ReviewedImports, SimulatedMachineHasThemOnTheSameVersions) {
+  using sim::Windows;
+  const std::vector<Windows> nineX = {Windows::Win95, Windows::Win98, Windows::WinMe};
+  const std::vector<Windows> nt = {Windows::NT351, Windows::NT40, Windows::Win2k,
+                                   Windows::WinXP, Windows::Win7, Windows::Win10};
+  // Where in each family's list the function starts; the list's size for none.
+  const std::map<std::string, size_t> nineXFrom = {{"95", 0}, {"95-stub", 0}, {"98", 1}, {"-", 3}};
+  const std::map<std::string, size_t> ntFrom = {
+      {"3.1", 0}, {"3.5", 0}, {"3.51", 0}, {"4.0", 1}, {"5.0", 2}};
+  std::vector<std::string> errors;
+  size_t checked = 0;
+  for (const Reviewed& r : ParseReviewed(HostFileText(DRVSETUP_IMPORTS_LIST), &errors)) {
+    const sim::CallInfo* call = sim::FindCall(r.function);
+    if (!call || text::Upper(call->library) != text::Upper(r.dll)) continue;
+    ++checked;
+    auto check = [&](const std::vector<Windows>& family, size_t from) {
+      for (size_t i = 0; i < family.size(); ++i) {
+        EXPECT_EQ(call->On(family[i]), i >= from)
+            << r.function << " on " << sim::WindowsName(family[i]) << ": imports.txt:" << r.line
+            << " and its row in sim/calls.def disagree";
+      }
+    };
+    if (nineXFrom.count(r.nineX)) check(nineX, nineXFrom.at(r.nineX));
+    if (ntFrom.count(r.nt)) check(nt, ntFrom.at(r.nt));
+  }
+  EXPECT_GT(checked, 30u);
 }
 
 // The list's own rules: each of these lines must be refused.
