@@ -68,9 +68,9 @@ foreach(src ${WINE_TEST_PROGRAMS})
 endforeach()
 
 # drvsetup-preview.exe: the installer's code on the simulated machine, as on
-# Linux. DRVSETUP_SIMULATED makes the platform header the simulated one with
-# Sim-prefixed function names, for the installer's files, the machine's and
-# the tool's alike; the entry point is the tool's own main.
+# Linux. DRVSETUP_SIMULATED makes the platform header the simulated one, and
+# every simulated call gets a Sim-prefixed name, for the installer's files,
+# the machine's and the tool's alike; the entry point is the tool's own main.
 find_path(DRVSETUP_JSON_INCLUDE nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH
           NO_DEFAULT_PATH)
 if(DRVSETUP_JSON_INCLUDE)
@@ -85,6 +85,14 @@ if(DRVSETUP_JSON_INCLUDE)
   target_include_directories(drvsetup-preview PRIVATE ${CMAKE_SOURCE_DIR}/sim
                              ${DRVSETUP_INCLUDES} ${CMAKE_SOURCE_DIR}/tools/preview ${json_dir})
   target_compile_definitions(drvsetup-preview PRIVATE DRVSETUP_SIMULATED=1)
+  # Every call of the simulated machine's table, renamed: "SIM_CALL(Name, ..."
+  # rows, one a line.
+  file(STRINGS ${CMAKE_SOURCE_DIR}/sim/calls.def call_rows REGEX "^SIM_CALL\\(")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/calls.def)
+  foreach(row ${call_rows})
+    string(REGEX REPLACE "^SIM_CALL\\(([A-Za-z0-9_]+),.*" "\\1" call_name "${row}")
+    target_compile_definitions(drvsetup-preview PRIVATE ${call_name}=Sim${call_name})
+  endforeach()
   target_link_options(drvsetup-preview PRIVATE -static -s)
 else()
   message(WARNING "nlohmann/json.hpp not found: drvsetup-preview.exe is not built")

@@ -7,8 +7,10 @@
 // is the same source on both.
 //
 // DRVSETUP_SIMULATED selects the simulated machine on Windows too (the
-// preview tool runs there): every function name is then renamed to a
-// Sim-prefixed one, so that none of them stands for the real import.
+// preview tool runs there): that build renames every function name to a
+// Sim-prefixed one, so that none of them stands for the real import; it
+// takes the names from the simulated machine's call table (sim/calls.def,
+// cmake/windows.cmake).
 #pragma once
 
 #if defined(_WIN32) && !defined(DRVSETUP_SIMULATED)
@@ -27,67 +29,6 @@
 
 #include <cstddef>
 #include <cstdint>
-
-#ifdef _WIN32
-#define CopyFileA SimCopyFileA
-#define MoveFileExA SimMoveFileExA
-#define DeleteFileA SimDeleteFileA
-#define GetFileAttributesA SimGetFileAttributesA
-#define SetFileAttributesA SimSetFileAttributesA
-#define FindFirstFileA SimFindFirstFileA
-#define FindClose SimFindClose
-#define FileTimeToLocalFileTime SimFileTimeToLocalFileTime
-#define FileTimeToDosDateTime SimFileTimeToDosDateTime
-#define GetDriveTypeA SimGetDriveTypeA
-#define GetSystemDirectoryA SimGetSystemDirectoryA
-#define GetWindowsDirectoryA SimGetWindowsDirectoryA
-#define GetModuleFileNameA SimGetModuleFileNameA
-#define GetCommandLineA SimGetCommandLineA
-#define GetVersionExA SimGetVersionExA
-#define IsDBCSLeadByte SimIsDBCSLeadByte
-#define GetLastError SimGetLastError
-#define SetLastError SimSetLastError
-#define ExitProcess SimExitProcess
-#define WritePrivateProfileStringA SimWritePrivateProfileStringA
-#define GetPrivateProfileStringA SimGetPrivateProfileStringA
-#define GetPrivateProfileSectionA SimGetPrivateProfileSectionA
-#define WritePrivateProfileSectionA SimWritePrivateProfileSectionA
-#define OpenProcess SimOpenProcess
-#define CloseHandle SimCloseHandle
-#define GetProcessHeap SimGetProcessHeap
-#define HeapAlloc SimHeapAlloc
-#define HeapFree SimHeapFree
-#define LocalFree SimLocalFree
-#define LoadLibraryA SimLoadLibraryA
-#define GetProcAddress SimGetProcAddress
-#define FreeLibrary SimFreeLibrary
-#define CreateToolhelp32Snapshot SimCreateToolhelp32Snapshot
-#define Process32First SimProcess32First
-#define Process32Next SimProcess32Next
-#define EnumProcesses SimEnumProcesses
-#define EnumProcessModules SimEnumProcessModules
-#define GetModuleFileNameExA SimGetModuleFileNameExA
-#define MessageBoxA SimMessageBoxA
-#define GetSystemMetrics SimGetSystemMetrics
-#define RegCreateKeyExA SimRegCreateKeyExA
-#define RegOpenKeyExA SimRegOpenKeyExA
-#define RegSetValueExA SimRegSetValueExA
-#define RegQueryValueExA SimRegQueryValueExA
-#define RegCloseKey SimRegCloseKey
-#define RegQueryInfoKeyA SimRegQueryInfoKeyA
-#define RegEnumKeyExA SimRegEnumKeyExA
-#define RegDeleteKeyA SimRegDeleteKeyA
-#define AllocateAndInitializeSid SimAllocateAndInitializeSid
-#define GetLengthSid SimGetLengthSid
-#define FreeSid SimFreeSid
-#define InitializeAcl SimInitializeAcl
-#define AddAccessAllowedAce SimAddAccessAllowedAce
-#define GetAce SimGetAce
-#define GetSecurityDescriptorControl SimGetSecurityDescriptorControl
-#define GetSecurityDescriptorDacl SimGetSecurityDescriptorDacl
-#define GetNamedSecurityInfoA SimGetNamedSecurityInfoA
-#define SetNamedSecurityInfoA SimSetNamedSecurityInfoA
-#endif
 
 #define WINAPI
 #define CALLBACK
@@ -503,6 +444,7 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpc
                              LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
                              PFILETIME lpftLastWriteTime);
 LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
+LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
 
 // advapi32: SIDs and access lists
 BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority,

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "calls.h"
 #include "machine.h"
 
 namespace sim {
@@ -105,79 +106,21 @@ FARPROC Entry(F* function) {
   return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
 }
 
+// Every call of the table: a library hands out those of its own that the
+// version has (Library::entryPoints).
 const std::unordered_map<std::string, FARPROC>& EntryPoints() {
+#define SIM_CALL(name, library, versions, failing, args, result) {#name, Entry(&name)},
   static const std::unordered_map<std::string, FARPROC> table = {
-      // kernel32
-      {"CopyFileA", Entry(&CopyFileA)},
-      {"MoveFileExA", Entry(&MoveFileExA)},
-      {"DeleteFileA", Entry(&DeleteFileA)},
-      {"GetFileAttributesA", Entry(&GetFileAttributesA)},
-      {"SetFileAttributesA", Entry(&SetFileAttributesA)},
-      {"FindFirstFileA", Entry(&FindFirstFileA)},
-      {"FindClose", Entry(&FindClose)},
-      {"FileTimeToLocalFileTime", Entry(&FileTimeToLocalFileTime)},
-      {"FileTimeToDosDateTime", Entry(&FileTimeToDosDateTime)},
-      {"GetDriveTypeA", Entry(&GetDriveTypeA)},
-      {"GetSystemDirectoryA", Entry(&GetSystemDirectoryA)},
-      {"GetWindowsDirectoryA", Entry(&GetWindowsDirectoryA)},
-      {"GetModuleFileNameA", Entry(&GetModuleFileNameA)},
-      {"GetCommandLineA", Entry(&GetCommandLineA)},
-      {"GetVersionExA", Entry(&GetVersionExA)},
-      {"IsDBCSLeadByte", Entry(&IsDBCSLeadByte)},
-      {"GetLastError", Entry(&GetLastError)},
-      {"SetLastError", Entry(&SetLastError)},
-      {"ExitProcess", Entry(&ExitProcess)},
-      {"WritePrivateProfileStringA", Entry(&WritePrivateProfileStringA)},
-      {"GetPrivateProfileStringA", Entry(&GetPrivateProfileStringA)},
-      {"GetPrivateProfileSectionA", Entry(&GetPrivateProfileSectionA)},
-      {"WritePrivateProfileSectionA", Entry(&WritePrivateProfileSectionA)},
-      {"OpenProcess", Entry(&OpenProcess)},
-      {"CloseHandle", Entry(&CloseHandle)},
-      {"GetProcessHeap", Entry(&GetProcessHeap)},
-      {"HeapAlloc", Entry(&HeapAlloc)},
-      {"HeapFree", Entry(&HeapFree)},
-      {"LocalFree", Entry(&LocalFree)},
-      {"LoadLibraryA", Entry(&LoadLibraryA)},
-      {"GetProcAddress", Entry(&GetProcAddress)},
-      {"FreeLibrary", Entry(&FreeLibrary)},
-      {"CreateToolhelp32Snapshot", Entry(&CreateToolhelp32Snapshot)},
-      {"Process32First", Entry(&Process32First)},
-      {"Process32Next", Entry(&Process32Next)},
-      // psapi
-      {"EnumProcesses", Entry(&EnumProcesses)},
-      {"EnumProcessModules", Entry(&EnumProcessModules)},
-      {"GetModuleFileNameExA", Entry(&GetModuleFileNameExA)},
-      // user32
-      {"MessageBoxA", Entry(&MessageBoxA)},
-      {"GetSystemMetrics", Entry(&GetSystemMetrics)},
-      // advapi32
-      {"RegCreateKeyExA", Entry(&RegCreateKeyExA)},
-      {"RegOpenKeyExA", Entry(&RegOpenKeyExA)},
-      {"RegSetValueExA", Entry(&RegSetValueExA)},
-      {"RegQueryValueExA", Entry(&RegQueryValueExA)},
-      {"RegCloseKey", Entry(&RegCloseKey)},
-      {"RegQueryInfoKeyA", Entry(&RegQueryInfoKeyA)},
-      {"RegEnumKeyExA", Entry(&RegEnumKeyExA)},
-      {"RegDeleteKeyA", Entry(&RegDeleteKeyA)},
-      {"AllocateAndInitializeSid", Entry(&AllocateAndInitializeSid)},
-      {"GetLengthSid", Entry(&GetLengthSid)},
-      {"FreeSid", Entry(&FreeSid)},
-      {"InitializeAcl", Entry(&InitializeAcl)},
-      {"AddAccessAllowedAce", Entry(&AddAccessAllowedAce)},
-      {"GetAce", Entry(&GetAce)},
-      {"GetSecurityDescriptorControl", Entry(&GetSecurityDescriptorControl)},
-      {"GetSecurityDescriptorDacl", Entry(&GetSecurityDescriptorDacl)},
-      {"GetNamedSecurityInfoA", Entry(&GetNamedSecurityInfoA)},
-      {"SetNamedSecurityInfoA", Entry(&SetNamedSecurityInfoA)},
+#include "calls.def"
   };
+#undef SIM_CALL
   return table;
 }
 
-Library MakeLibrary(const std::string& name, std::initializer_list<const char*> entryPoints) {
+Library MakeLibrary(const std::string& name) {
   Library library;
   library.name = name;
   library.path = M().systemFolder + "\\" + name;
-  for (const char* entry : entryPoints) library.entryPoints.insert(entry);
   return library;
 }
 
@@ -293,60 +236,15 @@ void ResetProcesses(Machine& m) {
 
   m.libraries.clear();
   m.loadedLibraryFiles.clear();
-  Library kernel = MakeLibrary("KERNEL32.DLL", {"CopyFileA",
-                                                "MoveFileExA",
-                                                "DeleteFileA",
-                                                "GetFileAttributesA",
-                                                "SetFileAttributesA",
-                                                "FindFirstFileA",
-                                                "FindClose",
-                                                "FileTimeToLocalFileTime",
-                                                "FileTimeToDosDateTime",
-                                                "GetDriveTypeA",
-                                                "GetSystemDirectoryA",
-                                                "GetWindowsDirectoryA",
-                                                "GetModuleFileNameA",
-                                                "GetCommandLineA",
-                                                "GetVersionExA",
-                                                "IsDBCSLeadByte",
-                                                "GetLastError",
-                                                "SetLastError",
-                                                "ExitProcess",
-                                                "WritePrivateProfileStringA",
-                                                "GetPrivateProfileStringA",
-                                                "GetPrivateProfileSectionA",
-                                                "WritePrivateProfileSectionA",
-                                                "OpenProcess",
-                                                "CloseHandle",
-                                                "GetProcessHeap",
-                                                "HeapAlloc",
-                                                "HeapFree",
-                                                "LocalFree",
-                                                "LoadLibraryA",
-                                                "GetProcAddress",
-                                                "FreeLibrary"});
-  // Toolhelp: the 9x family, and the NT family from 2000 on.
-  if (v != Windows::NT351 && v != Windows::NT40) {
-    for (const char* entry : {"CreateToolhelp32Snapshot", "Process32First", "Process32Next"}) {
-      kernel.entryPoints.insert(entry);
+  // The libraries of this version with their entry points, from the call
+  // table: a library none of whose calls the version has is not there.
+  for (const CallInfo& call : Calls()) {
+    if (!call.On(v)) continue;
+    auto it = m.libraries.find(call.library);
+    if (it == m.libraries.end()) {
+      it = m.libraries.emplace(call.library, MakeLibrary(call.library)).first;
     }
-  }
-  Library advapi = MakeLibrary(
-      "ADVAPI32.DLL",
-      {"RegCreateKeyExA", "RegOpenKeyExA", "RegSetValueExA", "RegQueryValueExA", "RegCloseKey",
-       "RegQueryInfoKeyA", "RegEnumKeyExA", "RegDeleteKeyA", "AllocateAndInitializeSid",
-       "GetLengthSid", "FreeSid", "InitializeAcl", "AddAccessAllowedAce", "GetAce",
-       "GetSecurityDescriptorControl", "GetSecurityDescriptorDacl"});
-  if (v != Windows::NT351) {
-    advapi.entryPoints.insert("GetNamedSecurityInfoA");
-    advapi.entryPoints.insert("SetNamedSecurityInfoA");
-  }
-  m.libraries["KERNEL32.DLL"] = kernel;
-  m.libraries["ADVAPI32.DLL"] = advapi;
-  m.libraries["USER32.DLL"] = MakeLibrary("USER32.DLL", {"MessageBoxA", "GetSystemMetrics"});
-  if (nt && v != Windows::NT351) {
-    m.libraries["PSAPI.DLL"] =
-        MakeLibrary("PSAPI.DLL", {"EnumProcesses", "EnumProcessModules", "GetModuleFileNameExA"});
+    it->second.entryPoints.insert(call.name);
   }
   // Their files, where the system folder exists.
   const Node* systemNode = FindNode(system);

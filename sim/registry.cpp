@@ -749,3 +749,19 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   RemoveSubkey(parent, Upper(key->name));
   return call.Return(ERROR_SUCCESS);
 }
+
+LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+  KeyCall call("RegDeleteValueA", KeyArg(hKey) + ", " + Quote(lpValueName));
+  if (LONG e = call.Begin(hKey, true, KEY_SET_VALUE)) return call.Return(e);
+  Key* key = call.key;
+  // No name: the key's default value.
+  const std::string upper = Upper(ValueName(lpValueName));
+  if (!key->values.erase(upper)) return call.Return(ERROR_FILE_NOT_FOUND);
+  for (auto it = key->valueOrder.begin(); it != key->valueOrder.end(); ++it) {
+    if (Upper(*it) == upper) {
+      key->valueOrder.erase(it);
+      break;
+    }
+  }
+  return call.Return(ERROR_SUCCESS);
+}

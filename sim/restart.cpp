@@ -57,9 +57,10 @@ void RemovePendingValue() {
   }
 }
 
-// Wininit.ini's [RENAME] lines in order: key = new path, value = existing
-// path; the key "NUL" deletes. Afterwards the 9x family keeps the file as
-// WININIT.BAK; the NT family removes it.
+// Wininit.ini's [RENAME] lines in the order of the file: key = new path,
+// value = existing path; the key "NUL" deletes a file, and several such lines
+// each delete theirs. Afterwards the 9x family keeps the file as WININIT.BAK;
+// the NT family removes it.
 void ProcessWininit(Machine& m) {
   std::string path = ProfilePath("Wininit.ini");
   if (!Exists(path) || IsFolder(path)) return;
@@ -122,7 +123,8 @@ void Restart() {
   for (const auto& entry : PendingRenames()) {
     std::string from = WithoutNtPrefix(entry.first);
     if (entry.second.empty()) {
-      if (!IsFolder(from)) DeleteEntry(from);
+      // A deletion: a file, or a folder that is empty by now.
+      DeleteEntry(from);
       continue;
     }
     bool replace = entry.second[0] == '!';

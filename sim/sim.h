@@ -6,30 +6,39 @@
 // calls fail, and reads back what happened. Nothing here is traced: only the
 // Win32 entry points record calls.
 //
-// Adding one more Win32 call (say FooA of kernel32):
-//   1. Declare it in the simulated branch of include/platform.h, under
+// Adding one more Win32 call (say FooA of kernel32) takes four steps:
+//   1. Declaration: in the simulated branch of include/platform.h, under
 //      its library's heading, with the constants, structures and error codes
 //      it needs (the Windows branch has them from <windows.h>).
-//   2. Implement it in the area file of sim/ it belongs to (files.cpp,
-//      profile.cpp, registry.cpp, security.cpp, processes.cpp, machine.cpp)
+//   2. Implementation: in the area file of sim/ it belongs to (files.cpp,
+//      profile.cpp, registry.cpp, security.cpp, processes.cpp, machine.cpp),
 //      below its "Win32 calls" line, with the signature platform.h declares.
-//      Its first statement is a CallRecord (machine.h) with the arguments as
-//      trace text (Quote, Hex, PointerArg, KeyArg); that puts the call in the
-//      trace and asks the fault plan. When rec.ShouldFail(), it sets the last
-//      error and returns the failure result Windows gives; every result goes
-//      through rec.Return so that the trace holds it.
-//   3. A call that releases what another obtained, or that cannot fail on
-//      Windows, goes into kNeverFail (trace.cpp).
-//   4. A call the installer looks up with GetProcAddress goes into
-//      EntryPoints() (processes.cpp), so that the lookup hands out the
-//      simulator's function.
-//   5. Every call goes into its library's list in ResetProcesses
-//      (processes.cpp), for the versions that have it (see Toolhelp and
-//      PSAPI there); a call missing from the list is missing on that machine.
-//   6. For the comparison with Wine, its argument kinds go into kSignatures
-//      (tests/prove/trace_compare.cpp).
-//   7. Something a test must see of it (resources, state) goes into this
-//      header; resources it hands out are counted through handles.h.
+//      Its first statement records the call, with the arguments as trace
+//      text (Quote, Hex, PointerArg, KeyArg); that puts it in the trace and
+//      asks the fault plan:
+//      - a registry call starts with a KeyCall (registry.cpp) and returns
+//        its status through call.Return; Begin refuses a fault, a bad handle
+//        and a missing right on the NT family. Like Windows, a registry call
+//        leaves the last error alone;
+//      - a file call starts with a FileCall (files.cpp), any other call with
+//        a CallRecord (machine.h); when it fails (call.Fail, or
+//        rec.ShouldFail()) it sets the last error and returns the failure
+//        result Windows gives, and every result goes through Return so that
+//        the trace holds it.
+//      Handles and memory it hands out are counted through handles.h.
+//   3. Table row: one SIM_CALL line in sim/calls.def, under its library:
+//      the versions that have it, whether it can fail (kNeverFails for a
+//      call that releases what another obtained, or that cannot fail on
+//      Windows), and its argument and result kinds. The row gives the call
+//      its entry point in the library on those versions (GetProcAddress
+//      hands out every row), the fault plan's rule, its signature for the
+//      comparison with Wine, and its rename in the Windows preview build.
+//   4. Test: in tests/sim/<area>_test.cpp, the Windows behaviour of the call
+//      on both families and its failures. tests/sim/calls_test.cpp checks
+//      that every declaration has its row and every row its declaration.
+// When a program built for Windows imports the call, its line also goes into
+// tests/pe/imports.txt, with the oldest Windows of each family that has it;
+// the pe tests hold the table's versions to that line.
 #pragma once
 
 #include <cstdint>
@@ -247,9 +256,9 @@ size_t CallCount();       // calls since the last ClearTrace
 std::string TraceText();  // one call a line
 
 // Fault plan: a call fails the way it fails on Windows (its error result and
-// last error) when any rule matches. Release calls (RegCloseKey, FindClose,
-// CloseHandle, FreeLibrary, HeapFree, FreeSid, LocalFree) and ExitProcess,
-// GetLastError, SetLastError, GetCommandLineA, GetProcessHeap never fail.
+// last error) when any rule matches. The calls whose row in sim/calls.def
+// says kNeverFails (those that release what another obtained, and the few
+// that cannot fail on Windows) never fail.
 void FailCall(size_t index);  // the index-th call (1-based) since ClearTrace
 void FailFunction(const std::string& function, const std::string& argContains = std::string(),
                   size_t times = SIZE_MAX);

@@ -1,6 +1,7 @@
 // The trace of Win32 calls and the fault plan.
 #include <cstdio>
 
+#include "calls.h"
 #include "machine.h"
 
 namespace sim {
@@ -17,14 +18,6 @@ std::string ResultText(const void* p) {
 std::string PointerArg(const void* p) { return p ? "ptr" : "NULL"; }
 
 namespace {
-
-// Calls that release what an earlier call obtained, and the few that cannot
-// fail on Windows.
-const char* const kNeverFail[] = {
-    "RegCloseKey",     "FindClose",      "CloseHandle",  "FreeLibrary",  "HeapFree",
-    "FreeSid",         "LocalFree",      "ExitProcess",  "GetLastError", "SetLastError",
-    "GetCommandLineA", "GetProcessHeap", "GetLengthSid",
-};
 
 // The argument text as the caller wrote it: quoted strings lose their C
 // escapes, so that a rule can name a path with single backslashes.
@@ -135,9 +128,10 @@ void ClearFaults() {
 }
 
 bool IsFailable(const std::string& function) {
-  for (const char* name : kNeverFail) {
-    if (function == name) return false;
-  }
+  // The calls that release what another obtained, and the few that cannot
+  // fail on Windows, say so in the call table.
+  const CallInfo* call = FindCall(function);
+  if (call) return call->failing == kCanFail;
   return !function.empty();
 }
 

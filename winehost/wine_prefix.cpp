@@ -163,8 +163,8 @@ size_t EmulatorRetries() { return emulatorRetries; }
 
 bool ProgramsBuilt(std::string* missing, WineArch arch) {
   missing->clear();
-  for (const char* p :
-       {"drvsetup.exe", "probe.exe", "standin.exe", "empty.exe", "empty_imports.exe"}) {
+  for (const char* p : {"drvsetup.exe", "drvremove.exe", "probe.exe", "standin.exe", "empty.exe",
+                        "empty_imports.exe"}) {
     if (access(ProgramPath(p, arch).c_str(), R_OK) != 0) {
       if (!missing->empty()) *missing += ", ";
       *missing += p;
@@ -424,7 +424,8 @@ bool WinePrefix::Writable(const std::string& winPath) const {
 }
 
 bool WinePrefix::PlaceInstaller(const std::string& folder) {
-  return PlaceProgram("drvsetup.exe", folder + "\\drvsetup.exe");
+  return PlaceProgram("drvsetup.exe", folder + "\\drvsetup.exe") &&
+         PlaceProgram("drvremove.exe", folder + "\\drvremove.exe");
 }
 
 RunResult WinePrefix::RunInstaller(const std::vector<std::string>& args) {
@@ -433,6 +434,14 @@ RunResult WinePrefix::RunInstaller(const std::vector<std::string>& args) {
 
 RunResult WinePrefix::RunInstallerTraced(const std::vector<std::string>& args, RelayTrace* trace) {
   return RunTraced(std::string(kSourceFolder) + "\\drvsetup.exe", args, trace);
+}
+
+RunResult WinePrefix::RunRemover() {
+  return Run(std::string(kSourceFolder) + "\\drvremove.exe", {});
+}
+
+RunResult WinePrefix::RunRemoverTraced(RelayTrace* trace) {
+  return RunTraced(std::string(kSourceFolder) + "\\drvremove.exe", {}, trace);
 }
 
 bool WinePrefix::EnsureSession() { return sessionLive_ || StartSession(); }

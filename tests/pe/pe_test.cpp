@@ -1,7 +1,8 @@
-// The built drvsetup.exe files as Windows sees them: the functions each build
-// imports against the reviewed list (tests/pe/imports.txt), the system and
-// subsystem versions of the 32-bit PE header, and the manifest and version
-// resource. Read back with mingw-w64's objdump and windres.
+// The built programs (drvsetup.exe, drvremove.exe) as Windows sees them: the
+// functions each build imports against the reviewed list
+// (tests/pe/imports.txt), the system and subsystem versions of the 32-bit PE
+// header, and the manifest and version resource. Read back with mingw-w64's
+// objdump and windres.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -13,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "calls.h"
 #include "harness.h"
+#include "text.h"
 
 namespace {
 
@@ -34,10 +37,39 @@ const Build kBuilds[] = {
     {"win64", DRVSETUP_WIN64_DIR, 64, "amd64", "4.0", "5.2"},
 };
 
-// Test names and messages show the build by its name.
-void PrintTo(const Build& build, std::ostream* os) { *os << build.name; }
+// The product's programs, built side by side from the same code.
+struct Program {
+  const char* file;
+  const char* description;  // the version resource's FileDescription
+};
 
-std::string ExePath(const Build& build) { return std::string(build.dir) + "/drvsetup.exe"; }
+const Program kPrograms[] = {
+    {"drvsetup.exe", "Miravelt driver installer"},
+    {"drvremove.exe", "Miravelt driver removal"},
+};
+
+// One program of one build.
+struct Built {
+  Build build;
+  Program program;
+};
+
+std::vector<Built> AllBuilt() {
+  std::vector<Built> all;
+  for (const Build& build : kBuilds) {
+    for (const Program& program : kPrograms) all.push_back({build, program});
+  }
+  return all;
+}
+
+// Test names and messages show the build and the program by their names.
+void PrintTo(const Built& built, std::ostream* os) {
+  *os << built.build.name << " " << built.program.file;
+}
+
+std::string ExePath(const Built& built) {
+  return std::string(built.build.dir) + "/" + built.program.file;
+}
 
 bool Exists(const std::string& path) { return std::ifstream(path).good(); }
 
@@ -145,13 +177,12 @@ std::vector<Reviewed> ParseReviewed(const std::string& text, std::vector<std::st
   return rows;
 }
 
-// A build's executable, read once per test.
-class BuiltExe : public ::testing::TestWithParam<Build> {
+// A program of a build, read once per test.
+class BuiltExe : public ::testing::TestWithParam<Built> {
  protected:
   void SetUp() override {
-    const Build& build = GetParam();
-    ASSERT_TRUE(Exists(ExePath(build)))
-        << ExePath(build) << " is missing: build the " << build.name << " preset first";
+    ASSERT_TRUE(Exists(ExePath(GetParam()))) << ExePath(GetParam()) << " is missing: build the "
+                                             << GetParam().build.name << " preset first";
   }
   std::string Objdump() {
     bool ok = false;
@@ -174,6 +205,36 @@ TEST(ReviewedImports, ListIsWellFormedAndFitsThe32BitBuild) {
   const std::vector<Reviewed> rows = ParseReviewed(HostFileText(DRVSETUP_IMPORTS_LIST), &errors);
   EXPECT_GT(rows.size(), 50u);
   for (const std::string& e : errors) ADD_FAILURE() << e;
+}
+
+// The simulated machine has each reviewed function of its libraries on the
+// same versions: from the oldest Windows of each family on, and not before.
+TEST(ReviewedImports, SimulatedMachineHasThemOnTheSameVersions) {
+  using sim::Windows;
+  const std::vector<Windows> nineX = {Windows::Win95, Windows::Win98, Windows::WinMe};
+  const std::vector<Windows> nt = {Windows::NT351, Windows::NT40, Windows::Win2k,
+                                   Windows::WinXP, Windows::Win7, Windows::Win10};
+  // Where in each family's list the function starts; the list's size for none.
+  const std::map<std::string, size_t> nineXFrom = {{"95", 0}, {"95-stub", 0}, {"98", 1}, {"-", 3}};
+  const std::map<std::string, size_t> ntFrom = {
+      {"3.1", 0}, {"3.5", 0}, {"3.51", 0}, {"4.0", 1}, {"5.0", 2}};
+  std::vector<std::string> errors;
+  size_t checked = 0;
+  for (const Reviewed& r : ParseReviewed(HostFileText(DRVSETUP_IMPORTS_LIST), &errors)) {
+    const sim::CallInfo* call = sim::FindCall(r.function);
+    if (!call || text::Upper(call->library) != text::Upper(r.dll)) continue;
+    ++checked;
+    auto check = [&](const std::vector<Windows>& family, size_t from) {
+      for (size_t i = 0; i < family.size(); ++i) {
+        EXPECT_EQ(call->On(family[i]), i >= from)
+            << r.function << " on " << sim::WindowsName(family[i]) << ": imports.txt:" << r.line
+            << " and its row in sim/calls.def disagree";
+      }
+    };
+    if (nineXFrom.count(r.nineX)) check(nineX, nineXFrom.at(r.nineX));
+    if (ntFrom.count(r.nt)) check(nt, ntFrom.at(r.nt));
+  }
+  EXPECT_GT(checked, 30u);
 }
 
 // The list's own rules: each of these lines must be refused.
@@ -223,7 +284,7 @@ TEST(ReviewedImports, ReadsObjdumpImportTables) {
 // Every function the build imports is reviewed for this build, and every
 // line for this build is still imported.
 TEST_P(BuiltExe, ImportsAreTheReviewedOnes) {
-  const Build& build = GetParam();
+  const Build& build = GetParam().build;
   const ImportSet imported = ImportsOf(Objdump());
   ASSERT_FALSE(imported.empty());
   std::vector<std::string> errors;
@@ -250,9 +311,9 @@ TEST_P(BuiltExe, HeaderAsksForTheOldestSystemOfItsBuild) {
     if (words.size() >= 2) fields[words[0]] = words[1];
   }
   EXPECT_EQ(fields["MajorOSystemVersion"] + "." + fields["MinorOSystemVersion"],
-            GetParam().osVersion);
+            GetParam().build.osVersion);
   EXPECT_EQ(fields["MajorSubsystemVersion"] + "." + fields["MinorSubsystemVersion"],
-            GetParam().subsystemVersion);
+            GetParam().build.subsystemVersion);
   EXPECT_EQ(fields["Subsystem"], "00000002");  // Windows GUI: no console window
 }
 
@@ -262,7 +323,7 @@ TEST_P(BuiltExe, ManifestAsksForAdministratorAndNamesTheSupportedSystems) {
   const std::string expected[] = {
       "1 24 /* RT_MANIFEST */",
       "<requestedExecutionLevel level=\"\"requireAdministrator\"\" uiAccess=\"\"false\"\"/>",
-      "processorArchitecture=\"\"" + std::string(GetParam().manifestArch) + "\"\"",
+      "processorArchitecture=\"\"" + std::string(GetParam().build.manifestArch) + "\"\"",
       "{e2011457-1546-43c5-a5fe-008deee3d3f0}",  // Vista
       "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // 7
       "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  // 8
@@ -282,8 +343,8 @@ TEST_P(BuiltExe, VersionResourceNamesTheMakerAndTheBuildVersion) {
   const std::string expected[] = {
       "VALUE \"CompanyName\", \"Miravelt GmbH\"",
       "VALUE \"ProductName\", \"Miravelt Installation\"",
-      "VALUE \"FileDescription\", \"Miravelt driver installer\"",
-      "VALUE \"OriginalFilename\", \"drvsetup.exe\"",
+      "VALUE \"FileDescription\", \"" + std::string(GetParam().program.description) + "\"",
+      "VALUE \"OriginalFilename\", \"" + std::string(GetParam().program.file) + "\"",
       "VALUE \"FileVersion\", \"" + version + "\"",
       "VALUE \"ProductVersion\", \"" + version + "\"",
       "FILEVERSION " + numbers,
@@ -292,9 +353,11 @@ TEST_P(BuiltExe, VersionResourceNamesTheMakerAndTheBuildVersion) {
   for (const std::string& e : expected) EXPECT_NE(rc.find(e), std::string::npos) << e;
 }
 
-INSTANTIATE_TEST_SUITE_P(Builds, BuiltExe, ::testing::ValuesIn(kBuilds),
-                         [](const ::testing::TestParamInfo<Build>& info) {
-                           return std::string(info.param.name);
+INSTANTIATE_TEST_SUITE_P(Builds, BuiltExe, ::testing::ValuesIn(AllBuilt()),
+                         [](const ::testing::TestParamInfo<Built>& info) {
+                           std::string name =
+                               std::string(info.param.build.name) + "_" + info.param.program.file;
+                           return name.substr(0, name.size() - 4);  // without ".exe"
                          });
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "calls.h"
 #include "outcome.h"
 #include "text.h"
 
@@ -11,81 +12,12 @@ namespace prove {
 
 namespace {
 
-// Argument kinds: S string, N 32-bit number, P pointer (only NULL or not),
-// K registry key, and handles L library, F search, T snapshot, R process,
-// H heap. Result kinds: N number, P pointer, V nothing, or a handle kind
+// A call's argument and result kinds come from the simulated machine's call
+// table (sim/calls.def): S string, N 32-bit number, P pointer (only NULL or
+// not), K registry key, and handles L library, F search, T snapshot, R
+// process, H heap; results N number, P pointer, V nothing, or a handle kind
 // for a handle the call hands out.
-struct Signature {
-  const char* function;
-  const char* args;
-  char result;
-};
-
-const Signature kSignatures[] = {
-    {"GetVersionExA", "P", 'N'},
-    {"GetSystemDirectoryA", "PN", 'N'},
-    {"GetWindowsDirectoryA", "PN", 'N'},
-    {"GetModuleFileNameA", "PPN", 'N'},
-    {"GetCommandLineA", "", 'P'},
-    {"GetSystemMetrics", "N", 'N'},
-    {"IsDBCSLeadByte", "N", 'N'},
-    {"LoadLibraryA", "S", 'L'},
-    {"GetProcAddress", "LS", 'P'},
-    {"FreeLibrary", "L", 'N'},
-    {"CreateToolhelp32Snapshot", "NN", 'T'},
-    {"Process32First", "TP", 'N'},
-    {"Process32Next", "TP", 'N'},
-    {"CloseHandle", "?", 'N'},  // a snapshot or a process handle
-    {"EnumProcesses", "PNP", 'N'},
-    {"OpenProcess", "NNN", 'R'},
-    {"EnumProcessModules", "RPNP", 'N'},
-    {"GetModuleFileNameExA", "RPPN", 'N'},
-    {"GetProcessHeap", "", 'H'},
-    {"HeapAlloc", "HNN", 'P'},
-    {"HeapFree", "HNP", 'N'},
-    {"LocalFree", "P", 'P'},
-    {"RegOpenKeyExA", "KSNNP", 'N'},
-    {"RegCreateKeyExA", "KSNSNNPPP", 'N'},
-    {"RegSetValueExA", "KSNNPN", 'N'},
-    {"RegQueryValueExA", "KSPPPP", 'N'},
-    {"RegCloseKey", "K", 'N'},
-    {"RegQueryInfoKeyA", "KPPPPPPPPPPP", 'N'},
-    {"RegEnumKeyExA", "KNPPPPPP", 'N'},
-    {"RegDeleteKeyA", "KS", 'N'},
-    {"FindFirstFileA", "SP", 'F'},
-    {"FindClose", "F", 'N'},
-    {"FileTimeToLocalFileTime", "PP", 'N'},
-    {"FileTimeToDosDateTime", "PPP", 'N'},
-    {"GetFileAttributesA", "S", 'N'},
-    {"SetFileAttributesA", "SN", 'N'},
-    {"CopyFileA", "SSN", 'N'},
-    {"MoveFileExA", "SSN", 'N'},
-    {"DeleteFileA", "S", 'N'},
-    {"GetDriveTypeA", "S", 'N'},
-    {"WritePrivateProfileStringA", "SSSS", 'N'},
-    {"GetPrivateProfileStringA", "SSSPNS", 'N'},
-    {"GetPrivateProfileSectionA", "SPNS", 'N'},
-    {"WritePrivateProfileSectionA", "SPS", 'N'},
-    {"AllocateAndInitializeSid", "PNNNNNNNNNP", 'N'},
-    {"GetLengthSid", "P", 'N'},
-    {"FreeSid", "P", 'P'},
-    {"InitializeAcl", "PNN", 'N'},
-    {"AddAccessAllowedAce", "PNNP", 'N'},
-    {"GetAce", "PNP", 'N'},
-    {"GetNamedSecurityInfoA", "SNNPPPPP", 'N'},
-    {"SetNamedSecurityInfoA", "SNNPPPP", 'N'},
-    {"GetSecurityDescriptorControl", "PPP", 'N'},
-    {"GetSecurityDescriptorDacl", "PPPP", 'N'},
-    {"MessageBoxA", "PSSN", 'N'},
-    {"ExitProcess", "N", 'V'},
-};
-
-const Signature* SignatureOf(const std::string& function) {
-  for (const Signature& s : kSignatures) {
-    if (function == s.function) return &s;
-  }
-  return nullptr;
-}
+const sim::CallInfo* SignatureOf(const std::string& function) { return sim::FindCall(function); }
 
 // Calls of the process walk that concern one process each: the two machines
 // run different processes, so only the walk itself is compared.
@@ -140,7 +72,7 @@ class Normalizer {
   bool Add(const std::string& function, const std::vector<Raw>& args, const Raw& result,
            bool returned, std::vector<NormalCall>* out) {
     if (function == "GetLastError" || function == "SetLastError") return false;
-    const Signature* sig = SignatureOf(function);
+    const sim::CallInfo* sig = SignatureOf(function);
     NormalCall call;
     call.function = function;
     if (!sig) {

@@ -187,6 +187,35 @@ TEST_F(Registry, DeletionRulesOfEachFamily) {
     }
     EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Missing"), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, nullptr), ERROR_INVALID_PARAMETER);
+
+    // Values: by name in any case, the default value by no name; the others
+    // keep their order. The NT family wants the right to set values; like
+    // every registry call, a refusal leaves the last error alone.
+    const std::string run = "Software\\Run";
+    sim::RegPutString(HKEY_CURRENT_USER, run, "", "default");
+    sim::RegPutString(HKEY_CURRENT_USER, run, "First", "1");
+    sim::RegPutString(HKEY_CURRENT_USER, run, "Realtime Audio Engine", "zoltavex.exe");
+    sim::RegPutString(HKEY_CURRENT_USER, run, "Last", "2");
+    HKEY readOnly;
+    ASSERT_EQ(Open(HKEY_CURRENT_USER, run.c_str(), KEY_READ, &readOnly), ERROR_SUCCESS);
+    SetLastError(1234);
+    EXPECT_EQ(RegDeleteValueA(readOnly, "First"),
+              sim::Is9x(version) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED);
+    EXPECT_EQ(GetLastError(), 1234u);
+    RegCloseKey(readOnly);
+    HKEY key;
+    ASSERT_EQ(Open(HKEY_CURRENT_USER, run.c_str(), KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueA(key, "REALTIME audio engine"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueA(key, "Realtime Audio Engine"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteValueA(key, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueA(key, ""), ERROR_FILE_NOT_FOUND);
+    const std::vector<std::string> left = sim::Is9x(version)
+                                              ? std::vector<std::string>{"Last"}
+                                              : std::vector<std::string>{"First", "Last"};
+    EXPECT_EQ(sim::RegValueNames(HKEY_CURRENT_USER, run), left);
+    EXPECT_EQ(sim::Trace().back().args, "[HKEY_CURRENT_USER\\Software\\Run], \"\"");
+    RegCloseKey(key);
+    EXPECT_EQ(RegDeleteValueA(nullptr, "Last"), ERROR_INVALID_HANDLE);
   }
 }
 

@@ -54,6 +54,63 @@ TEST(Restart, PendingRenamesRunInOrderAndAreThenGone) {
   EXPECT_TRUE(DeleteFileA((s + "KEEP.DL").c_str()));
 }
 
+// What a removal leaves for the restart: on the NT family pending renames
+// without a new name, on the 9x family Wininit.ini's NUL lines.
+TEST(Restart, DeletionsWaitForTheRestartOnEachFamily) {
+  sim::Reset(sim::Windows::WinXP);
+  const std::string nt = "C:\\WINDOWS\\system32\\";
+  sim::PutFile(nt + "drivers\\ZOLTAVEX.SYS", "driver");
+  sim::PutFile("C:\\FULL\\A.TXT", "a");
+  sim::MakeFolder("C:\\EMPTY\\INNER");
+  // Children first: the folder is empty by the time its own entry comes.
+  for (const char* path : {"C:\\WINDOWS\\system32\\drivers\\ZOLTAVEX.SYS", "C:\\EMPTY\\INNER",
+                           "C:\\EMPTY", "C:\\FULL", "C:\\NEVER.TXT"})
+    ASSERT_TRUE(MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) << path;
+  EXPECT_EQ(sim::PendingRenames().front(),
+            std::make_pair(std::string("\\??\\C:\\WINDOWS\\system32\\drivers\\ZOLTAVEX.SYS"),
+                           std::string()));
+  sim::SetLocked(nt + "drivers\\ZOLTAVEX.SYS", true);  // the loaded driver
+  EXPECT_TRUE(sim::Exists(nt + "drivers\\ZOLTAVEX.SYS"));
+  sim::Restart();
+  EXPECT_FALSE(sim::Exists(nt + "drivers\\ZOLTAVEX.SYS"));
+  EXPECT_FALSE(sim::Exists("C:\\EMPTY"));
+  EXPECT_EQ(Data("C:\\FULL\\A.TXT"), "a");  // a folder that is not empty stays
+  EXPECT_TRUE(sim::PendingRenames().empty());
+
+  // The 9x family has no pending list; each NUL line deletes its file, in
+  // the order of the file, between the renames.
+  sim::Reset(sim::Windows::Win98);
+  const std::string s = "C:\\WINDOWS\\SYSTEM\\";
+  SetLastError(0);
+  EXPECT_FALSE(MoveFileExA((s + "ZOLTAVEX.VXD").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_CALL_NOT_IMPLEMENTED));
+  sim::PutFile(s + "ZOLTAVEX.VXD", "vxd");
+  sim::PutFile(s + "ZOLTAV16.DLL", "16");
+  sim::PutFile(s + "ZOLTAVEX.DL", "staged");
+  sim::PutFile(s + "ZOLTAVEX.EX", "staged engine");
+  sim::PutFile(s + "ZOLTAVEX.EXE", "engine");
+  sim::PutFile("C:\\WINDOWS\\INF\\ZOLTAVEX.INF", "inf");
+  sim::PutIni("Wininit.ini",
+              "[rename]\r\n"
+              "NUL=C:\\WINDOWS\\SYSTEM\\ZOLTAVEX.VXD\r\n"
+              "NUL=C:\\WINDOWS\\SYSTEM\\ZOLTAV16.DLL\r\n"
+              "C:\\WINDOWS\\SYSTEM\\ZOLTAVEX.DLL=C:\\WINDOWS\\SYSTEM\\ZOLTAVEX.DL\r\n"
+              "NUL=C:\\WINDOWS\\SYSTEM\\ZOLTAVEX.DLL\r\n"
+              "NUL=C:\\WINDOWS\\SYSTEM\\ZOLTAVEX.EXE\r\n"
+              "C:\\WINDOWS\\SYSTEM\\ZOLTAVEX.EXE=C:\\WINDOWS\\SYSTEM\\ZOLTAVEX.EX\r\n"
+              "nul=C:\\WINDOWS\\INF\\ZOLTAVEX.INF\r\n"
+              "NUL=C:\\MISSING.TXT\r\n");
+  sim::Restart();
+  EXPECT_FALSE(sim::Exists(s + "ZOLTAVEX.VXD"));
+  EXPECT_FALSE(sim::Exists(s + "ZOLTAV16.DLL"));
+  // Renamed into place, then deleted; deleted, then renamed into place.
+  EXPECT_FALSE(sim::Exists(s + "ZOLTAVEX.DLL"));
+  EXPECT_FALSE(sim::Exists(s + "ZOLTAVEX.DL"));
+  EXPECT_EQ(Data(s + "ZOLTAVEX.EXE"), "staged engine");
+  EXPECT_FALSE(sim::Exists("C:\\WINDOWS\\INF\\ZOLTAVEX.INF"));
+  EXPECT_TRUE(sim::Exists("C:\\WINDOWS\\WININIT.BAK"));
+}
+
 TEST(Restart, WininitRenamesRunInLineOrderAndTheFileBecomesABackup) {
   sim::Reset(sim::Windows::Win98);
   const std::string s = "C:\\WINDOWS\\SYSTEM\\";
