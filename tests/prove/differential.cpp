@@ -391,12 +391,9 @@ bool BuildWinePrefix(const Scenario& s, winehost::WinePrefix& wine, std::string*
     *error = "no Wine prefix: " + wine.Error();
     return false;
   }
+  // The installer places drvremove.exe beside drvsetup.exe.
   if (!wine.SetVersion(s.version) || !wine.PlaceInstaller()) {
     *error = "could not set the version or place the installer";
-    return false;
-  }
-  if (s.removal && !wine.PlaceProgram("drvremove.exe", kRemover)) {
-    *error = "could not place the removal program";
     return false;
   }
   // Wine ships an ASPI library (the 32-bit Wine also the 16-bit one);
