@@ -392,6 +392,7 @@ PointOutcome RunPoint(const FaultScenario& scenario, size_t k,
 
   Expectation expected;
   expected.nineX = sim::Is9x(scenario.version);
+  expected.removal = scenario.removal;
   if (failing) {
     const std::vector<sim::Call>& trace = sim::Trace();
     // The run is the same as the fault-free one up to call k, so call k is
@@ -403,7 +404,8 @@ PointOutcome RunPoint(const FaultScenario& scenario, size_t k,
                        ": the run did not reach the same call k, or it did not fail";
       return outcome;
     }
-    expected.refusedFatalIni = FatalIniFile(*failing);
+    expected.refusedFatalIni =
+        scenario.removal ? RemovalFatalIniFile(baseline, k) : FatalIniFile(*failing);
   }
 
   Verdict verdict = Judge(result, expected);

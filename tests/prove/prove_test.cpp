@@ -102,6 +102,51 @@ TEST(Outcome, FatalWritesAreTheRenameAndFileCacheEntries) {
             "");
 }
 
+TEST(Outcome, TheRemovalEndsOnlyWhenItsWininitRewriteIsRefused) {
+  const std::vector<sim::Call> trace = {
+      // The first read: refusals only lose the pending renames.
+      SimCall("CreateFileA",
+              "\"C:\\\\WINDOWS\\\\Wininit.ini\", 0x80000000, 0x1, NULL, 0x3, 0x80, NULL", "0x10"),
+      SimCall("GetFileSize", "0x10, NULL", "20"),
+      SimCall("ReadFile", "0x10, ptr, 20, ptr, NULL", "1"),
+      // The rewrite.
+      SimCall("CreateFileA",
+              "\"C:\\\\WINDOWS\\\\WININIT.INI\", 0xC0000000, 0x0, NULL, 0x4, 0x80, NULL", "0x10"),
+      SimCall("GetFileSize", "0x10, NULL", "20"),
+      SimCall("ReadFile", "0x10, ptr, 20, ptr, NULL", "1"),
+      SimCall("SetFilePointer", "0x10, 0, NULL, 0", "0"),
+      SimCall("WriteFile", "0x10, ptr, 41, ptr, NULL", "1"),
+      SimCall("SetEndOfFile", "0x10", "1"),
+      SimCall("CloseHandle", "0x10", "1"),
+      // Another file opened for writing ends nothing.
+      SimCall("CreateFileA",
+              "\"C:\\\\WINDOWS\\\\SYSTEM.INI\", 0xC0000000, 0x0, NULL, 0x4, 0x80, NULL", "0x14"),
+      SimCall("WriteFile", "0x14, ptr, 41, ptr, NULL", "1"),
+  };
+  std::string fatal;
+  for (size_t k = 1; k <= trace.size(); ++k)
+    fatal += prove::RemovalFatalIniFile(trace, k).empty() ? '-' : 'F';
+  EXPECT_EQ(fatal, "---FFFFFF---");
+  EXPECT_EQ(prove::RemovalFatalIniFile(trace, 0), "");
+  EXPECT_EQ(prove::RemovalFatalIniFile(trace, trace.size() + 1), "");
+
+  // Its own message names the file; the installer's run may not show it.
+  const sim::Box removal{nullptr, "Unable to remove \"ZOLTAVEX.SYS\" !", "Miravelt Installation",
+                         0};
+  EXPECT_TRUE(prove::IsRemovalMessage(removal));
+  EXPECT_FALSE(prove::IsRemovalMessage({nullptr, removal.text, "Miravelt Installation", 0x10}));
+  EXPECT_FALSE(
+      prove::IsRemovalMessage({nullptr, "Unable to remove \"\" !x", "Miravelt Installation", 0}));
+  sim::Reset(sim::Windows::WinXP);
+  MessageBoxA(nullptr, removal.text.c_str(), removal.caption.c_str(), 0);
+  sim::RunResult ended;
+  ended.exited = true;
+  EXPECT_TRUE(prove::Judge(ended, {}).wrong);
+  prove::Expectation removing;
+  removing.removal = true;
+  EXPECT_FALSE(prove::Judge(ended, removing).wrong) << prove::Judge(ended, removing).why;
+}
+
 TEST(Outcome, TracedArgumentsSplitAtTheirOwnCommas) {
   EXPECT_EQ(prove::SplitArgs("\"a, b\", [HKEY_X\\a,b], {0,0,1}, 5"),
             (std::vector<std::string>{"\"a, b\"", "[HKEY_X\\a,b]", "{0,0,1}", "5"}));
