@@ -519,6 +519,50 @@ class FileCall {
 
 }  // namespace
 
+namespace {
+
+// Files held in memory grow no larger than this: the disk is full.
+const uint64_t kLargestFile = uint64_t(1) << 30;
+
+// The file behind a handle from CreateFileA, or nullptr when the handle is
+// not one or its file is gone.
+HandleObject* FileOf(HANDLE hFile, Node** node) {
+  HandleObject* object = GetHandle(reinterpret_cast<uintptr_t>(hFile), HandleKind::File);
+  if (!object) return nullptr;
+  Node* found = Resolve(object->path, false).node;
+  if (found != object->file) return nullptr;
+  *node = found;
+  return object;
+}
+
+// Whether the file is held open by this process in a way that stops an
+// opening with this access and sharing (both sides must share what the
+// other wants).
+bool SharingConflict(const Node* node, DWORD access, DWORD share) {
+  for (const auto& entry : M().handles) {
+    const HandleObject& other = entry.second;
+    if (other.kind != HandleKind::File || other.file != node) continue;
+    const bool otherReads = other.access & GENERIC_READ, otherWrites = other.access & GENERIC_WRITE;
+    if (((access & GENERIC_READ) && !(other.share & FILE_SHARE_READ)) ||
+        ((access & GENERIC_WRITE) && !(other.share & FILE_SHARE_WRITE)) ||
+        (otherReads && !(share & FILE_SHARE_READ)) || (otherWrites && !(share & FILE_SHARE_WRITE)))
+      return true;
+  }
+  return false;
+}
+
+// Whether this process holds the file open at all: such a file is not
+// deleted, renamed or replaced (the simulated machine has no deletion that
+// waits for the last handle).
+bool HeldOpen(const Node* node) {
+  for (const auto& entry : M().handles) {
+    if (entry.second.kind == HandleKind::File && entry.second.file == node) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
   FileCall call("CopyFileA",
                 Args2(lpExistingFileName, lpNewFileName) + ", " + std::to_string(bFailIfExists));
@@ -528,7 +572,8 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
   Resolved src = Resolve(lpExistingFileName, true);
   if (src.error != ERROR_SUCCESS) return fail(src.error);
   if (src.node->folder) return fail(ERROR_ACCESS_DENIED);
-  if (src.node->locked) return fail(ERROR_SHARING_VIOLATION);
+  if (src.node->locked || SharingConflict(src.node, GENERIC_READ, FILE_SHARE_READ))
+    return fail(ERROR_SHARING_VIOLATION);
   Resolved dst = Resolve(lpNewFileName, true);
   if (dst.error != ERROR_SUCCESS && dst.error != ERROR_FILE_NOT_FOUND) return fail(dst.error);
   if (!dst.parent) return fail(ERROR_ACCESS_DENIED);  // a drive root
@@ -538,7 +583,7 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
     if (bFailIfExists) return fail(ERROR_FILE_EXISTS);
     if (dst.node->folder || (dst.node->attributes & FILE_ATTRIBUTE_READONLY))
       return fail(ERROR_ACCESS_DENIED);
-    if (dst.node->locked) return fail(ERROR_SHARING_VIOLATION);
+    if (dst.node->locked || HeldOpen(dst.node)) return fail(ERROR_SHARING_VIOLATION);
     if (dst.node == src.node) return fail(ERROR_SHARING_VIOLATION);
     // An overwritten target keeps its hidden and system bits.
     keep = dst.node->attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
@@ -598,7 +643,7 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
   Resolved src = Resolve(lpExistingFileName, true);
   if (src.error != ERROR_SUCCESS) return fail(src.error);
   if (!src.parent) return fail(ERROR_ACCESS_DENIED);
-  if (src.node->locked) return fail(ERROR_SHARING_VIOLATION);
+  if (src.node->locked || HeldOpen(src.node)) return fail(ERROR_SHARING_VIOLATION);
   if (DWORD e = WriteError(src.drive)) return fail(e);
   Resolved dst = Resolve(lpNewFileName, true);
   if (dst.error != ERROR_SUCCESS && dst.error != ERROR_FILE_NOT_FOUND) return fail(dst.error);
@@ -608,7 +653,7 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
     if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) return fail(ERROR_ALREADY_EXISTS);
     if (dst.node->folder || src.node->folder || (dst.node->attributes & FILE_ATTRIBUTE_READONLY))
       return fail(ERROR_ACCESS_DENIED);
-    if (dst.node->locked) return fail(ERROR_SHARING_VIOLATION);
+    if (dst.node->locked || HeldOpen(dst.node)) return fail(ERROR_SHARING_VIOLATION);
   }
   if (src.drive != dst.drive) {
     const DWORD kNotSameDevice = 17;
@@ -627,7 +672,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
   if (!r.parent || r.node->folder) return fail(ERROR_ACCESS_DENIED);
   if (DWORD e = WriteError(r.drive)) return fail(e);
   if (r.node->attributes & FILE_ATTRIBUTE_READONLY) return fail(ERROR_ACCESS_DENIED);
-  if (r.node->locked) return fail(ERROR_SHARING_VIOLATION);
+  if (r.node->locked || HeldOpen(r.node)) return fail(ERROR_SHARING_VIOLATION);
   Detach(r.parent, r.leaf);
   return call.Return<BOOL>(TRUE);
 }
@@ -762,4 +807,222 @@ UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName) {
   }
   UINT type = drive < 0 ? DRIVE_NO_ROOT_DIR : M().drives[drive].type;
   return rec.Return<UINT>(type);
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+  FileCall call("CreateFileA", Quote(lpFileName) + ", " + Hex(dwDesiredAccess) + ", " +
+                                   Hex(dwShareMode) + ", " + PointerArg(lpSecurityAttributes) +
+                                   ", " + std::to_string(dwCreationDisposition) + ", " +
+                                   Hex(dwFlagsAndAttributes) + ", " + PointerArg(hTemplateFile));
+  auto fail = [&](DWORD error) { return call.Fail<HANDLE>(error, INVALID_HANDLE_VALUE); };
+  if (DWORD e = call.Begin({lpFileName})) return fail(e);
+  const DWORD access =
+      (dwDesiredAccess & GENERIC_ALL) ? (GENERIC_READ | GENERIC_WRITE) : dwDesiredAccess;
+  const bool writes = (access & GENERIC_WRITE) != 0;
+  if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING ||
+      (dwCreationDisposition == TRUNCATE_EXISTING && !writes))
+    return fail(ERROR_INVALID_PARAMETER);
+  Resolved r = Resolve(lpFileName, true);
+  if (r.error != ERROR_SUCCESS && r.error != ERROR_FILE_NOT_FOUND) return fail(r.error);
+  if (!r.parent) return fail(r.node ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
+  const bool truncates =
+      dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING;
+  DWORD lastError = ERROR_SUCCESS;
+  Node* node = r.node;
+  if (node) {
+    if (dwCreationDisposition == CREATE_NEW) return fail(ERROR_FILE_EXISTS);
+    // A folder opens only for its own operations, which these are not.
+    if (node->folder) return fail(ERROR_ACCESS_DENIED);
+    if (node->locked || SharingConflict(node, access, dwShareMode))
+      return fail(ERROR_SHARING_VIOLATION);
+    if (writes || truncates) {
+      if (DWORD e = WriteError(r.drive)) return fail(e);
+      if (node->attributes & FILE_ATTRIBUTE_READONLY) return fail(ERROR_ACCESS_DENIED);
+    }
+    if (dwCreationDisposition == CREATE_ALWAYS) {
+      // Replacing a hidden or system file must keep those bits.
+      const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+      if ((node->attributes & kept) & ~dwFlagsAndAttributes) return fail(ERROR_ACCESS_DENIED);
+      node->attributes = (dwFlagsAndAttributes & kStoredBits) | FILE_ATTRIBUTE_ARCHIVE;
+    }
+    if (truncates) node->data.clear();
+    if (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS)
+      lastError = ERROR_ALREADY_EXISTS;
+  } else {
+    if (dwCreationDisposition == OPEN_EXISTING || dwCreationDisposition == TRUNCATE_EXISTING)
+      return fail(ERROR_FILE_NOT_FOUND);
+    if (DWORD e = WriteError(r.drive)) return fail(e);
+    node = AddChild(r.parent, r.leaf, false);
+    node->attributes = (dwFlagsAndAttributes & kStoredBits) | FILE_ATTRIBUTE_ARCHIVE;
+  }
+  HandleObject object;
+  object.kind = HandleKind::File;
+  object.path = FullPath(lpFileName);
+  object.file = node;
+  object.access = access;
+  object.share = dwShareMode;
+  M().lastError = lastError;
+  return call.Return<HANDLE>(reinterpret_cast<HANDLE>(NewHandle(object)));
+}
+
+namespace {
+
+// The start that the calls on an open file share: the handle must be one
+// from CreateFileA whose file is still there, opened with the access the
+// call needs.
+HandleObject* FileOfHandle(FileCall& call, HANDLE hFile, DWORD neededAccess, Node** node,
+                           DWORD* error) {
+  *error = call.Begin({});
+  if (*error) return nullptr;
+  HandleObject* object = FileOf(hFile, node);
+  if (!object) {
+    *error = ERROR_INVALID_HANDLE;
+    return nullptr;
+  }
+  if ((object->access & neededAccess) != neededAccess) {
+    *error = ERROR_ACCESS_DENIED;
+    return nullptr;
+  }
+  return object;
+}
+
+}  // namespace
+
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
+  FileCall call("ReadFile", ResultText(static_cast<const void*>(hFile)) + ", " +
+                                PointerArg(lpBuffer) + ", " + std::to_string(nNumberOfBytesToRead) +
+                                ", " + PointerArg(lpNumberOfBytesRead) + ", " +
+                                PointerArg(lpOverlapped));
+  auto fail = [&](DWORD error) { return call.Fail<BOOL>(error, FALSE); };
+  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
+  Node* node = nullptr;
+  DWORD e = ERROR_SUCCESS;
+  HandleObject* file = FileOfHandle(call, hFile, GENERIC_READ, &node, &e);
+  if (!file) return fail(e);
+  if (!lpNumberOfBytesRead && !lpOverlapped) return fail(ERROR_INVALID_PARAMETER);
+  if (!lpBuffer && nNumberOfBytesToRead) return fail(ERROR_NOACCESS);
+  uint64_t position = file->filePointer;
+  if (lpOverlapped)
+    position = (static_cast<uint64_t>(lpOverlapped->OffsetHigh) << 32) | lpOverlapped->Offset;
+  // At or past the end a read succeeds with nothing.
+  const size_t size = node->data.size();
+  const size_t count =
+      position >= size ? 0 : std::min<size_t>(nNumberOfBytesToRead, size - position);
+  if (count) std::memcpy(lpBuffer, node->data.data() + position, count);
+  file->filePointer = position + count;
+  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = static_cast<DWORD>(count);
+  return call.Return<BOOL>(TRUE);
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+  FileCall call("WriteFile",
+                ResultText(static_cast<const void*>(hFile)) + ", " + PointerArg(lpBuffer) + ", " +
+                    std::to_string(nNumberOfBytesToWrite) + ", " +
+                    PointerArg(lpNumberOfBytesWritten) + ", " + PointerArg(lpOverlapped));
+  auto fail = [&](DWORD error) { return call.Fail<BOOL>(error, FALSE); };
+  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
+  Node* node = nullptr;
+  DWORD e = ERROR_SUCCESS;
+  HandleObject* file = FileOfHandle(call, hFile, GENERIC_WRITE, &node, &e);
+  if (!file) return fail(e);
+  if (!lpNumberOfBytesWritten && !lpOverlapped) return fail(ERROR_INVALID_PARAMETER);
+  if (!lpBuffer && nNumberOfBytesToWrite) return fail(ERROR_NOACCESS);
+  uint64_t position = file->filePointer;
+  if (lpOverlapped)
+    position = (static_cast<uint64_t>(lpOverlapped->OffsetHigh) << 32) | lpOverlapped->Offset;
+  if (nNumberOfBytesToWrite) {
+    if (position > kLargestFile || nNumberOfBytesToWrite > kLargestFile - position)
+      return fail(ERROR_DISK_FULL);
+    // Writing past the end fills the gap with zeros.
+    if (node->data.size() < position + nNumberOfBytesToWrite)
+      node->data.resize(position + nNumberOfBytesToWrite, '\0');
+    std::memcpy(&node->data[position], lpBuffer, nNumberOfBytesToWrite);
+    node->attributes |= FILE_ATTRIBUTE_ARCHIVE;
+  }
+  file->filePointer = position + nNumberOfBytesToWrite;
+  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
+  return call.Return<BOOL>(TRUE);
+}
+
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                            DWORD dwMoveMethod) {
+  FileCall call("SetFilePointer",
+                ResultText(static_cast<const void*>(hFile)) + ", " +
+                    std::to_string(lDistanceToMove) + ", " +
+                    (lpDistanceToMoveHigh ? std::to_string(*lpDistanceToMoveHigh) : "NULL") + ", " +
+                    std::to_string(dwMoveMethod));
+  auto fail = [&](DWORD error) { return call.Fail<DWORD>(error, INVALID_SET_FILE_POINTER); };
+  Node* node = nullptr;
+  DWORD e = ERROR_SUCCESS;
+  HandleObject* file = FileOfHandle(call, hFile, 0, &node, &e);
+  if (!file) return fail(e);
+  // Without the high part the distance is a signed 32-bit number.
+  const int64_t distance =
+      lpDistanceToMoveHigh
+          ? static_cast<int64_t>(
+                (static_cast<uint64_t>(static_cast<DWORD>(*lpDistanceToMoveHigh)) << 32) |
+                static_cast<DWORD>(lDistanceToMove))
+          : static_cast<int64_t>(lDistanceToMove);
+  int64_t base = 0;
+  if (dwMoveMethod == FILE_CURRENT) {
+    base = static_cast<int64_t>(file->filePointer);
+  } else if (dwMoveMethod == FILE_END) {
+    base = static_cast<int64_t>(node->data.size());
+  } else if (dwMoveMethod != FILE_BEGIN) {
+    return fail(ERROR_INVALID_PARAMETER);
+  }
+  if (distance < 0 && base < -distance) return fail(ERROR_NEGATIVE_SEEK);
+  const uint64_t position = static_cast<uint64_t>(base + distance);
+  // Without the high part the new position must fit in 32 bits.
+  if (!lpDistanceToMoveHigh && position > 0xFFFFFFFEull) return fail(ERROR_INVALID_PARAMETER);
+  file->filePointer = position;
+  if (lpDistanceToMoveHigh) *lpDistanceToMoveHigh = static_cast<LONG>(position >> 32);
+  M().lastError = ERROR_SUCCESS;
+  return call.Return<DWORD>(static_cast<DWORD>(position));
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE hFile) {
+  FileCall call("SetEndOfFile", ResultText(static_cast<const void*>(hFile)));
+  auto fail = [&](DWORD error) { return call.Fail<BOOL>(error, FALSE); };
+  Node* node = nullptr;
+  DWORD e = ERROR_SUCCESS;
+  HandleObject* file = FileOfHandle(call, hFile, GENERIC_WRITE, &node, &e);
+  if (!file) return fail(e);
+  if (file->filePointer > kLargestFile) return fail(ERROR_DISK_FULL);
+  node->data.resize(file->filePointer, '\0');
+  node->attributes |= FILE_ATTRIBUTE_ARCHIVE;
+  return call.Return<BOOL>(TRUE);
+}
+
+DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+  FileCall call("GetFileSize",
+                ResultText(static_cast<const void*>(hFile)) + ", " + PointerArg(lpFileSizeHigh));
+  auto fail = [&](DWORD error) { return call.Fail<DWORD>(error, INVALID_FILE_SIZE); };
+  Node* node = nullptr;
+  DWORD e = ERROR_SUCCESS;
+  if (!FileOfHandle(call, hFile, 0, &node, &e)) return fail(e);
+  const uint64_t size = node->data.size();
+  if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
+  // A size whose low part looks like the failure says so by the last error.
+  if (static_cast<DWORD>(size) == INVALID_FILE_SIZE) M().lastError = ERROR_SUCCESS;
+  return call.Return<DWORD>(static_cast<DWORD>(size));
+}
+
+BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
+  FileCall call("RemoveDirectoryA", Quote(lpPathName));
+  auto fail = [&](DWORD error) { return call.Fail<BOOL>(error, FALSE); };
+  if (DWORD e = call.Begin({lpPathName})) return fail(e);
+  Resolved r = Resolve(lpPathName, true);
+  if (r.error != ERROR_SUCCESS) return fail(r.error);
+  if (!r.parent) return fail(ERROR_ACCESS_DENIED);  // a drive root
+  if (!r.node->folder) return fail(ERROR_DIRECTORY);
+  if (DWORD e = WriteError(r.drive)) return fail(e);
+  if (!r.node->children.empty()) return fail(ERROR_DIR_NOT_EMPTY);
+  if (r.node->attributes & FILE_ATTRIBUTE_READONLY) return fail(ERROR_ACCESS_DENIED);
+  Detach(r.parent, r.leaf);
+  return call.Return<BOOL>(TRUE);
 }

@@ -40,6 +40,8 @@ const char* KindName(HandleKind kind) {
       return "sid";
     case HandleKind::Local:
       return "local";
+    case HandleKind::File:
+      return "file";
   }
   return "?";
 }
@@ -113,11 +115,11 @@ std::string OutstandingText() {
     if (!text.empty()) text += ", ";
     text += entry.first + " " + std::to_string(entry.second);
   }
-  // Which keys and libraries, to find the place that forgot one.
+  // Which keys, libraries, searches and files, to find the place that forgot one.
   for (const auto& entry : M().handles) {
     const HandleObject& object = entry.second;
     if (object.kind == HandleKind::Key || object.kind == HandleKind::Library ||
-        object.kind == HandleKind::Find) {
+        object.kind == HandleKind::Find || object.kind == HandleKind::File) {
       text +=
           "\n  " + std::string(KindName(object.kind)) + " " + Hex(entry.first) + " " + object.path;
     }

@@ -12,14 +12,18 @@
 namespace sim {
 
 struct Key;
+struct Node;
 
-enum class HandleKind { Key, Find, Snapshot, Process, Library, Heap, Sid, Local };
+enum class HandleKind { Key, Find, Snapshot, Process, Library, Heap, Sid, Local, File };
 
 struct HandleObject {
   HandleKind kind;
   std::string path;                   // key path (root-relative, with root name) or file path
   Key* key = nullptr;                 // Key
-  DWORD access = 0;                   // Key, Process
+  Node* file = nullptr;               // File: the file it was opened on
+  DWORD access = 0;                   // Key, Process, File (GENERIC_READ, GENERIC_WRITE)
+  DWORD share = 0;                    // File: FILE_SHARE_*
+  uint64_t filePointer = 0;           // File
   DWORD pid = 0;                      // Process
   std::vector<ProcessSpec> snapshot;  // Snapshot
   size_t position = 0;                // Snapshot

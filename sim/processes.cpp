@@ -341,7 +341,8 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwPr
 BOOL WINAPI CloseHandle(HANDLE hObject) {
   CallRecord rec("CloseHandle", ResultText(static_cast<const void*>(hObject)));
   const uintptr_t handle = reinterpret_cast<uintptr_t>(hObject);
-  if (GetHandle(handle, HandleKind::Process) || GetHandle(handle, HandleKind::Snapshot)) {
+  if (GetHandle(handle, HandleKind::Process) || GetHandle(handle, HandleKind::Snapshot) ||
+      GetHandle(handle, HandleKind::File)) {
     ReleaseHandle(handle);
     return rec.Return(TRUE);
   }

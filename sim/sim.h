@@ -275,7 +275,7 @@ bool IsFailable(const std::string& function);
 
 // ------------------------------------------------------- resource accounting
 // Resources obtained and not yet released, by kind: "key", "find", "snapshot",
-// "process", "library", "heap", "sid", "local".
+// "process", "library", "heap", "sid", "local", "file".
 std::map<std::string, int> Outstanding();
 bool NothingOutstanding();
 std::string OutstandingText();

@@ -1,13 +1,25 @@
 // The Kova51 USB device package: only its setup information file; the
 // platform picks it up when the device is connected.
 #include "file_placement.h"
+#include "file_removal.h"
 #include "packages.h"
+
+namespace {
+
+const char kInfFile[] = "INF\\KOVA51USB.INF";
+
+}  // namespace
 
 void InstallKova51UsbPackage(const std::string& sourceFolder, const std::string& windowsFolder,
                              const std::string&) {
   const std::string source = NormalizeFolder(sourceFolder, kAddTrailingBackslash);
   const std::string windows = NormalizeFolder(windowsFolder, kAddTrailingBackslash);
   // "dirtectory" is spelled so in the shipped system; do not correct.
-  CopyPackageFile(source + "KOVA51USB.INF", windows + "INF\\KOVA51USB.INF",
+  CopyPackageFile(source + "KOVA51USB.INF", windows + kInfFile,
                   "Unable to copy \"KOVA51USB.INF\" to INF dirtectory !");
+}
+
+void RemoveKova51UsbPackage(const std::string& windowsFolder, const std::string&) {
+  const std::string windows = NormalizeFolder(windowsFolder, kAddTrailingBackslash);
+  RemoveFiles({windows + kInfFile}, windows);
 }

@@ -6,6 +6,7 @@
 
 #include "folders.h"
 #include "guard.h"
+#include "packages.h"
 
 void RunRemoval() {
   ReadPlatformFamily();
@@ -14,8 +15,14 @@ void RunRemoval() {
 
   const std::string systemFolder = ReadSystemFolder();
   const std::string windowsFolder = ReadWindowsFolder();
-  (void)systemFolder;
-  (void)windowsFolder;
+
+  RemoveAudioKernel(windowsFolder, systemFolder);
+  RemoveKova51UsbPackage(windowsFolder, systemFolder);
+  RemoveDqUsbPackage(windowsFolder, systemFolder);
+  // The ASPI layer stays: other applications reach CD-ROM drives through it.
+  // So do SYSTEM.INI's [VCache] values and the [386Enh] lines the installer
+  // turned into comments (the values from before are not known), and the
+  // files of the application folder (its own uninstaller owns it).
 
   ExitProcess(0);
 }

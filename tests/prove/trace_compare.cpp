@@ -15,7 +15,7 @@ namespace {
 // A call's argument and result kinds come from the simulated machine's call
 // table (sim/calls.def): S string, N 32-bit number, P pointer (only NULL or
 // not), K registry key, and handles L library, F search, T snapshot, R
-// process, H heap; results N number, P pointer, V nothing, or a handle kind
+// process, H heap, O open file; results N number, P pointer, V nothing, or a handle kind
 // for a handle the call hands out.
 const sim::CallInfo* SignatureOf(const std::string& function) { return sim::FindCall(function); }
 
@@ -92,6 +92,7 @@ class Normalizer {
     if (function == "FindClose" && !args.empty()) handles_['F'].erase(args[0].identity);
     if (function == "CloseHandle" && !args.empty()) {
       handles_['T'].erase(args[0].identity);
+      handles_['O'].erase(args[0].identity);
       handles_['R'].erase(args[0].identity);
     }
 
@@ -122,11 +123,14 @@ class Normalizer {
       case 'T':
       case 'R':
       case 'H':
+      case 'O':
         return {HandleName(kind, raw), false};
       case '?': {
         // CloseHandle: whichever kind the handle was obtained as.
         const std::string snapshot = HandleName('T', raw);
         if (snapshot[0] != '?') return {snapshot, false};
+        const std::string file = HandleName('O', raw);
+        if (file[0] != '?') return {file, false};
         const std::string process = HandleName('R', raw);
         if (process[0] != '?') *perProcess = true;
         return {process, false};
@@ -174,7 +178,7 @@ class Normalizer {
         if (raw.isNull) return "NULL";
         if (raw.value == ~uint64_t(0) || raw.value == 0xffffffffu) return "INVALID";
         static const std::map<char, std::string> prefix = {
-            {'L', "lib"}, {'F', "find"}, {'T', "snap"}, {'R', "proc"}};
+            {'L', "lib"}, {'F', "find"}, {'T', "snap"}, {'R', "proc"}, {'O', "file"}};
         std::string what;
         if (kind == 'R' && args.size() == 3) {
           what = args[2].text;  // the process identifier

@@ -216,6 +216,191 @@ std::string PendingBytes() {
   return value.data;
 }
 
+// What a program does to rewrite a text file (the removal with Wininit.ini):
+// open it, read it whole, write it anew from the start and cut it there.
+TEST_F(Files, FilesAreReadAndRewrittenThroughTheirHandles) {
+  for (sim::Windows version : {sim::Windows::Win98, sim::Windows::WinXP}) {
+    SCOPED_TRACE(sim::WindowsName(version));
+    sim::Reset(version);
+    const std::string path = sim::WindowsFolder() + "\\WININIT.INI";
+    sim::PutFile(path, "[rename]\r\nNUL=C:\\A.DLL\r\n; a long comment line\r\n");
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(sim::Outstanding()["file"], 1);
+    DWORD high = 7;
+    const DWORD size = GetFileSize(h, &high);
+    EXPECT_EQ(size, 47u);
+    EXPECT_EQ(high, 0u);
+    char buffer[64] = {};
+    DWORD done = 0;
+    ASSERT_TRUE(ReadFile(h, buffer, 10, &done, nullptr));
+    EXPECT_EQ(std::string(buffer, done), "[rename]\r\n");
+    ASSERT_TRUE(ReadFile(h, buffer, sizeof buffer, &done, nullptr));
+    EXPECT_EQ(done, size - 10);
+    ASSERT_TRUE(ReadFile(h, buffer, sizeof buffer, &done, nullptr));  // at the end: nothing
+    EXPECT_EQ(done, 0u);
+
+    const std::string text = "[rename]\r\nNUL=C:\\A.DLL\r\nNUL=C:\\B.DLL\r\n";
+    EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_BEGIN), 0u);
+    ASSERT_TRUE(WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &done, nullptr));
+    EXPECT_EQ(done, text.size());
+    ASSERT_TRUE(SetEndOfFile(h));
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_FALSE(CloseHandle(h));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    std::string data;
+    ASSERT_TRUE(sim::FileData(path, &data));
+    EXPECT_EQ(data, text);
+    EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
+  }
+
+  // Moving the pointer: from the end, before the start, past 4 GB; writing
+  // past the end fills the gap with zeros.
+  HANDLE h = CreateFileA("C:\\NEW.BIN", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));
+  DWORD done = 0;
+  EXPECT_EQ(SetFilePointer(h, 2, nullptr, FILE_END), 2u);
+  ASSERT_TRUE(WriteFile(h, "ab", 2, &done, nullptr));
+  EXPECT_EQ(SetFilePointer(h, -1, nullptr, FILE_CURRENT), 3u);
+  EXPECT_EQ(SetFilePointer(h, -5, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_NEGATIVE_SEEK));
+  LONG highPart = 1;
+  EXPECT_EQ(SetFilePointer(h, 16, &highPart, FILE_BEGIN), 16u);
+  EXPECT_EQ(highPart, 1);
+  EXPECT_FALSE(SetEndOfFile(h));  // 4 GB and more: the disk is full
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_DISK_FULL));
+  EXPECT_EQ(GetFileSize(h, nullptr), 4u);
+  char buffer[4];
+  EXPECT_FALSE(ReadFile(h, buffer, sizeof buffer, &done, nullptr));  // opened for writing only
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+  CloseHandle(h);
+  std::string data;
+  ASSERT_TRUE(sim::FileData("C:\\NEW.BIN", &data));
+  EXPECT_EQ(data, std::string("\0\0ab", 4));
+  EXPECT_EQ(sim::Attributes("C:\\NEW.BIN"), DWORD(FILE_ATTRIBUTE_ARCHIVE));
+}
+
+TEST_F(Files, OpeningFollowsItsDispositionAttributesAndSharing) {
+  sim::PutFile("C:\\T\\A.TXT", "a");
+  sim::PutFile("C:\\T\\RO.TXT", "ro", FILE_ATTRIBUTE_READONLY);
+  sim::PutFile("C:\\T\\HIDDEN.TXT", "h", FILE_ATTRIBUTE_HIDDEN);
+  sim::PutFile("C:\\T\\BUSY.TXT", "b");
+  sim::SetLocked("C:\\T\\BUSY.TXT", true);
+  sim::SetDrive('E', DRIVE_CDROM);
+  sim::PutFile("E:\\CD.TXT", "cd");
+  const DWORD rw = GENERIC_READ | GENERIC_WRITE;
+  const struct {
+    const char* path;
+    DWORD access, disposition, attributes, error;
+  } refused[] = {
+      {"C:\\T\\A.TXT", GENERIC_READ, CREATE_NEW, 0, ERROR_FILE_EXISTS},
+      {"C:\\T\\NONE.TXT", GENERIC_READ, OPEN_EXISTING, 0, ERROR_FILE_NOT_FOUND},
+      {"C:\\T\\NONE.TXT", rw, TRUNCATE_EXISTING, 0, ERROR_FILE_NOT_FOUND},
+      {"C:\\T\\A.TXT", GENERIC_READ, TRUNCATE_EXISTING, 0, ERROR_INVALID_PARAMETER},
+      {"C:\\T\\A.TXT", GENERIC_READ, 0, 0, ERROR_INVALID_PARAMETER},
+      {"C:\\NONE\\A.TXT", rw, CREATE_ALWAYS, 0, ERROR_PATH_NOT_FOUND},
+      {"C:\\T", GENERIC_READ, OPEN_EXISTING, 0, ERROR_ACCESS_DENIED},
+      {"C:\\T\\RO.TXT", rw, OPEN_EXISTING, 0, ERROR_ACCESS_DENIED},
+      {"C:\\T\\HIDDEN.TXT", rw, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, ERROR_ACCESS_DENIED},
+      {"C:\\T\\BUSY.TXT", GENERIC_READ, OPEN_EXISTING, 0, ERROR_SHARING_VIOLATION},
+      {"E:\\CD.TXT", GENERIC_WRITE, OPEN_EXISTING, 0, ERROR_ACCESS_DENIED},
+      {"E:\\NEW.TXT", GENERIC_WRITE, CREATE_NEW, 0, ERROR_ACCESS_DENIED},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(std::string(c.path) + " " + std::to_string(c.disposition));
+    SetLastError(0);
+    EXPECT_EQ(CreateFileA(c.path, c.access, 0, nullptr, c.disposition, c.attributes, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), c.error);
+  }
+  EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
+
+  // Replacing a hidden file with its bit; reading a read-only one.
+  HANDLE h = CreateFileA("C:\\T\\HIDDEN.TXT", rw, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN,
+                         nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetFileSize(h, nullptr), 0u);
+  CloseHandle(h);
+  EXPECT_EQ(sim::Attributes("C:\\T\\HIDDEN.TXT"),
+            DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+  h = CreateFileA("C:\\T\\RO.TXT", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+
+  // Two openings must each share what the other does; an open file is not
+  // deleted, moved or copied over, and it is read through CopyFileA only
+  // when its opener shares reading.
+  HANDLE reader = CreateFileA("C:\\T\\A.TXT", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  HANDLE second = CreateFileA("C:\\T\\A.TXT", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+  EXPECT_NE(second, INVALID_HANDLE_VALUE);
+  CloseHandle(second);
+  EXPECT_EQ(CreateFileA("C:\\T\\A.TXT", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+  EXPECT_TRUE(CopyFileA("C:\\T\\A.TXT", "C:\\T\\COPY.TXT", FALSE));
+  EXPECT_FALSE(DeleteFileA("C:\\T\\A.TXT"));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(MoveFileExA("C:\\T\\A.TXT", "C:\\T\\B.TXT", 0));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(CopyFileA("C:\\T\\COPY.TXT", "C:\\T\\A.TXT", FALSE));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+  CloseHandle(reader);
+  HANDLE writer = CreateFileA("C:\\T\\A.TXT", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(CopyFileA("C:\\T\\A.TXT", "C:\\T\\COPY.TXT", FALSE));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+  // A file taken away behind the handle's back is no longer reached by it.
+  sim::Remove("C:\\T\\A.TXT");
+  DWORD done = 0;
+  EXPECT_FALSE(WriteFile(writer, "x", 1, &done, nullptr));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+  EXPECT_TRUE(CloseHandle(writer));
+
+  // A refused write leaves the file as it was.
+  h = CreateFileA("C:\\T\\COPY.TXT", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  sim::FailFunction("WriteFile");
+  EXPECT_FALSE(WriteFile(h, "changed", 7, &done, nullptr));
+  EXPECT_EQ(done, 0u);
+  sim::ClearFaults();
+  CloseHandle(h);
+  std::string data;
+  ASSERT_TRUE(sim::FileData("C:\\T\\COPY.TXT", &data));
+  EXPECT_EQ(data, "a");
+  EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
+}
+
+TEST_F(Files, FoldersAreRemovedOnlyWhenEmpty) {
+  sim::PutFile("C:\\T\\FULL\\A.TXT", "a");
+  sim::MakeFolder("C:\\T\\EMPTY");
+  sim::SetDrive('E', DRIVE_CDROM);
+  sim::MakeFolder("E:\\ON_CD");
+  const struct {
+    const char* path;
+    DWORD error;
+  } refused[] = {
+      {"C:\\T\\FULL", ERROR_DIR_NOT_EMPTY},  {"C:\\T\\FULL\\A.TXT", ERROR_DIRECTORY},
+      {"C:\\T\\NONE", ERROR_FILE_NOT_FOUND}, {"C:\\NONE\\X", ERROR_PATH_NOT_FOUND},
+      {"C:\\", ERROR_ACCESS_DENIED},         {"E:\\ON_CD", ERROR_ACCESS_DENIED},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.path);
+    EXPECT_FALSE(RemoveDirectoryA(c.path));
+    EXPECT_EQ(GetLastError(), c.error);
+  }
+  EXPECT_TRUE(RemoveDirectoryA("c:\\t\\empty\\"));
+  EXPECT_FALSE(sim::Exists("C:\\T\\EMPTY"));
+  EXPECT_TRUE(DeleteFileA("C:\\T\\FULL\\A.TXT"));
+  EXPECT_TRUE(RemoveDirectoryA("C:\\T\\FULL"));
+  EXPECT_TRUE(sim::IsFolder("C:\\T"));
+}
+
 TEST_F(Files, DelayedMovesAreStoredAsTheSessionManagerReadsThem) {
   SetLastError(1234);
   // The source need not exist yet; relative names are completed.

@@ -55,6 +55,21 @@ const std::vector<std::string>& PackageFiles();
 // A 9x SYSTEM.INI: the audio kernel's device line in three spellings among
 // other [386Enh] lines, and a [vcache] section.
 extern const char* const kSystemIni9x;
+// What a removal leaves of an install on purpose, each with its reason.
+struct KeptItem {
+  const char* pattern;  // upper case, found in a machine state item's name
+  const char* reason;
+};
+// The removal's keep list (the README names each with its reason).
+const std::vector<KeptItem>& RemovalKeepList();
+// Why a changed item of a machine state ("file PATH", "reg KEY : NAME",
+// "ini FILE [SECTION] LINE", ...) may differ from before the install after a
+// removal and a restart: an item of the keep list, a file of the application
+// folder, or what the platform and the installer's housekeeping change
+// whatever the product: the platform's WININIT.BAK, the current user's engine
+// settings the installer removes. nullptr when it must not differ.
+const char* RoundTripReason(const std::string& item, const std::string& applicationFolder);
+
 // Every Windows version the simulated machine can be, oldest first.
 const std::vector<sim::Windows>& AllVersions();
 
