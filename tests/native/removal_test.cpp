@@ -177,6 +177,25 @@ TEST(RemovalTest, FilesInUseAndPendingRenamesAreGoneAfterTheRestart) {
   }
 }
 
+// A folder the platform does not report gives no path from a root: nothing
+// is deleted relative to the current folder, where the package files lie.
+TEST(RemovalTest, NoFileGoesWhenItsFolderCannotBeRead) {
+  for (sim::Windows version : {sim::Windows::Win98, sim::Windows::WinXP}) {
+    for (const char* folderCall : {"GetSystemDirectoryA", "GetWindowsDirectoryA"}) {
+      PrepareFullInstall(version);
+      RunInstaller();
+      sim::Restart();
+      sim::FailFunction(folderCall);
+      RunRemover();
+      sim::ClearFaults();
+      for (const std::string& file : PackageFiles()) {
+        EXPECT_EQ(File("C:\\SETUP\\" + file), file) << folderCall;
+      }
+      EXPECT_EQ(CallsOf("DeleteFileA", "C:\\SETUP\\"), 0u) << sim::TraceText();
+    }
+  }
+}
+
 TEST(RemovalTest, RefusedWininitWriteEndsWithTheInstallersErrorBox) {
   PrepareFullInstall(sim::Windows::Win98);
   RunInstaller();
