@@ -340,7 +340,34 @@ bool MayAccess(const Key& key, DWORD desired) {
 
 std::string DefaultOwner() { return IsAdministrator() ? kSidAdministrators : M().userSid; }
 
+bool AutoInheritance() {
+  const Windows v = M().version;
+  return IsNtFamily() && v != Windows::NT351 && v != Windows::NT40;
+}
+
+std::vector<Ace> StoredEntries(const std::vector<Ace>& given) {
+  const Windows v = M().version;
+  if (!AutoInheritance()) return given;
+  const bool split = v == Windows::Win2k || v == Windows::WinXP;
+  const DWORD generic = GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL;
+  std::vector<Ace> out;
+  for (const Ace& ace : given) {
+    const bool inheritable = ace.flags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+    if (!(ace.mask & generic) || (ace.flags & (INHERIT_ONLY_ACE | INHERITED_ACE))) {
+      out.push_back(ace);
+    } else if (split && inheritable) {
+      out.push_back({ace.type, BYTE(0), MapKeyRights(ace.mask), ace.sid});
+      out.push_back({ace.type, BYTE(ace.flags | INHERIT_ONLY_ACE), ace.mask, ace.sid});
+    } else {
+      out.push_back({ace.type, ace.flags, MapKeyRights(ace.mask), ace.sid});
+    }
+  }
+  return out;
+}
+
 std::vector<Ace> InheritedEntries(const std::vector<Ace>& parentDacl, const std::string& owner) {
+  // Before Windows 2000 an inherited entry is a plain copy.
+  const BYTE inherited = AutoInheritance() ? INHERITED_ACE : 0;
   std::vector<Ace> out;
   const BYTE inheritFlags = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
   for (const Ace& ace : parentDacl) {
@@ -350,13 +377,13 @@ std::vector<Ace> InheritedEntries(const std::vector<Ace>& parentDacl, const std:
     if (!container) {
       // Meant for objects below: passes through a key as inherit-only.
       if (noPropagate) continue;
-      out.push_back({ace.type, BYTE(OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE | INHERITED_ACE),
-                     ace.mask, ace.sid});
+      out.push_back(
+          {ace.type, BYTE(OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE | inherited), ace.mask, ace.sid});
       continue;
     }
     const bool generic = ace.mask & (GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
     const bool creator = ace.sid == kSidCreatorOwner;
-    Ace effective{ace.type, BYTE(INHERITED_ACE), MapKeyRights(ace.mask),
+    Ace effective{ace.type, BYTE(inherited), MapKeyRights(ace.mask),
                   creator && !owner.empty() ? owner : ace.sid};
     if (noPropagate) {
       out.push_back(effective);
@@ -364,11 +391,10 @@ std::vector<Ace> InheritedEntries(const std::vector<Ace>& parentDacl, const std:
       // Split as Windows does: the entry that applies to this key with key
       // rights, and an inherit-only copy that carries the original on.
       out.push_back(effective);
-      out.push_back({ace.type, BYTE((ace.flags & inheritFlags) | INHERIT_ONLY_ACE | INHERITED_ACE),
+      out.push_back({ace.type, BYTE((ace.flags & inheritFlags) | INHERIT_ONLY_ACE | inherited),
                      ace.mask, ace.sid});
     } else {
-      out.push_back(
-          {ace.type, BYTE((ace.flags & inheritFlags) | INHERITED_ACE), ace.mask, ace.sid});
+      out.push_back({ace.type, BYTE((ace.flags & inheritFlags) | inherited), ace.mask, ace.sid});
     }
   }
   return out;
@@ -394,9 +420,11 @@ void PropagateInheritance(Key* key) {
     Key* child = entry.second.get();
     KeySecurity& security = child->security;
     if (security.isProtected || !security.daclPresent) continue;
+    // Before Windows 2000 nothing tells inherited entries from the key's
+    // own: the key gets the copies as when it was made.
     std::vector<Ace> dacl;
     for (const Ace& ace : security.dacl) {
-      if (!(ace.flags & INHERITED_ACE)) dacl.push_back(ace);
+      if (AutoInheritance() && !(ace.flags & INHERITED_ACE)) dacl.push_back(ace);
     }
     if (key->security.daclPresent) {
       for (const Ace& ace : InheritedEntries(key->security.dacl, security.owner)) {
@@ -767,6 +795,13 @@ DWORD WINAPI SetNamedSecurityInfoA(LPSTR pObjectName, SE_OBJECT_TYPE ObjectType,
     }
     security.dacl.clear();
     security.daclPresent = pDacl != nullptr;
+    if (!AutoInheritance()) {
+      // NT 4 and NT 3.51 store the list as given, and hand nothing down to
+      // the keys below: they keep the copies they got when they were made.
+      security.dacl = given;
+      return rec.Return(DWORD(ERROR_SUCCESS));
+    }
+    given = StoredEntries(given);
     if (pDacl && security.isProtected) {
       security.dacl = given;
     } else if (pDacl) {

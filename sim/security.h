@@ -20,6 +20,16 @@ extern const char* const kSidUsers;
 
 bool IsNtFamily();
 
+// Whether the version has Windows 2000's inheritance: entries marked as
+// inherited, handed down to existing keys when a list is set. NT 4 and NT
+// 3.51 copy inheritable entries as plain ones into a key when it is made,
+// and only then.
+bool AutoInheritance();
+// The explicit entries of a list as the version stores them when it is set:
+// as given before Windows 2000; on 2000 and XP an inheritable entry with
+// generic rights split into one for the key alone (key rights) and an
+// inherit-only one; on 7 and 10 generic rights mapped in place.
+std::vector<Ace> StoredEntries(const std::vector<Ace>& given);
 // GENERIC_* rights mapped to key rights.
 DWORD MapKeyRights(DWORD mask);
 // The rights the running user holds on a key (every right on the 9x family

@@ -79,19 +79,20 @@ static_assert(sizeof kDeviceRowsNt / sizeof kDeviceRowsNt[0] == 29, "29 device v
 const char kKernelDriver[] = "DRIVERS\\ZOLTAVEX.SYS";
 const char kInfFile[] = "INF\\ZOLTAVEX.INF";
 
-// Whether the device tree's parent still holds the grant entry of a run that
-// was stopped before its withdrawal.
-bool GrantLeftOver() {
+// Whether a run stopped before its withdrawal left something to put right:
+// the grant's entry on the device tree's parent, or the list kept for it.
+bool EarlierGrantLeft() {
   SavedKeyAccess saved;
-  return ReadKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved) &&
-         DropGrantEntries(saved, GENERIC_ALL);
+  if (ReadKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved) && DropGrantEntries(saved, GENERIC_ALL))
+    return true;
+  return ReadKeptKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved);
 }
 
 // The device tree goes under the same temporary grant as the installer's
 // writes, with the same withdrawal. Nothing is granted when there is nothing
 // to remove and no earlier grant to withdraw.
 void RemoveDeviceTree() {
-  if (!KeyExists(HKEY_LOCAL_MACHINE, kDeviceTreeKey) && !GrantLeftOver()) return;
+  if (!KeyExists(HKEY_LOCAL_MACHINE, kDeviceTreeKey) && !EarlierGrantLeft()) return;
   TemporaryKeyGrant grant;
   grant.failureMessage = kPermissionMessage;
   // A refused grant is reported already; what the platform then allows

@@ -34,6 +34,10 @@ std::string FileNamePart(const std::string& path) {
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
+std::string UnableToRemove(const std::string& path) {
+  return "Unable to remove \"" + FileNamePart(path) + "\" !";
+}
+
 // One line of a text, without its line ending, and where the next begins.
 struct Line {
   size_t begin;
@@ -189,6 +193,14 @@ bool LeftAfterDeleting(const std::string& path) {
   return !DeleteFileA(path.c_str());
 }
 
+// A path from a drive's root ("C:\\...") or a share ("\\\\server\\..."). Any
+// other path would be taken relative to the current folder, where the
+// product's files are not: a folder that could not be read gives such paths.
+bool FromARoot(const std::string& path) {
+  if (path.size() >= 3 && path[1] == ':' && path[2] == '\\') return true;
+  return path.size() >= 2 && path[0] == '\\' && path[1] == '\\';
+}
+
 bool HoldsFile(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -284,7 +296,11 @@ std::vector<PendingRename> WininitRenames(const std::string& text) {
   return renames;
 }
 
-void RemoveFiles(const std::vector<std::string>& paths, const std::string& windowsFolder) {
+void RemoveFiles(const std::vector<std::string>& requested, const std::string& windowsFolder) {
+  std::vector<std::string> paths;
+  for (const std::string& path : requested) {
+    if (FromARoot(path)) paths.push_back(path);
+  }
   std::set<std::string> left;
   for (const std::string& path : paths) {
     if (LeftAfterDeleting(path)) left.insert(Upper(path));
@@ -299,6 +315,13 @@ void RemoveFiles(const std::vector<std::string>& paths, const std::string& windo
 
   if (PlatformFamily == FAMILY_9X) {
     const std::string wininit = windowsFolder + kWininit;
+    if (!FromARoot(wininit)) {
+      // Without the windows folder there is no Wininit.ini to write to.
+      for (const std::string& path : paths) {
+        if (left.count(Upper(path))) ShowInstallerMessage(UnableToRemove(path));
+      }
+      return;
+    }
     std::string text;
     const bool read = ReadWininit(wininit, &text);
     const std::vector<std::string> schedule = PathsLeftAfterRenames(
@@ -308,7 +331,7 @@ void RemoveFiles(const std::vector<std::string>& paths, const std::string& windo
   }
   for (const std::string& path : PathsLeftAfterRenames(paths, NtRenames(), existsNow)) {
     if (!MoveFileExA(path.c_str(), NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-      ShowInstallerMessage("Unable to remove \"" + FileNamePart(path) + "\" !");
+      ShowInstallerMessage(UnableToRemove(path));
     }
   }
 }

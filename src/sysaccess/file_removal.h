@@ -20,7 +20,9 @@
 // (which ends in a backslash), every other line of the file kept. A path that
 // a deletion already pending last clears is not scheduled again. A path that
 // can be neither deleted nor scheduled is reported ("Unable to remove ...");
-// a refused Wininit.ini write ends the run like the installer's.
+// a refused Wininit.ini write ends the run like the installer's. A path
+// that does not start at a drive's root or a share (its folder could not be
+// read) is never touched: it would name a file in the current folder.
 void RemoveFiles(const std::vector<std::string>& paths, const std::string& windowsFolder);
 
 // One rename waiting for the next restart, as the platform will carry it out:

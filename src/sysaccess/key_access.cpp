@@ -90,28 +90,85 @@ std::string ExplicitEntries(const std::string& acl) {
 
 const BYTE kEveryoneSid[] = {1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0};      // S-1-1-0
 const BYTE kLocalSystemSid[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};  // S-1-5-18
+const BYTE kAdministratorsSid[] = {1,  2, 0, 0, 0,    0, 0, 5,
+                                   32, 0, 0, 0, 0x20, 2, 0, 0};  // S-1-5-32-544
+
+const size_t kMaskOffset = sizeof(ACE_HEADER);
+const size_t kSidOffset = sizeof(ACE_HEADER) + sizeof(DWORD);
 
 // One inheritable allow-entry, byte for byte as the platform stores it.
-std::string AllowEntry(DWORD mask, const BYTE (&sid)[12]) {
-  std::string entry(sizeof(ACE_HEADER) + sizeof(DWORD) + sizeof sid, '\0');
+template <size_t SidSize>
+std::string AllowEntry(DWORD mask, const BYTE (&sid)[SidSize]) {
+  std::string entry(kSidOffset + SidSize, '\0');
   entry[offsetof(ACE_HEADER, AceType)] = ACCESS_ALLOWED_ACE_TYPE;
   entry[offsetof(ACE_HEADER, AceFlags)] = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
   PutWord(entry, offsetof(ACE_HEADER, AceSize), static_cast<WORD>(entry.size()));
-  std::memcpy(&entry[sizeof(ACE_HEADER)], &mask, sizeof mask);
-  std::memcpy(&entry[sizeof(ACE_HEADER) + sizeof(DWORD)], sid, sizeof sid);
+  std::memcpy(&entry[kMaskOffset], &mask, sizeof mask);
+  std::memcpy(&entry[kSidOffset], sid, SidSize);
   return entry;
 }
 
-// The device tree's list as the platform ships it: the system may do
-// everything, everyone may read.
-std::string SystemAndReadersList() {
-  const std::string entries =
-      AllowEntry(GENERIC_ALL, kLocalSystemSid) + AllowEntry(GENERIC_READ, kEveryoneSid);
+// The list written when nothing is known of a key's own list: the system
+// may do everything, everyone may read, and administrators may read and
+// change the list, as the device tree is shipped; so that a later run can
+// still make its grant.
+std::string FallbackList() {
+  const std::string entries = AllowEntry(KEY_ALL_ACCESS, kLocalSystemSid) +
+                              AllowEntry(KEY_READ, kEveryoneSid) +
+                              AllowEntry(READ_CONTROL | WRITE_DAC, kAdministratorsSid);
   std::string acl(sizeof(ACL), '\0');
   acl[offsetof(ACL, AclRevision)] = ACL_REVISION;
   PutWord(acl, offsetof(ACL, AclSize), static_cast<WORD>(sizeof(ACL) + entries.size()));
-  PutWord(acl, offsetof(ACL, AceCount), 2);
+  PutWord(acl, offsetof(ACL, AceCount), 3);
   return acl + entries;
+}
+
+// A mask in key rights: the generic rights as the platform maps them for
+// registry keys.
+DWORD KeyRights(DWORD mask) {
+  DWORD rights = mask & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+  if (mask & GENERIC_READ) rights |= KEY_READ;
+  if (mask & GENERIC_WRITE) rights |= KEY_WRITE;
+  if (mask & GENERIC_EXECUTE) rights |= KEY_EXECUTE;
+  if (mask & GENERIC_ALL) rights |= KEY_ALL_ACCESS;
+  return rights;
+}
+
+// The parts of a grant entry as a list may hold it. The platform stores
+// the entry as written (NT 4, Wine), with its generic rights mapped to key
+// rights, or split into an entry for the key itself (no inheritance, key
+// rights) and an inherit-only one that carries the original on.
+enum class GrantPart { kNone, kWhole, kInheritOnly, kEffective };
+
+GrantPart GrantPartOf(const std::string& entry, DWORD accessMask) {
+  if (entry.size() != kSidOffset + sizeof kEveryoneSid) return GrantPart::kNone;
+  if (static_cast<BYTE>(entry[offsetof(ACE_HEADER, AceType)]) != ACCESS_ALLOWED_ACE_TYPE ||
+      std::memcmp(&entry[kSidOffset], kEveryoneSid, sizeof kEveryoneSid) != 0)
+    return GrantPart::kNone;
+  DWORD mask = 0;
+  std::memcpy(&mask, &entry[kMaskOffset], sizeof mask);
+  if (KeyRights(mask) != KeyRights(accessMask)) return GrantPart::kNone;
+  const BYTE inherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+  const BYTE flags = static_cast<BYTE>(entry[offsetof(ACE_HEADER, AceFlags)]);
+  if (flags == inherit) return GrantPart::kWhole;
+  if (flags == (inherit | INHERIT_ONLY_ACE)) return GrantPart::kInheritOnly;
+  if (flags == 0) return GrantPart::kEffective;
+  return GrantPart::kNone;
+}
+
+// Whether a list holds a grant entry in any of its stored forms. The part
+// for the key alone counts only beside its inherit-only part: alone, it is
+// an entry for this key only, which a grant never leaves.
+bool HoldsGrant(const std::string& acl, DWORD accessMask, bool* split) {
+  bool whole = false, inheritOnly = false;
+  WithoutEntries(acl, [&](const std::string& entry) {
+    const GrantPart part = GrantPartOf(entry, accessMask);
+    whole |= part == GrantPart::kWhole;
+    inheritOnly |= part == GrantPart::kInheritOnly;
+    return false;
+  });
+  *split = inheritOnly;
+  return whole || inheritOnly;
 }
 
 // Whether the platform takes the protection flags of a DACL: Windows 2000
@@ -219,14 +276,101 @@ bool RestoreKeyAccess(HKEY root, const std::string& keyPath, const SavedKeyAcces
 
 bool DropGrantEntries(SavedKeyAccess& saved, DWORD accessMask) {
   if (!saved.daclPresent) return false;
-  const std::string grant = AllowEntry(accessMask, kEveryoneSid);
-  const std::string kept =
-      WithoutEntries(saved.acl, [&grant](const std::string& entry) { return entry == grant; });
-  if (EntryCount(kept) == EntryCount(saved.acl)) return false;
-  // A list that held nothing else would shut every account out of the key;
-  // it gets the platform's own list for the device tree instead.
-  saved.acl = EntryCount(kept) ? kept : SystemAndReadersList();
+  bool split = false;
+  if (!HoldsGrant(saved.acl, accessMask, &split)) return false;
+  const std::string kept = WithoutEntries(saved.acl, [&](const std::string& entry) {
+    const GrantPart part = GrantPartOf(entry, accessMask);
+    return part == GrantPart::kWhole || part == GrantPart::kInheritOnly ||
+           (split && part == GrantPart::kEffective);
+  });
+  // A list that held nothing else would shut every account out of the key.
+  saved.acl = EntryCount(kept) ? kept : FallbackList();
   return true;
+}
+namespace {
+
+// The kept lists live in keys of their own below the product's key, one per
+// granted key, named after it ("Access kept for MACHINE/SYSTEM/..." below
+// HKEY_LOCAL_MACHINE\Software\Miravelt). Each holds one binary value: a
+// DWORD of flags (1: the key had a DACL, 2: it was protected) and the ACL.
+const char kKeptListValue[] = "List";
+const DWORD kKeptPresent = 1;
+const DWORD kKeptProtected = 2;
+
+std::string KeptListKey(HKEY root, const std::string& keyPath) {
+  std::string name = KeyObjectName(root, keyPath);
+  while (!name.empty() && name.back() == '\\') name.pop_back();
+  for (char& c : name) {
+    if (c == '\\') c = '/';
+  }
+  return "Software\\Miravelt\\Access kept for " + name;
+}
+
+// Whether bytes hold a list that can be written back: the header's size is
+// the list's length, and every entry lies inside it.
+bool WholeList(const std::string& acl) {
+  if (acl.size() < sizeof(ACL) || WordAt(acl, offsetof(ACL, AclSize)) != acl.size()) return false;
+  size_t pos = sizeof(ACL);
+  for (WORD i = 0; i < EntryCount(acl); ++i) {
+    if (pos + sizeof(ACE_HEADER) > acl.size()) return false;
+    const WORD aceSize = WordAt(acl, pos + offsetof(ACE_HEADER, AceSize));
+    if (aceSize < sizeof(ACE_HEADER) || pos + aceSize > acl.size()) return false;
+    pos += aceSize;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool KeepKeyAccess(HKEY root, const std::string& keyPath, const SavedKeyAccess& saved) {
+  DWORD flags = (saved.daclPresent ? kKeptPresent : 0) | (saved.isProtected ? kKeptProtected : 0);
+  std::string record(sizeof flags, '\0');
+  std::memcpy(&record[0], &flags, sizeof flags);
+  if (saved.daclPresent) record += saved.acl;
+  HKEY key = NULL;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, KeptListKey(root, keyPath).c_str(), 0, NULL,
+                      REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
+    return false;
+  const bool written = RegSetValueExA(key, kKeptListValue, 0, REG_BINARY,
+                                      reinterpret_cast<const BYTE*>(record.data()),
+                                      static_cast<DWORD>(record.size())) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return written;
+}
+
+bool ReadKeptKeyAccess(HKEY root, const std::string& keyPath, SavedKeyAccess& saved) {
+  HKEY key = NULL;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KeptListKey(root, keyPath).c_str(), 0, KEY_QUERY_VALUE,
+                    &key) != ERROR_SUCCESS)
+    return false;
+  DWORD type = 0;
+  DWORD size = 0;
+  std::string record;
+  if (RegQueryValueExA(key, kKeptListValue, NULL, &type, NULL, &size) == ERROR_SUCCESS &&
+      type == REG_BINARY && size >= sizeof(DWORD) && size <= 0x10000 + sizeof(DWORD)) {
+    record.assign(size, '\0');
+    DWORD got = size;
+    if (RegQueryValueExA(key, kKeptListValue, NULL, &type, reinterpret_cast<BYTE*>(&record[0]),
+                         &got) != ERROR_SUCCESS ||
+        type != REG_BINARY || got != size)
+      record.clear();
+  }
+  RegCloseKey(key);
+  if (record.size() < sizeof(DWORD)) return false;
+  DWORD flags = 0;
+  std::memcpy(&flags, record.data(), sizeof flags);
+  const std::string acl = record.substr(sizeof flags);
+  if (flags & ~(kKeptPresent | kKeptProtected)) return false;
+  if ((flags & kKeptPresent) ? !WholeList(acl) : !acl.empty()) return false;
+  saved.daclPresent = (flags & kKeptPresent) != 0;
+  saved.isProtected = (flags & kKeptProtected) != 0;
+  saved.acl = acl;
+  return true;
+}
+
+bool ForgetKeptKeyAccess(HKEY root, const std::string& keyPath) {
+  const LONG result = RegDeleteKeyA(HKEY_LOCAL_MACHINE, KeptListKey(root, keyPath).c_str());
+  return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
 }
 
 bool BeginTemporaryKeyGrant(HKEY root, const std::string& keyPath, DWORD accessMask,
@@ -234,25 +378,44 @@ bool BeginTemporaryKeyGrant(HKEY root, const std::string& keyPath, DWORD accessM
   grant.root = root;
   grant.keyPath = keyPath;
   grant.accessMask = accessMask;
-  // An entry of the grant's kind already in the list was left by a run
-  // stopped before its withdrawal: it is not part of the list to put back,
-  // and the list is put back even when this run's grant is refused.
-  const bool read = ReadKeyAccess(root, keyPath, grant.saved);
-  grant.leftOver = read && DropGrantEntries(grant.saved, accessMask);
-  grant.granted = read && GrantKeyAccess(root, keyPath, accessMask);
+  grant.granted = grant.leftOver = grant.listRead = false;
+  // A list that cannot be read could not be put back: no grant then.
+  SavedKeyAccess current;
+  grant.listRead = ReadKeyAccess(root, keyPath, current);
+  if (grant.listRead) {
+    // A grant entry in the list was left by a run stopped before its
+    // withdrawal. The list that run kept, when there is one, is the one from
+    // before its grant; a kept list beside a key without a grant is stale
+    // (its run stopped before the grant), and the key's own list wins.
+    bool split = false;
+    grant.leftOver = current.daclPresent && HoldsGrant(current.acl, accessMask, &split);
+    SavedKeyAccess kept;
+    grant.saved = grant.leftOver && ReadKeptKeyAccess(root, keyPath, kept) ? kept : current;
+    // Whatever its source, the list put back holds no entry of the grant's
+    // kind: such an entry set by hand looks the same as one a cut left.
+    DropGrantEntries(grant.saved, accessMask);
+    // Only a list kept where a restart cannot lose it may be replaced.
+    grant.granted =
+        KeepKeyAccess(root, keyPath, grant.saved) && GrantKeyAccess(root, keyPath, accessMask);
+  }
   if (!grant.granted && !grant.failureMessage.empty()) ShowInstallerMessage(grant.failureMessage);
   return grant.granted;
 }
 
 bool EndTemporaryKeyGrant(TemporaryKeyGrant& grant) {
-  if (!grant.granted && !grant.leftOver) return true;
-  // A refused withdrawal is tried once more; when that fails too, Everyone
-  // keeps the access, and the user is told (once a run).
-  const bool withdrawn = RestoreKeyAccess(grant.root, grant.keyPath, grant.saved) ||
-                         RestoreKeyAccess(grant.root, grant.keyPath, grant.saved);
-  if (!withdrawn && grant.granted && !grant.failureMessage.empty()) {
-    ShowInstallerMessage(grant.failureMessage);
+  if (!grant.listRead) return true;
+  if (grant.granted || grant.leftOver) {
+    // A refused withdrawal is tried once more; when that fails too, the
+    // kept list stays for the next run, and the user is told (once a run).
+    const bool withdrawn = RestoreKeyAccess(grant.root, grant.keyPath, grant.saved) ||
+                           RestoreKeyAccess(grant.root, grant.keyPath, grant.saved);
+    if (!withdrawn) {
+      if (grant.granted && !grant.failureMessage.empty())
+        ShowInstallerMessage(grant.failureMessage);
+      return false;
+    }
   }
-  if (withdrawn) grant.granted = grant.leftOver = false;
-  return withdrawn;
+  grant.granted = grant.leftOver = grant.listRead = false;
+  ForgetKeptKeyAccess(grant.root, grant.keyPath);
+  return true;
 }

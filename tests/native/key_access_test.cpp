@@ -53,12 +53,15 @@ TEST_F(KeyAccess, GrantLeavesOneInheritableEntryForEveryone) {
   sim::ClearTrace();
   EXPECT_TRUE(GrantKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, GENERIC_ALL));
   const sim::KeySecurity after = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot);
+  // XP stores the inheritable entry with its generic right split in two: the
+  // entry for the key itself in key rights, and an inherit-only one.
   const std::vector<sim::Ace> entries = ExplicitEntries(after);
-  ASSERT_EQ(entries.size(), 1u) << sim::SecurityText(after);
-  EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, entries[0].type);
-  EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, entries[0].flags);
-  EXPECT_EQ(entries[0].mask, DWORD(GENERIC_ALL));
-  EXPECT_EQ(entries[0].sid, kEveryone);
+  ASSERT_EQ(entries.size(), 2u) << sim::SecurityText(after);
+  EXPECT_EQ(sim::Ace({ACCESS_ALLOWED_ACE_TYPE, 0, KEY_ALL_ACCESS, kEveryone}), entries[0]);
+  EXPECT_EQ(sim::Ace({ACCESS_ALLOWED_ACE_TYPE,
+                      OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE, GENERIC_ALL,
+                      kEveryone}),
+            entries[1]);
   EXPECT_TRUE(sim::UserMayAccess(HKEY_LOCAL_MACHINE, kEnumRoot, KEY_ALL_ACCESS));
 
   // A 32-byte list: 8 bytes of header, one entry of 8 bytes and the 12-byte
@@ -195,18 +198,30 @@ const sim::Ace kSystemAll{ACCESS_ALLOWED_ACE_TYPE, CONTAINER_INHERIT_ACE, KEY_AL
 const sim::Ace kAdminsRead{ACCESS_ALLOWED_ACE_TYPE, 0, KEY_READ, "S-1-5-32-544"};
 
 TEST_F(KeyAccess, OnlyEntriesOfTheGrantsKindAreLeftOutOfTheSavedList) {
+  // NT 4 stores a list as it is given, so the list written back is seen as
+  // the installer wrote it.
+  ResetMachine(sim::Windows::NT40);
+  PlatformMajorVersion = 4;
   sim::Ace noInherit = kGrant, containersOnly = kGrant, inheritedCopy = kGrant;
   noInherit.flags = 0;
   containersOnly.flags = CONTAINER_INHERIT_ACE;
   inheritedCopy.flags |= INHERITED_ACE;
-  sim::Ace keyRights = kGrant, admins = kGrant, denied = kGrant;
-  keyRights.mask = KEY_ALL_ACCESS;
+  sim::Ace admins = kGrant, denied = kGrant;
   admins.sid = "S-1-5-32-544";
   denied.type = ACCESS_DENIED_ACE_TYPE;
+  // The forms the platform may store the grant in: mapped to key rights, or
+  // split into the entry for the key alone and an inherit-only one.
+  sim::Ace mapped = kGrant, forKeyAlone = kGrant, inheritOnly = kGrant;
+  mapped.mask = KEY_ALL_ACCESS;
+  forKeyAlone.flags = 0;
+  forKeyAlone.mask = KEY_ALL_ACCESS;
+  inheritOnly.flags |= INHERIT_ONLY_ACE;
   const sim::Ace systemAll{ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
-                           GENERIC_ALL, "S-1-5-18"};
+                           KEY_ALL_ACCESS, "S-1-5-18"};
   const sim::Ace everyoneRead{ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
-                              GENERIC_READ, kEveryone};
+                              KEY_READ, kEveryone};
+  const sim::Ace adminsList{ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                            READ_CONTROL | WRITE_DAC, "S-1-5-32-544"};
   const struct {
     const char* what;
     std::vector<sim::Ace> before;
@@ -218,21 +233,24 @@ TEST_F(KeyAccess, OnlyEntriesOfTheGrantsKindAreLeftOutOfTheSavedList) {
        true,
        {kSystemAll, kAdminsRead}},
       {"two left-over grants", {kGrant, kAdminsRead, kGrant}, true, {kAdminsRead}},
-      {"entries that differ in one field stay, in order",
-       {denied, noInherit, containersOnly, inheritedCopy, keyRights, admins},
+      {"the grant mapped to key rights", {kSystemAll, mapped}, true, {kSystemAll}},
+      {"the grant split in two", {forKeyAlone, kAdminsRead, inheritOnly}, true, {kAdminsRead}},
+      {"the inherit-only part alone", {inheritOnly, kSystemAll}, true, {kSystemAll}},
+      {"entries that differ in one field stay, in order; so does the part for the key alone",
+       {denied, noInherit, containersOnly, inheritedCopy, admins, forKeyAlone},
        false,
-       {denied, noInherit, containersOnly, inheritedCopy, keyRights, admins}},
+       {denied, noInherit, containersOnly, inheritedCopy, admins, forKeyAlone}},
       {"a list of nothing but the grant gets the device tree's usual list",
-       {kGrant},
+       {forKeyAlone, inheritOnly},
        true,
-       {systemAll, everyoneRead}},
+       {systemAll, everyoneRead, adminsList}},
   };
   const std::string key = "SOFTWARE\\Maker\\Locked";
   sim::RegPutKey(HKEY_LOCAL_MACHINE, key);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     sim::KeySecurity security = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, key);
-    security.isProtected = true;  // the list exactly as given
+    security.isProtected = true;  // nothing inherited
     security.dacl = c.before;
     sim::SetKeySecurity(HKEY_LOCAL_MACHINE, key, security);
 
@@ -282,6 +300,87 @@ TEST(KeyAccessVersions, WithdrawalNamesProtectionFromWindows2000On) {
     }
     EXPECT_EQ(infos, std::vector<std::string>({"0x4", c.info})) << sim::TraceText();
     EXPECT_EQ(before, sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot));
+    EXPECT_TRUE(sim::Boxes().empty());
+  }
+}
+
+// The list from before a grant outlives a run stopped in the grant's window,
+// on every version with the security functions: the next run writes the
+// kept list back, not what it finds. A kept list beside a key without a
+// grant is stale and gives way to the key's list; a withdrawal refused twice
+// leaves the kept list for the next run; a kept list that is not whole is
+// not used, and the list written then keeps the machine able to grant.
+TEST(KeyAccessVersions, KeptListStandsInForTheListAGrantReplaced) {
+  const std::string keptKey =
+      "Software\\Miravelt\\Access kept for MACHINE/SYSTEM/CurrentControlSet/Enum/Root";
+  for (sim::Windows version :
+       {sim::Windows::NT40, sim::Windows::Win2k, sim::Windows::WinXP, sim::Windows::Win10}) {
+    SCOPED_TRACE(sim::WindowsName(version));
+    ResetMachine(version);
+    PlatformFamily = VER_PLATFORM_WIN32_NT;
+    PlatformMajorVersion = version == sim::Windows::NT40 ? 4 : 5;
+    sim::KeySecurity own = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot);
+    own.isProtected = version != sim::Windows::NT40;
+    own.dacl = {{ACCESS_DENIED_ACE_TYPE, CONTAINER_INHERIT_ACE, KEY_READ, "S-1-5-21-7-7-7-1010"},
+                {ACCESS_ALLOWED_ACE_TYPE, CONTAINER_INHERIT_ACE, KEY_ALL_ACCESS, "S-1-5-18"},
+                {ACCESS_ALLOWED_ACE_TYPE, CONTAINER_INHERIT_ACE, KEY_ALL_ACCESS, "S-1-5-32-544"},
+                {ACCESS_ALLOWED_ACE_TYPE, 0, KEY_READ, kEveryone}};
+    sim::SetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot, own);
+    auto fullRun = [] {
+      TemporaryKeyGrant grant;
+      const bool granted =
+          BeginTemporaryKeyGrant(HKEY_LOCAL_MACHINE, kEnumRoot, GENERIC_ALL, grant);
+      return EndTemporaryKeyGrant(grant) && granted;
+    };
+
+    // Stopped between grant and withdrawal, twice in a row.
+    for (int cut = 0; cut < 2; ++cut) {
+      TemporaryKeyGrant grant;
+      ASSERT_TRUE(BeginTemporaryKeyGrant(HKEY_LOCAL_MACHINE, kEnumRoot, GENERIC_ALL, grant));
+      sim::Restart();
+    }
+    EXPECT_TRUE(sim::RegKeyExists(HKEY_LOCAL_MACHINE, keptKey));
+    EXPECT_TRUE(fullRun());
+    EXPECT_EQ(own, sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot));
+    EXPECT_FALSE(sim::RegKeyExists(HKEY_LOCAL_MACHINE, keptKey));
+
+    // A stale kept list: the key's own list wins.
+    SavedKeyAccess other;
+    ASSERT_TRUE(ReadKeyAccess(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum", other));
+    ASSERT_TRUE(KeepKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, other));
+    EXPECT_TRUE(fullRun());
+    EXPECT_EQ(own, sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot));
+
+    // Withdrawal refused twice: the kept list waits for the next run.
+    {
+      TemporaryKeyGrant grant;
+      ASSERT_TRUE(BeginTemporaryKeyGrant(HKEY_LOCAL_MACHINE, kEnumRoot, GENERIC_ALL, grant));
+      sim::FailFunction("SetNamedSecurityInfoA", "", 2);
+      EXPECT_FALSE(EndTemporaryKeyGrant(grant));
+      sim::ClearFaults();
+    }
+    SavedKeyAccess kept;
+    EXPECT_TRUE(ReadKeptKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, kept));
+    EXPECT_TRUE(fullRun());
+    EXPECT_EQ(own, sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot));
+
+    // A kept list cut short is no list: with nothing else known, the list
+    // written keeps the administrators able to grant, and a second run can.
+    {
+      TemporaryKeyGrant grant;
+      ASSERT_TRUE(BeginTemporaryKeyGrant(HKEY_LOCAL_MACHINE, kEnumRoot, GENERIC_ALL, grant));
+    }
+    sim::Value record;
+    ASSERT_TRUE(sim::RegGet(HKEY_LOCAL_MACHINE, keptKey, "List", &record));
+    sim::RegPut(HKEY_LOCAL_MACHINE, keptKey, "List", REG_BINARY, record.data.substr(0, 10));
+    EXPECT_FALSE(ReadKeptKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, kept));
+    EXPECT_TRUE(fullRun());
+    EXPECT_TRUE(sim::UserMayAccess(HKEY_LOCAL_MACHINE, kEnumRoot, READ_CONTROL | WRITE_DAC));
+    EXPECT_FALSE(sim::UserMayAccess(HKEY_LOCAL_MACHINE, kEnumRoot, KEY_SET_VALUE));
+    const sim::KeySecurity fallback = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot);
+    EXPECT_TRUE(fullRun());
+    EXPECT_EQ(fallback, sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot));
+    EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
     EXPECT_TRUE(sim::Boxes().empty());
   }
 }

@@ -9,6 +9,7 @@
 
 #include "file_removal.h"
 #include "harness.h"
+#include "key_access.h"
 #include "machine_state.h"
 #include "sim.h"
 
@@ -176,6 +177,25 @@ TEST(RemovalTest, FilesInUseAndPendingRenamesAreGoneAfterTheRestart) {
   }
 }
 
+// A folder the platform does not report gives no path from a root: nothing
+// is deleted relative to the current folder, where the package files lie.
+TEST(RemovalTest, NoFileGoesWhenItsFolderCannotBeRead) {
+  for (sim::Windows version : {sim::Windows::Win98, sim::Windows::WinXP}) {
+    for (const char* folderCall : {"GetSystemDirectoryA", "GetWindowsDirectoryA"}) {
+      PrepareFullInstall(version);
+      RunInstaller();
+      sim::Restart();
+      sim::FailFunction(folderCall);
+      RunRemover();
+      sim::ClearFaults();
+      for (const std::string& file : PackageFiles()) {
+        EXPECT_EQ(File("C:\\SETUP\\" + file), file) << folderCall;
+      }
+      EXPECT_EQ(CallsOf("DeleteFileA", "C:\\SETUP\\"), 0u) << sim::TraceText();
+    }
+  }
+}
+
 TEST(RemovalTest, RefusedWininitWriteEndsWithTheInstallersErrorBox) {
   PrepareFullInstall(sim::Windows::Win98);
   RunInstaller();
@@ -202,6 +222,18 @@ TEST(RemovalTest, DeviceTreeAccessListIsTheOneFromBefore) {
   leftOver.dacl.insert(leftOver.dacl.begin(), grant);
   sim::SetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot, leftOver);
   ExpectSilentRemoval();
+  EXPECT_EQ(sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot), before);
+
+  // A run stopped after its withdrawal but before it forgot the kept list:
+  // the list goes, and with it the maker's key.
+  sim::Run([] {
+    SavedKeyAccess saved;
+    ReadKeyAccess(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\Root\\", saved);
+    KeepKeyAccess(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\Root\\", saved);
+  });
+  ASSERT_TRUE(sim::RegKeyExists(HKEY_LOCAL_MACHINE, "Software\\Miravelt"));
+  ExpectSilentRemoval();
+  EXPECT_FALSE(sim::RegKeyExists(HKEY_LOCAL_MACHINE, "Software\\Miravelt"));
   EXPECT_EQ(sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot), before);
 
   sim::RegPutString(HKEY_LOCAL_MACHINE, std::string(kEnumRoot) + "\\REALTIME\\0000", "Class",

@@ -170,10 +170,11 @@ TEST_F(Security, GrantAndWriteBackLeaveTheTreeAsItWas) {
                                   nullptr, grant.acl(), nullptr),
             DWORD(ERROR_SUCCESS));
   const sim::KeySecurity granted = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot);
-  ASSERT_EQ(Explicit(granted).size(), 1u) << sim::SecurityText(granted);
-  EXPECT_EQ(Explicit(granted)[0].mask, DWORD(GENERIC_ALL));
-  // The inherited entries stay after the new one.
-  EXPECT_EQ(granted.dacl.size(), rootBefore.dacl.size() + 1);
+  // Stored split, as XP does (see VersionsStoreTheGrantInTheirOwnForm).
+  ASSERT_EQ(Explicit(granted).size(), 2u) << sim::SecurityText(granted);
+  EXPECT_EQ(Explicit(granted)[1].mask, DWORD(GENERIC_ALL));
+  // The inherited entries stay after the new ones.
+  EXPECT_EQ(granted.dacl.size(), rootBefore.dacl.size() + 2);
   EXPECT_TRUE(sim::UserMayAccess(HKEY_LOCAL_MACHINE, kEnumRoot, KEY_ALL_ACCESS));
   // Existing keys below receive it, as key rights plus an inherit-only copy.
   const sim::KeySecurity child =
@@ -232,7 +233,7 @@ TEST_F(Security, WritingNeedsTheRightAndAValidList) {
             DWORD(ERROR_SUCCESS));
   sim::KeySecurity after = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept");
   EXPECT_TRUE(after.isProtected);
-  EXPECT_EQ(after.dacl.size(), 1u) << sim::SecurityText(after);
+  EXPECT_EQ(after.dacl.size(), 2u) << sim::SecurityText(after);
 
   // A null list opens the key to everyone.
   ASSERT_EQ(SetNamedSecurityInfoA(name, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr,
@@ -310,6 +311,68 @@ TEST_F(Security, FamiliesAndVersions) {
     EXPECT_EQ(present, version == sim::Windows::NT40);
     EXPECT_EQ(GetProcAddress(advapi, "GetNamedSecurityInfoA") != nullptr, present);
     FreeLibrary(advapi);
+  }
+}
+
+// The installer's entry (Everyone, GENERIC_ALL, inherited by objects and
+// containers) as each version stores it when the list is set; and what keys
+// made below it get. NT 4 has no inherited flag: a new key gets plain
+// copies, and keys that were there before keep their lists.
+TEST(SecurityVersions, VersionsStoreTheGrantInTheirOwnForm) {
+  const BYTE oici = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+  const sim::Ace asWritten{ACCESS_ALLOWED_ACE_TYPE, oici, GENERIC_ALL, kEveryone};
+  const sim::Ace mapped{ACCESS_ALLOWED_ACE_TYPE, oici, KEY_ALL_ACCESS, kEveryone};
+  const sim::Ace forKey{ACCESS_ALLOWED_ACE_TYPE, 0, KEY_ALL_ACCESS, kEveryone};
+  const sim::Ace inheritOnly{ACCESS_ALLOWED_ACE_TYPE, BYTE(oici | INHERIT_ONLY_ACE), GENERIC_ALL,
+                             kEveryone};
+  // What a key made below gets: the entry for itself in key rights and the
+  // original carried on, or the mapped entry as one.
+  auto made = [&](BYTE id, bool split) {
+    return split
+               ? std::vector<sim::Ace>{{ACCESS_ALLOWED_ACE_TYPE, id, KEY_ALL_ACCESS, kEveryone},
+                                       {ACCESS_ALLOWED_ACE_TYPE, BYTE(oici | INHERIT_ONLY_ACE | id),
+                                        GENERIC_ALL, kEveryone}}
+               : std::vector<sim::Ace>{
+                     {ACCESS_ALLOWED_ACE_TYPE, BYTE(oici | id), KEY_ALL_ACCESS, kEveryone}};
+  };
+  const BYTE id = INHERITED_ACE;
+  const struct {
+    sim::Windows version;
+    std::vector<sim::Ace> stored;
+    std::vector<sim::Ace> madeBelow;
+  } cases[] = {
+      {sim::Windows::NT40, {asWritten}, made(0, true)},
+      {sim::Windows::Win2k, {forKey, inheritOnly}, made(id, true)},
+      {sim::Windows::WinXP, {forKey, inheritOnly}, made(id, true)},
+      {sim::Windows::Win7, {mapped}, made(id, false)},
+      {sim::Windows::Win10, {mapped}, made(id, false)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(sim::WindowsName(c.version));
+    sim::Reset(c.version);
+    const std::string old = std::string(kEnumRoot) + "\\OLD";
+    sim::RegPutKey(HKEY_LOCAL_MACHINE, old);
+    const sim::KeySecurity oldBefore = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, old);
+    OneEntryAcl grant(GENERIC_ALL);
+    char name[sizeof kEnumRootName];
+    std::strcpy(name, kEnumRootName);
+    ASSERT_EQ(SetNamedSecurityInfoA(name, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr,
+                                    nullptr, grant.acl(), nullptr),
+              DWORD(ERROR_SUCCESS));
+    const sim::KeySecurity root = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot);
+    EXPECT_EQ(c.stored, Explicit(root)) << sim::SecurityText(root);
+    sim::RegPutKey(HKEY_LOCAL_MACHINE, std::string(kEnumRoot) + "\\NEW");
+    const sim::KeySecurity below =
+        sim::GetKeySecurity(HKEY_LOCAL_MACHINE, std::string(kEnumRoot) + "\\NEW");
+    // (The entries Enum hands down through Root follow them.)
+    ASSERT_GE(below.dacl.size(), c.madeBelow.size());
+    EXPECT_EQ(c.madeBelow,
+              std::vector<sim::Ace>(below.dacl.begin(), below.dacl.begin() + c.madeBelow.size()))
+        << sim::SecurityText(below);
+    // A key that was there: only 2000 and later hand the new list down.
+    const sim::KeySecurity oldAfter = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, old);
+    EXPECT_EQ(c.version == sim::Windows::NT40, oldAfter == oldBefore)
+        << sim::SecurityText(oldAfter);
   }
 }
 

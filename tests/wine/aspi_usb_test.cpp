@@ -62,7 +62,8 @@ std::string Pairs(const std::vector<PendingRename>& pending) {
 
 class AspiUsbTest : public PackageTest {
  protected:
-  void ExpectUsbFiles(const std::string& driversFolder) {
+  void ExpectUsbFiles(const std::string& driversFolder, Caller caller = {}) {
+    TRACE_CALLER(caller);
     ExpectFile("C:\\windows\\INF\\KOVA51USB.INF", NewContent("KOVA51USB.INF"));
     ExpectFile("C:\\windows\\INF\\DQ_USB.INF", NewContent("DQ_USB.INF"));
     ExpectFile(std::string(kSystem) + "FTD2XX.DLL", NewContent("FTD2XX.DLL"));
@@ -109,10 +110,10 @@ TEST_F(AspiUsbTest, OnWin7TwoRunsAndRestartLeaveNewFilesUnderFinalNamesAndOldOne
     expected.push_back({"\\??\\" + f.staging, "\\??\\" + f.final, true});
   }
   const std::vector<PendingRename> afterFirst = wine->PendingRenames();
-  EXPECT_EQ(Pairs(expected), Pairs(afterFirst));
+  EXPECT_EQ(Pairs(afterFirst), Pairs(expected));
   auto moves = trace.Named("MoveFileExA");
-  ASSERT_EQ(8u, moves.size());
-  for (const auto& m : moves) EXPECT_EQ(5u, Arg32(m, 2)) << m.Text(0);
+  ASSERT_EQ(moves.size(), 8u);
+  for (const auto& m : moves) EXPECT_EQ(Arg32(m, 2), 5u) << m.Text(0);
 
   const std::vector<ExpectedValue> values = {
       Dword(kAspi32Key, "Type", 1),
@@ -138,7 +139,7 @@ TEST_F(AspiUsbTest, OnWin7TwoRunsAndRestartLeaveNewFilesUnderFinalNamesAndOldOne
     for (const auto& c : trace.Named("CopyFileA")) staged = staged || c.Text(1) == f.staging;
     EXPECT_TRUE(staged) << f.staging;
   }
-  EXPECT_EQ(Pairs(afterFirst), Pairs(wine->PendingRenames()));
+  EXPECT_EQ(Pairs(wine->PendingRenames()), Pairs(afterFirst));
 
   ASSERT_TRUE(wine->Restart());
   EXPECT_TRUE(wine->PendingRenames().empty());
@@ -155,9 +156,9 @@ TEST_F(AspiUsbTest, OnWin7TwoRunsAndRestartLeaveNewFilesUnderFinalNamesAndOldOne
   // Now the layer is present: a further run leaves it alone.
   r = wine->RunInstallerTraced({}, &trace);
   ExpectQuietRun(r, trace);
-  EXPECT_EQ(0u, trace.Count("MoveFileExA"));
+  EXPECT_EQ(trace.Count("MoveFileExA"), 0u);
   for (const auto& w : ValueWrites(trace))
-    EXPECT_EQ(std::string::npos, w.key.find("Aspi32")) << w.key << " " << w.name;
+    EXPECT_EQ(w.key.find("Aspi32"), std::string::npos) << w.key << " " << w.name;
   EXPECT_TRUE(wine->PendingRenames().empty());
   for (size_t i = 0; i < files.size(); ++i) {
     ExpectFile(files[i].final, NewContent(files[i].source));
@@ -202,8 +203,8 @@ TEST_F(AspiUsbTest, OnWin98LayerGoesThroughWininitAndDriverBesideTheSystemFolder
     expected.push_back(f.final + "=" + f.staging);
   }
   const std::string wininit = wine->FileText("C:\\windows\\wininit.ini");
-  EXPECT_EQ(expected, IniSectionLines(wininit, "RENAME")) << wininit;
-  EXPECT_EQ(0u, trace.Count("MoveFileExA"));
+  EXPECT_EQ(IniSectionLines(wininit, "RENAME"), expected) << wininit;
+  EXPECT_EQ(trace.Count("MoveFileExA"), 0u);
   EXPECT_TRUE(wine->PendingRenames().empty());
 
   // Byte counts as passed (Wine would store a 9x REG_SZ as length + 1

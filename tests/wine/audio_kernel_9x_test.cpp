@@ -79,31 +79,31 @@ TEST_F(AudioKernel9xTest, InstallsDriverDeviceAndStagedEngineThatTakesItsNamesAt
   // Wininit.ini in the Windows folder, keyed by the final paths, and nothing
   // in the platform's own pending list.
   const std::string wininit = wine->FileText("C:\\windows\\wininit.ini");
-  EXPECT_EQ((std::vector<std::string>{s + "ZOLTAVEX.DLL=" + s + "ZOLTAVEX.DL",
-                                      s + "ZOLTAVEX.EXE=" + s + "ZOLTAVEX.EX"}),
-            IniSectionLines(wininit, "RENAME"))
+  EXPECT_EQ(IniSectionLines(wininit, "RENAME"),
+            (std::vector<std::string>{s + "ZOLTAVEX.DLL=" + s + "ZOLTAVEX.DL",
+                                      s + "ZOLTAVEX.EXE=" + s + "ZOLTAVEX.EX"}))
       << wininit;
   auto renames = trace.Named("WritePrivateProfileStringA");
   renames.erase(std::remove_if(renames.begin(), renames.end(),
                                [](const RelayCall& c) { return c.Text(0) != "RENAME"; }),
                 renames.end());
-  ASSERT_EQ(2u, renames.size());
-  for (const auto& c : renames) EXPECT_EQ("Wininit.ini", c.Text(3));
-  EXPECT_EQ(0u, trace.Count("MoveFileExA"));
+  ASSERT_EQ(renames.size(), 2u);
+  for (const auto& c : renames) EXPECT_EQ(c.Text(3), "Wininit.ini");
+  EXPECT_EQ(trace.Count("MoveFileExA"), 0u);
   EXPECT_TRUE(wine->PendingRenames().empty());
 
   // Each of the driver's device entries is turned into a comment in its
   // place (first character replaced); every other entry stays as it was.
   ini = wine->FileText("C:\\windows\\system.ini");
-  EXPECT_EQ((std::vector<std::string>{"device=*vmm32", ";evice=zoltavex.vxd", "device=ZOLTAVEX.VXD",
+  EXPECT_EQ(IniSectionLines(ini, "386Enh"),
+            (std::vector<std::string>{"device=*vmm32", ";evice=zoltavex.vxd", "device=ZOLTAVEX.VXD",
                                       "device=zoltavex.vxd.1", "keyboard=*vkd",
-                                      ";evice=zoltavex.vxd", "device=C:\\zoltavex.vxd"}),
-            IniSectionLines(ini, "386Enh"))
+                                      ";evice=zoltavex.vxd", "device=C:\\zoltavex.vxd"}))
       << ini;
   auto sections = trace.Named("WritePrivateProfileSectionA");
-  ASSERT_EQ(1u, sections.size());
-  EXPECT_EQ("386Enh", sections[0].Text(0));
-  EXPECT_EQ("SYSTEM.INI", sections[0].Text(2));
+  ASSERT_EQ(sections.size(), 1u);
+  EXPECT_EQ(sections[0].Text(0), "386Enh");
+  EXPECT_EQ(sections[0].Text(2), "SYSTEM.INI");
 
   // The 16 device values byte for byte, and as the installer passed them:
   // Wine stores a 9x REG_SZ with its length + 1 whatever count it is given.
@@ -123,9 +123,9 @@ TEST_F(AudioKernel9xTest, InstallsDriverDeviceAndStagedEngineThatTakesItsNamesAt
   ExpectTree(kEngineKey, engine);
   const RegTree runKey = wine->DumpKey("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
   const RegValue* run = runKey.Value("", "Realtime Audio Engine");
-  ASSERT_NE(nullptr, run);
-  EXPECT_EQ(kRegSz, run->type);
-  EXPECT_EQ(SzBytes("zoltavex.exe"), run->data);
+  ASSERT_NE(run, nullptr);
+  EXPECT_EQ(run->type, kRegSz);
+  EXPECT_EQ(run->data, SzBytes("zoltavex.exe"));
 
   // The restart completes the staged replacements and consumes Wininit.ini.
   ASSERT_TRUE(wine->Restart());

@@ -83,9 +83,9 @@ TEST_F(AudioKernelNtTest, WritesDeviceUnderTemporaryGrantAndStagesEngineUntilRes
 
   const KeySecurity after = wine->KeySecurityOf(kEnumRootObject);
   ASSERT_TRUE(after.ok);
-  EXPECT_EQ(before.sddl, after.sddl);
-  EXPECT_EQ(before.control, after.control);
-  EXPECT_EQ(std::string::npos, after.sddl.find(";GA;;;WD)")) << after.sddl;
+  EXPECT_EQ(after.sddl, before.sddl);
+  EXPECT_EQ(after.control, before.control);
+  EXPECT_EQ(after.sddl.find(";GA;;;WD)"), std::string::npos) << after.sddl;
 
   // Granted, then put back, with the 29 device values written in between.
   const std::vector<ExpectedValue> device = DeviceValues();
@@ -94,13 +94,13 @@ TEST_F(AudioKernelNtTest, WritesDeviceUnderTemporaryGrantAndStagesEngineUntilRes
     const RelayCall& c = trace.calls[i];
     if (c.function != "SetNamedSecurityInfoA") continue;
     securityCalls.push_back(i);
-    EXPECT_EQ(kEnumRootObject, c.Text(0));
-    EXPECT_EQ(4u, Arg32(c, 1)) << "SE_REGISTRY_KEY";
+    EXPECT_EQ(c.Text(0), kEnumRootObject);
+    EXPECT_EQ(Arg32(c, 1), 4u) << "SE_REGISTRY_KEY";
     EXPECT_TRUE(Arg32(c, 2) & 4u) << "DACL_SECURITY_INFORMATION";
     EXPECT_TRUE(c.returned);
-    EXPECT_EQ(0u, c.retval & 0xffffffffu);
+    EXPECT_EQ(c.retval & 0xffffffffu, 0u);
   }
-  ASSERT_EQ(2u, securityCalls.size());
+  ASSERT_EQ(securityCalls.size(), 2u);
   size_t firstWrite = trace.calls.size(), lastWrite = 0;
   for (const auto& w : ValueWrites(trace)) {
     for (const auto& row : device) {
@@ -130,8 +130,8 @@ TEST_F(AudioKernelNtTest, WritesDeviceUnderTemporaryGrantAndStagesEngineUntilRes
   ExpectTree(kEngineKey, engine);
   const RegTree runKey = wine->DumpKey("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
   const RegValue* run = runKey.Value("", "Realtime Audio Engine");
-  ASSERT_NE(nullptr, run);
-  EXPECT_EQ(SzBytes("zoltavex.exe"), run->data);
+  ASSERT_NE(run, nullptr);
+  EXPECT_EQ(run->data, SzBytes("zoltavex.exe"));
 
   // Files: driver and setup information copied; the 9x files are not
   // placed; engine library and program staged beside the files in use.
@@ -147,22 +147,22 @@ TEST_F(AudioKernelNtTest, WritesDeviceUnderTemporaryGrantAndStagesEngineUntilRes
   // Two pending renames, replacing what holds the final names; neither
   // SYSTEM.INI nor Wininit.ini is touched on this family.
   auto moves = trace.Named("MoveFileExA");
-  ASSERT_EQ(2u, moves.size());
-  EXPECT_EQ(s + "ZOLTAVEX.DL", moves[0].Text(0));
-  EXPECT_EQ(s + "ZOLTAVEX.DLL", moves[0].Text(1));
-  EXPECT_EQ(s + "ZOLTAVEX.EX", moves[1].Text(0));
-  EXPECT_EQ(s + "ZOLTAVEX.EXE", moves[1].Text(1));
-  for (const auto& m : moves) EXPECT_EQ(5u, Arg32(m, 2));
+  ASSERT_EQ(moves.size(), 2u);
+  EXPECT_EQ(moves[0].Text(0), s + "ZOLTAVEX.DL");
+  EXPECT_EQ(moves[0].Text(1), s + "ZOLTAVEX.DLL");
+  EXPECT_EQ(moves[1].Text(0), s + "ZOLTAVEX.EX");
+  EXPECT_EQ(moves[1].Text(1), s + "ZOLTAVEX.EXE");
+  for (const auto& m : moves) EXPECT_EQ(Arg32(m, 2), 5u);
   auto pending = wine->PendingRenames();
-  ASSERT_EQ(2u, pending.size());
-  EXPECT_EQ("\\??\\" + s + "ZOLTAVEX.DL", pending[0].from);
-  EXPECT_EQ("\\??\\" + s + "ZOLTAVEX.DLL", pending[0].to);
-  EXPECT_EQ("\\??\\" + s + "ZOLTAVEX.EX", pending[1].from);
-  EXPECT_EQ("\\??\\" + s + "ZOLTAVEX.EXE", pending[1].to);
+  ASSERT_EQ(pending.size(), 2u);
+  EXPECT_EQ(pending[0].from, "\\??\\" + s + "ZOLTAVEX.DL");
+  EXPECT_EQ(pending[0].to, "\\??\\" + s + "ZOLTAVEX.DLL");
+  EXPECT_EQ(pending[1].from, "\\??\\" + s + "ZOLTAVEX.EX");
+  EXPECT_EQ(pending[1].to, "\\??\\" + s + "ZOLTAVEX.EXE");
   for (const auto& p : pending) EXPECT_TRUE(p.replace);
-  EXPECT_EQ(0u, trace.Count("WritePrivateProfileStringA"));
-  EXPECT_EQ(0u, trace.Count("WritePrivateProfileSectionA"));
-  EXPECT_EQ(systemIni, wine->FileText("C:\\windows\\system.ini"));
+  EXPECT_EQ(trace.Count("WritePrivateProfileStringA"), 0u);
+  EXPECT_EQ(trace.Count("WritePrivateProfileSectionA"), 0u);
+  EXPECT_EQ(wine->FileText("C:\\windows\\system.ini"), systemIni);
   ExpectNoFile("C:\\windows\\wininit.ini");
 
   // The restart gives the staged files their final names.
@@ -188,27 +188,27 @@ TEST_F(AudioKernelNtTest, GrantLeftByACutRunIsWithdrawn) {
   const KeySecurity before = wine->KeySecurityOf(kEnumRootObject);
   ASSERT_TRUE(before.ok);
   const size_t firstEntry = before.sddl.find('(');
-  ASSERT_NE(std::string::npos, firstEntry) << before.sddl;
+  ASSERT_NE(firstEntry, std::string::npos) << before.sddl;
 
   // The entry exactly as the grant writes it: allowed, inherited by objects
   // and containers (OICI), GENERIC_ALL, Everyone; in front of the rest.
   const std::string grant = "(A;OICI;GA;;;WD)";
   std::string cut = before.sddl;
   cut.insert(firstEntry, grant);
-  ASSERT_EQ(0, wine->Probe({"setsddl", kEnumRootObject, cut}).exitCode);
+  ASSERT_EQ(wine->Probe({"setsddl", kEnumRootObject, cut}).exitCode, 0);
   const KeySecurity left = wine->KeySecurityOf(kEnumRootObject);
-  ASSERT_NE(std::string::npos, left.sddl.find(grant)) << left.sddl;
+  ASSERT_NE(left.sddl.find(grant), std::string::npos) << left.sddl;
 
   RelayTrace trace;
   RunResult r = wine->RunInstallerTraced({}, &trace);
   ExpectQuietRun(r, trace);
-  EXPECT_EQ(2u, trace.Count("SetNamedSecurityInfoA"));
+  EXPECT_EQ(trace.Count("SetNamedSecurityInfoA"), 2u);
 
   const KeySecurity after = wine->KeySecurityOf(kEnumRootObject);
   ASSERT_TRUE(after.ok);
-  EXPECT_EQ(std::string::npos, after.sddl.find(grant)) << after.sddl;
-  EXPECT_EQ(before.sddl, after.sddl);
-  EXPECT_EQ(before.control, after.control);
+  EXPECT_EQ(after.sddl.find(grant), std::string::npos) << after.sddl;
+  EXPECT_EQ(after.sddl, before.sddl);
+  EXPECT_EQ(after.control, before.control);
   ExpectTree(kDeviceTree, DeviceValues());
 }
 

@@ -39,26 +39,26 @@ TEST_P(GuardTest, RunningHostApplicationStopsTheRunBeforeAnythingIsTouched) {
   RunResult r = wine->RunInstallerTraced({"C:\\Orvo", "Manual"}, &trace);
   ASSERT_FALSE(r.timedOut);
   ASSERT_TRUE(trace.found);
-  EXPECT_EQ(0, r.exitCode);
-  EXPECT_EQ(0, ExitProcessCode(trace));
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(ExitProcessCode(trace), 0);
   auto boxes = MessageBoxes(trace);
-  ASSERT_EQ(1u, boxes.size());
-  EXPECT_EQ(kGuardMessage, boxes[0].text);
-  EXPECT_EQ("Miravelt Installation", boxes[0].caption);
-  EXPECT_EQ(0u, boxes[0].type);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, kGuardMessage);
+  EXPECT_EQ(boxes[0].caption, "Miravelt Installation");
+  EXPECT_EQ(boxes[0].type, 0u);
 
   // Nothing was written, copied, deleted or scheduled.
   for (const char* f : {"CopyFileA", "DeleteFileA", "MoveFileExA", "RegCreateKeyExA",
                         "RegSetValueExA", "RegDeleteKeyA", "WritePrivateProfileStringA",
                         "WritePrivateProfileSectionA", "SetFileAttributesA"})
-    EXPECT_EQ(0u, trace.Count(f)) << f;
-  EXPECT_EQ("release notes", wine->FileText("C:\\Orvo\\HISTORY.TXT"));
+    EXPECT_EQ(trace.Count(f), 0u) << f;
+  EXPECT_EQ(wine->FileText("C:\\Orvo\\HISTORY.TXT"), "release notes");
   EXPECT_FALSE(wine->Exists("C:\\Orvo\\ORVOOEM.DLL"));
   EXPECT_TRUE(wine->DumpKey("HKCU\\Software\\Miravelt\\Engine").exists);
   EXPECT_FALSE(wine->DumpKey("HKLM\\Software\\Miravelt").exists);
   EXPECT_TRUE(wine->PendingRenames().empty());
   EXPECT_FALSE(wine->Exists("C:\\windows\\wininit.ini"));
-  EXPECT_EQ(systemIni, wine->FileText("C:\\windows\\system.ini"));
+  EXPECT_EQ(wine->FileText("C:\\windows\\system.ini"), systemIni);
   for (const char* f :
        {"C:\\windows\\system32\\ZOLTAVEX.DL", "C:\\windows\\system32\\ZOLTAVEX.EX",
         "C:\\windows\\system32\\ZOLTAVEX.VXD", "C:\\windows\\system32\\FTD2XX.DLL",

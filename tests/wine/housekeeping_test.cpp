@@ -13,7 +13,8 @@ class HousekeepingTest : public InstallerTest {
  protected:
   // Values on the key itself, three subkeys at one level and a chain three
   // levels deep; beside it a sibling and the same path under HKLM, which stay.
-  void PresetEngineSettings() {
+  void PresetEngineSettings(Caller caller = {}) {
+    TRACE_CALLER(caller);
     const std::string e = kEngine;
     ASSERT_TRUE(wine->PresetValue(e, "", kRegSz, SzBytes("engine")));
     ASSERT_TRUE(wine->PresetValue(e, "Latency", kRegDword, DwordBytes(5)));
@@ -27,13 +28,14 @@ class HousekeepingTest : public InstallerTest {
         wine->PresetValue("HKLM\\Software\\Miravelt\\Engine", "Keep", kRegDword, DwordBytes(1)));
   }
 
-  void ExpectEngineSettingsGoneAndNeighboursKept() {
+  void ExpectEngineSettingsGoneAndNeighboursKept(Caller caller = {}) {
+    TRACE_CALLER(caller);
     EXPECT_FALSE(wine->DumpKey(kEngine).exists);
     RegTree user = wine->DumpKey("HKCU\\Software\\Miravelt");
     ASSERT_TRUE(user.exists);
-    EXPECT_EQ((std::vector<std::string>{"", "Studio"}), user.keys);
-    EXPECT_NE(nullptr, user.Value("Studio", "Keep"));
-    EXPECT_NE(nullptr, wine->DumpKey("HKLM\\Software\\Miravelt\\Engine").Value("", "Keep"));
+    EXPECT_EQ(user.keys, (std::vector<std::string>{"", "Studio"}));
+    EXPECT_NE(user.Value("Studio", "Keep"), nullptr);
+    EXPECT_NE(wine->DumpKey("HKLM\\Software\\Miravelt\\Engine").Value("", "Keep"), nullptr);
   }
 };
 
@@ -46,9 +48,9 @@ TEST_F(HousekeepingTest, EngineSettingsTreeDisappearsAndSystemIniStaysOnNt) {
   RelayTrace trace;
   RunResult r = wine->RunInstallerTraced({}, &trace);
   ASSERT_FALSE(r.timedOut);
-  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ(r.exitCode, 0);
   ExpectEngineSettingsGoneAndNeighboursKept();
-  EXPECT_EQ(systemIni, wine->FileText("C:\\windows\\system.ini"));
+  EXPECT_EQ(wine->FileText("C:\\windows\\system.ini"), systemIni);
   EXPECT_TRUE(CallsOn(trace, "WritePrivateProfileStringA", "VCache").empty());
 }
 
@@ -75,27 +77,27 @@ TEST_P(FileCacheTest, On9xSystemIniGetsEqualFileCacheLimits) {
   RelayTrace trace;
   RunResult r = wine->RunInstallerTraced({}, &trace);
   ASSERT_FALSE(r.timedOut);
-  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ(r.exitCode, 0);
   EXPECT_TRUE(MessageBoxes(trace).empty());
 
   ini = wine->FileText("C:\\windows\\system.ini");
   std::string value;
   ASSERT_TRUE(IniValue(ini, "VCache", "MinFileCache", &value)) << ini;
-  EXPECT_EQ("20480", value);
+  EXPECT_EQ(value, "20480");
   ASSERT_TRUE(IniValue(ini, "VCache", "MaxFileCache", &value)) << ini;
-  EXPECT_EQ("20480", value);
+  EXPECT_EQ(value, "20480");
   if (GetParam().vcache) {
     ASSERT_TRUE(IniValue(ini, "VCache", "ChunkSize", &value)) << ini;
-    EXPECT_EQ("512", value);
+    EXPECT_EQ(value, "512");
   }
   // Minimum before maximum, into System.ini by its bare name.
   auto writes = CallsOn(trace, "WritePrivateProfileStringA", "VCache");
-  ASSERT_EQ(2u, writes.size());
-  EXPECT_EQ("MinFileCache", writes[0].Text(1));
-  EXPECT_EQ("MaxFileCache", writes[1].Text(1));
+  ASSERT_EQ(writes.size(), 2u);
+  EXPECT_EQ(writes[0].Text(1), "MinFileCache");
+  EXPECT_EQ(writes[1].Text(1), "MaxFileCache");
   for (const auto& w : writes) {
-    EXPECT_EQ("20480", w.Text(2));
-    EXPECT_EQ("System.ini", w.Text(3));
+    EXPECT_EQ(w.Text(2), "20480");
+    EXPECT_EQ(w.Text(3), "System.ini");
   }
   ExpectEngineSettingsGoneAndNeighboursKept();
 }

@@ -21,7 +21,8 @@ class InstallerTest : public WineTest {
 
   // Places the files of every package beside the installer (contents are
   // their own names), so that a run that gets to the packages installs them.
-  void PlacePackageFiles() {
+  void PlacePackageFiles(Caller caller = {}) {
+    TRACE_CALLER(caller);
     for (const char* name : {"ZOLTAVEX.VXD", "ZOLTAV16.DLL", "ZOLTAVEX.INF", "ZOLTAVEX.DLL",
                              "ZOLTAVEX.EXE", "ZOLTAVEX.SYS", "KOVA51USB.INF", "DQ_USB.INF",
                              "FTD2XX.DLL", "FTD2XXUN.EXE", "FTD2XX.SYS"})

@@ -94,28 +94,33 @@ class PackageTest : public InstallerTest {
   // told from every other and from what a target held before.
   static std::string NewContent(const std::string& name) { return "new " + name; }
 
-  void PlaceSource(const std::vector<std::string>& names) {
+  void PlaceSource(const std::vector<std::string>& names, Caller caller = {}) {
+    TRACE_CALLER(caller);
     for (const auto& name : names)
       ASSERT_TRUE(
           wine->PutFile(std::string(WinePrefix::kSourceFolder) + "\\" + name, NewContent(name)));
   }
 
-  void ExpectFile(const std::string& winPath, const std::string& content) {
+  void ExpectFile(const std::string& winPath, const std::string& content, Caller caller = {}) {
+    TRACE_CALLER(caller);
     std::string data;
     if (!wine->ReadFile(winPath, &data)) {
       ADD_FAILURE() << "missing: " << winPath;
       return;
     }
-    EXPECT_EQ(content, data) << winPath;
+    EXPECT_EQ(data, content) << winPath;
   }
 
-  void ExpectNoFile(const std::string& winPath) {
+  void ExpectNoFile(const std::string& winPath, Caller caller = {}) {
+    TRACE_CALLER(caller);
     EXPECT_FALSE(wine->Exists(winPath)) << "should not exist: " << winPath;
   }
 
   // The values below HKLM\tree, read back with their types and bytes: every
   // expected value whose key lies in the tree, and no other value in it.
-  void ExpectTree(const std::string& tree, const std::vector<ExpectedValue>& rows) {
+  void ExpectTree(const std::string& tree, const std::vector<ExpectedValue>& rows,
+                  Caller caller = {}) {
+    TRACE_CALLER(caller);
     RegTree t = wine->DumpKey("HKLM\\" + tree);
     ASSERT_TRUE(t.exists) << "HKLM\\" << tree;
     size_t inTree = 0;
@@ -131,16 +136,19 @@ class PackageTest : public InstallerTest {
         ADD_FAILURE() << "missing value \"" << row.name << "\" of " << row.key;
         continue;
       }
-      EXPECT_EQ(row.type, v->type) << row.key << " \"" << row.name << "\"";
-      EXPECT_EQ(text::HexBytes(row.data), text::HexBytes(v->data)) << row.key << " \"" << row.name << "\"";
+      EXPECT_EQ(v->type, row.type) << row.key << " \"" << row.name << "\"";
+      EXPECT_EQ(text::HexBytes(v->data), text::HexBytes(row.data))
+          << row.key << " \"" << row.name << "\"";
     }
-    EXPECT_EQ(inTree, t.ValueCount()) << "other values below HKLM\\" << tree;
+    EXPECT_EQ(t.ValueCount(), inTree) << "other values below HKLM\\" << tree;
   }
 
   // The rows, in their order and without a gap, among the installer's
   // RegSetValueExA calls: root, key and name as written, the type, and the
   // byte count it passed (what Wine stores can differ for texts).
-  static void ExpectWritten(const RelayTrace& trace, const std::vector<ExpectedValue>& rows) {
+  static void ExpectWritten(const RelayTrace& trace, const std::vector<ExpectedValue>& rows,
+                            Caller caller = {}) {
+    TRACE_CALLER(caller);
     ASSERT_FALSE(rows.empty());
     const std::vector<ValueWrite> writes = ValueWrites(trace);
     size_t first = 0;
@@ -155,20 +163,21 @@ class PackageTest : public InstallerTest {
       const ExpectedValue& row = rows[i];
       SCOPED_TRACE("row " + std::to_string(i + 1) + ": " + row.key + " \"" + row.name + "\"");
       EXPECT_TRUE(w.keyKnown);
-      EXPECT_EQ(kHklmHandle, w.root);
-      EXPECT_EQ(row.key, w.key);
-      EXPECT_EQ(row.name, w.name);
-      EXPECT_EQ(row.type, w.type);
-      EXPECT_EQ(row.data.size(), w.count);
+      EXPECT_EQ(w.root, kHklmHandle);
+      EXPECT_EQ(w.key, row.key);
+      EXPECT_EQ(w.name, row.name);
+      EXPECT_EQ(w.type, row.type);
+      EXPECT_EQ(w.count, row.data.size());
     }
   }
 
   // The trace of a run that must end normally and show nothing.
-  static void ExpectQuietRun(const RunResult& r, const RelayTrace& trace) {
+  static void ExpectQuietRun(const RunResult& r, const RelayTrace& trace, Caller caller = {}) {
+    TRACE_CALLER(caller);
     ASSERT_FALSE(r.timedOut);
     ASSERT_TRUE(trace.found) << r.err.substr(0, 2000);
-    EXPECT_EQ(0, r.exitCode);
-    EXPECT_EQ(0, ExitProcessCode(trace));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(ExitProcessCode(trace), 0);
     for (const auto& box : MessageBoxes(trace))
       ADD_FAILURE() << "unexpected message box: " << box.text << " [" << box.caption << "]";
   }

@@ -34,16 +34,17 @@ std::string LinuxReport(const std::vector<std::string>& args, int* code) {
 // the one it was given on each side.
 void ExpectSameLines(const std::string& windows, std::string linux,
                      const std::vector<std::pair<std::string, std::string>>& folders,
-                     const std::string& what) {
+                     const std::string& what, Caller caller = {}) {
+  TRACE_CALLER(caller);
   for (const auto& f : folders) {
     for (size_t at; (at = linux.find(f.first)) != std::string::npos;) {
       linux.replace(at, f.first.size(), f.second);
     }
   }
   std::vector<std::string> w = Lines(windows), l = Lines(linux);
-  EXPECT_EQ(l.size(), w.size()) << what;
+  EXPECT_EQ(w.size(), l.size()) << what;
   for (size_t i = 0; i < std::min(w.size(), l.size()); ++i) {
-    EXPECT_EQ(l[i], w[i]) << what << ", line " << i + 1;
+    EXPECT_EQ(w[i], l[i]) << what << ", line " << i + 1;
   }
 }
 
@@ -53,7 +54,8 @@ class PreviewExeTest : public InstallerTest {
     InstallerTest::SetUp();
     if (HasFatalFailure() || IsSkipped()) return;
     ASSERT_TRUE(wine->PlaceProgram("drvsetup-preview.exe", kPreviewExe))
-        << "drvsetup-preview.exe is missing in " << ProgramsDir() << "; build the win64 preset";
+        << "drvsetup-preview.exe is missing in " << ProgramsDir() << "; "
+        << ProgramsMissingHint(DefaultArch());
   }
 };
 
@@ -63,8 +65,8 @@ TEST_F(PreviewExeTest, BuiltInSampleGivesTheLinuxReportOnBothFamilies) {
     ASSERT_FALSE(r.timedOut) << family;
     int code = -1;
     std::string linux = LinuxReport({"--family", family}, &code);
-    EXPECT_EQ(code, r.exitCode) << family << "\n" << r.err.substr(0, 2000);
-    EXPECT_NE(std::string::npos, r.out.find("Exit code: 0")) << family;
+    EXPECT_EQ(r.exitCode, code) << family << "\n" << r.err.substr(0, 2000);
+    EXPECT_NE(r.out.find("Exit code: 0"), std::string::npos) << family;
     ExpectSameLines(r.out, linux, {}, family);
   }
 }
@@ -74,7 +76,7 @@ TEST_F(PreviewExeTest, SampleInWindowsFoldersGivesTheLinuxReport) {
   const std::string exported = wine->HostPath("C:\\sample");
   int code = -1;
   LinuxReport({"--export-sample", exported}, &code);
-  ASSERT_EQ(0, code);
+  ASSERT_EQ(code, 0);
   std::ifstream arguments(exported + "/arguments.txt");
   std::string app, doc;
   std::getline(arguments, app);
@@ -87,7 +89,7 @@ TEST_F(PreviewExeTest, SampleInWindowsFoldersGivesTheLinuxReport) {
     std::string linux = LinuxReport({"--family", family, "--source", exported + "/source", "--cd",
                                      "E=" + exported + "/disc", "--app", app, "--doc", doc},
                                     &code);
-    EXPECT_EQ(code, r.exitCode) << family << "\n" << r.err.substr(0, 2000);
+    EXPECT_EQ(r.exitCode, code) << family << "\n" << r.err.substr(0, 2000);
     ExpectSameLines(
         r.out, linux,
         {{exported + "/source", "C:\\sample\\source"}, {exported + "/disc", "C:\\sample\\disc"}},
@@ -95,8 +97,8 @@ TEST_F(PreviewExeTest, SampleInWindowsFoldersGivesTheLinuxReport) {
   }
   // A folder that is not there is bad input on Windows too.
   RunResult r = wine->Run(kPreviewExe, {"--source", "C:\\no\\such\\folder"});
-  EXPECT_EQ(2, r.exitCode);
-  EXPECT_NE(std::string::npos, r.err.find("--source: no folder \"C:\\no\\such\\folder\""))
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("--source: no folder \"C:\\no\\such\\folder\""), std::string::npos)
       << r.err.substr(0, 2000);
 }
 

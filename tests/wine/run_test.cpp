@@ -13,7 +13,8 @@ class RunTest : public InstallerTest {
  protected:
   // D: a fixed drive and E:, F: CD-ROM drives. Each file has a copy on a
   // drive that must not be taken: the fixed drive D:, or C:.
-  void MakeDrives() {
+  void MakeDrives(Caller caller = {}) {
+    TRACE_CALLER(caller);
     wine->AddDrive('D', "hd");
     wine->AddDrive('E', "cdrom");
     wine->AddDrive('F', "cdrom");
@@ -26,7 +27,8 @@ class RunTest : public InstallerTest {
     ASSERT_TRUE(wine->PutFile("F:\\DATA\\DOC\\Manual-en.pdf", "en on F"));
   }
 
-  void MakeAppFolder(const std::string& folder) {
+  void MakeAppFolder(const std::string& folder, Caller caller = {}) {
+    TRACE_CALLER(caller);
     ASSERT_TRUE(wine->PutFile(folder + "\\HISTORY.TXT", "release notes"));
     ASSERT_TRUE(wine->PutFile(folder + "\\ORVO.EXE", "the application"));
     ASSERT_TRUE(wine->PutFile(folder + "\\ORVOOEM.DLL", "older oem library"));
@@ -44,34 +46,34 @@ TEST_F(RunTest, FolderAndDocumentNameTakeEachFileFromTheFirstCdRomThatHoldsIt) {
       "C:\\setup\\drvsetup.exe", &trace);
   ASSERT_FALSE(r.timedOut);
   ASSERT_TRUE(trace.found) << r.err.substr(0, 2000);
-  EXPECT_EQ(0, r.exitCode);
-  EXPECT_EQ(0, ExitProcessCode(trace));
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(ExitProcessCode(trace), 0);
   for (const auto& box : MessageBoxes(trace))
     ADD_FAILURE() << "unexpected message box: " << box.text << " [" << box.caption << "]";
 
   const std::string app = std::string(kAppFolder) + "\\";
   EXPECT_FALSE(wine->Exists(app + "HISTORY.TXT"));
-  EXPECT_EQ("oem on F", wine->FileText(app + "ORVOOEM.DLL"));
-  EXPECT_EQ("de on F", wine->FileText(app + "Manual-de.pdf"));
-  EXPECT_EQ("en on E", wine->FileText(app + "Manual-en.pdf"));
+  EXPECT_EQ(wine->FileText(app + "ORVOOEM.DLL"), "oem on F");
+  EXPECT_EQ(wine->FileText(app + "Manual-de.pdf"), "de on F");
+  EXPECT_EQ(wine->FileText(app + "Manual-en.pdf"), "en on E");
   // Straight into the folder, without the disc's subfolders.
-  EXPECT_EQ((std::vector<std::string>{"Manual-de.pdf", "Manual-en.pdf", "ORVO.EXE", "ORVOOEM.DLL"}),
-            FileNames(kAppFolder));
+  EXPECT_EQ(FileNames(kAppFolder), (std::vector<std::string>{"Manual-de.pdf", "Manual-en.pdf",
+                                                             "ORVO.EXE", "ORVOOEM.DLL"}));
 
   auto deletes = trace.Named("DeleteFileA");
-  ASSERT_EQ(1u, deletes.size());
-  EXPECT_EQ(app + "HISTORY.TXT", deletes[0].Text(0));
+  ASSERT_EQ(deletes.size(), 1u);
+  EXPECT_EQ(deletes[0].Text(0), app + "HISTORY.TXT");
   auto copies = CallsOn(trace, "CopyFileA", "");
   std::vector<std::string> intoApp;
   for (const auto& c : copies) {
     if (c.Text(1).compare(0, app.size(), app) != 0) continue;
     intoApp.push_back(c.Text(0) + " -> " + c.Text(1));
-    EXPECT_EQ(0u, c.Value(2) & 0xffffffffu) << "an existing target is overwritten";
+    EXPECT_EQ(c.Value(2) & 0xffffffffu, 0u) << "an existing target is overwritten";
   }
-  EXPECT_EQ((std::vector<std::string>{"F:\\OEM\\ORVOOEM.DLL -> " + app + "ORVOOEM.DLL",
+  EXPECT_EQ(intoApp,
+            (std::vector<std::string>{"F:\\OEM\\ORVOOEM.DLL -> " + app + "ORVOOEM.DLL",
                                       "F:\\DATA\\DOC\\Manual-de.pdf -> " + app + "Manual-de.pdf",
-                                      "E:\\DATA\\DOC\\Manual-en.pdf -> " + app + "Manual-en.pdf"}),
-            intoApp);
+                                      "E:\\DATA\\DOC\\Manual-en.pdf -> " + app + "Manual-en.pdf"}));
   for (const auto& c : trace.Named("GetDriveTypeA")) {
     char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(c.Text(0)[0])));
     EXPECT_GE(letter, 'D') << "drives A to C are never examined: " << c.Text(0);
@@ -85,16 +87,16 @@ TEST_F(RunTest, WithoutArgumentsTheApplicationFolderIsNotTouched) {
   RunResult r = wine->RunInstallerTraced({}, &trace);
   ASSERT_FALSE(r.timedOut);
   ASSERT_TRUE(trace.found);
-  EXPECT_EQ(0, r.exitCode);
-  EXPECT_EQ(0, ExitProcessCode(trace));
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(ExitProcessCode(trace), 0);
   EXPECT_TRUE(MessageBoxes(trace).empty());
 
-  EXPECT_EQ("release notes", wine->FileText(std::string(kAppFolder) + "\\HISTORY.TXT"));
-  EXPECT_EQ("older oem library", wine->FileText(std::string(kAppFolder) + "\\ORVOOEM.DLL"));
-  EXPECT_EQ((std::vector<std::string>{"HISTORY.TXT", "ORVO.EXE", "ORVOOEM.DLL"}),
-            FileNames(kAppFolder));
-  EXPECT_EQ(0u, trace.Count("DeleteFileA"));
-  EXPECT_EQ(0u, trace.Count("GetDriveTypeA")) << "no CD-ROM drive is looked for";
+  EXPECT_EQ(wine->FileText(std::string(kAppFolder) + "\\HISTORY.TXT"), "release notes");
+  EXPECT_EQ(wine->FileText(std::string(kAppFolder) + "\\ORVOOEM.DLL"), "older oem library");
+  EXPECT_EQ(FileNames(kAppFolder),
+            (std::vector<std::string>{"HISTORY.TXT", "ORVO.EXE", "ORVOOEM.DLL"}));
+  EXPECT_EQ(trace.Count("DeleteFileA"), 0u);
+  EXPECT_EQ(trace.Count("GetDriveTypeA"), 0u) << "no CD-ROM drive is looked for";
 }
 
 TEST_F(RunTest, TokenLongerThan256CharactersIsTakenAsAbsent) {
@@ -110,29 +112,29 @@ TEST_F(RunTest, TokenLongerThan256CharactersIsTakenAsAbsent) {
   RelayTrace trace;
   RunResult r = wine->RunInstallerTraced({longFolder, "Manual"}, &trace);
   ASSERT_FALSE(r.timedOut);
-  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ(r.exitCode, 0);
   EXPECT_TRUE(MessageBoxes(trace).empty());
   EXPECT_TRUE(wine->Exists("C:\\Orvo\\HISTORY.TXT"));
-  EXPECT_EQ("older oem library", wine->FileText("C:\\Orvo\\ORVOOEM.DLL"));
-  EXPECT_EQ(0u, trace.Count("DeleteFileA"));
-  EXPECT_EQ(0u, trace.Count("GetDriveTypeA"));
+  EXPECT_EQ(wine->FileText("C:\\Orvo\\ORVOOEM.DLL"), "older oem library");
+  EXPECT_EQ(trace.Count("DeleteFileA"), 0u);
+  EXPECT_EQ(trace.Count("GetDriveTypeA"), 0u);
 
   // A document name of 257 characters: the library is copied, no manual is
   // looked for.
   const std::string manuals = "E:\\DATA\\DOC\\";
   r = wine->RunInstallerTraced({"C:\\Orvo", std::string(257, 'M')}, &trace);
-  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ(r.exitCode, 0);
   EXPECT_FALSE(wine->Exists("C:\\Orvo\\HISTORY.TXT"));
-  EXPECT_EQ("oem on E", wine->FileText("C:\\Orvo\\ORVOOEM.DLL"));
+  EXPECT_EQ(wine->FileText("C:\\Orvo\\ORVOOEM.DLL"), "oem on E");
   EXPECT_FALSE(CallsOn(trace, "FindFirstFileA", "E:\\OEM\\ORVOOEM.DLL").empty());
   EXPECT_TRUE(CallsOn(trace, "FindFirstFileA", manuals).empty());
 
   // 256 characters are still a document name: both manuals are looked for.
   r = wine->RunInstallerTraced({"C:\\Orvo", std::string(256, 'M')}, &trace);
-  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ(r.exitCode, 0);
   // (Wine cuts long strings in its log, so only their start is compared.)
   auto lookups = CallsOn(trace, "FindFirstFileA", manuals + std::string(200, 'M'));
-  EXPECT_EQ(2u, lookups.size());  // the German and the English manual
+  EXPECT_EQ(lookups.size(), 2u);  // the German and the English manual
   EXPECT_TRUE(MessageBoxes(trace).empty());
 }
 

@@ -1,5 +1,6 @@
 // The Wine test helper itself: its parsers (no Wine needed), and that what it
 // reads from a prefix is what the programs there see.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,55 +52,55 @@ const char kRelayLog[] =
 TEST(RelayLog, KeepsOnlyTheProgramsOwnCallsWithArgumentsAndResults) {
   RelayTrace t = ParseRelayLog(kRelayLog, "drvsetup.exe", 0x40000);
   ASSERT_TRUE(t.found);
-  EXPECT_EQ("0130", t.pid);
-  EXPECT_EQ(0x140000000u, t.imageBase);
+  EXPECT_EQ(t.pid, "0130");
+  EXPECT_EQ(t.imageBase, 0x140000000u);
 
   std::vector<std::string> names;
   for (const auto& c : t.calls) names.push_back(c.function);
   // Not explorer's CopyFileA, not ntdll's internal call, not the DLL detach
   // line, not the call from outside the image.
-  EXPECT_EQ((std::vector<std::string>{"GetFileAttributesA", "CopyFileA", "GetFileAttributesA",
-                                      "MessageBoxA", "MoveFileExA", "ExitProcess"}),
-            names);
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"GetFileAttributesA", "CopyFileA", "GetFileAttributesA",
+                                      "MessageBoxA", "MoveFileExA", "ExitProcess"}));
 
   const RelayCall& attrs = t.calls[0];
-  EXPECT_EQ("KERNEL32", attrs.dll);
-  EXPECT_EQ("C:\\setup\\a.txt", attrs.Text(0));
+  EXPECT_EQ(attrs.dll, "KERNEL32");
+  EXPECT_EQ(attrs.Text(0), "C:\\setup\\a.txt");
   EXPECT_TRUE(attrs.returned);
-  EXPECT_EQ(0x20u, attrs.retval);
+  EXPECT_EQ(attrs.retval, 0x20u);
 
   const RelayCall& copy = t.calls[1];
-  ASSERT_EQ(3u, copy.args.size());
-  EXPECT_EQ("C:\\a, (b)", copy.Text(0));  // commas and parentheses inside a string
-  EXPECT_EQ("x\"y\\", copy.Text(1));
-  EXPECT_EQ(0x140004015u, copy.Value(0));
+  ASSERT_EQ(copy.args.size(), 3u);
+  EXPECT_EQ(copy.Text(0), "C:\\a, (b)");  // commas and parentheses inside a string
+  EXPECT_EQ(copy.Text(1), "x\"y\\");
+  EXPECT_EQ(copy.Value(0), 0x140004015u);
   EXPECT_FALSE(copy.args[2].hasText);
-  EXPECT_EQ(1u, copy.retval);
+  EXPECT_EQ(copy.retval, 1u);
 
   EXPECT_TRUE(t.calls[2].args[0].truncated);
-  EXPECT_EQ("abcdef", t.calls[2].Text(0));
-  EXPECT_EQ(0xffffffffu, t.calls[2].retval);
+  EXPECT_EQ(t.calls[2].Text(0), "abcdef");
+  EXPECT_EQ(t.calls[2].retval, 0xffffffffu);
 
   // A Ret on another thread does not close a call of the first.
-  EXPECT_EQ("0138", t.calls[3].tid);
+  EXPECT_EQ(t.calls[3].tid, "0138");
   EXPECT_TRUE(t.calls[3].returned);
   EXPECT_FALSE(t.calls[4].returned);  // MoveFileExA: no Ret in the log
   EXPECT_FALSE(t.calls[5].returned);
 
   auto boxes = MessageBoxes(t);
-  ASSERT_EQ(1u, boxes.size());
-  EXPECT_EQ(std::string("Text\tone\x01"), boxes[0].text);
-  EXPECT_EQ("Miravelt Installation", boxes[0].caption);
-  EXPECT_EQ(0u, boxes[0].type);
-  EXPECT_EQ(3, ExitProcessCode(t));
-  EXPECT_EQ(2u, t.Count("GetFileAttributesA"));
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, std::string("Text\tone\x01"));
+  EXPECT_EQ(boxes[0].caption, "Miravelt Installation");
+  EXPECT_EQ(boxes[0].type, 0u);
+  EXPECT_EQ(ExitProcessCode(t), 3);
+  EXPECT_EQ(t.Count("GetFileAttributesA"), 2u);
 }
 
 TEST(RelayLog, ProgramNeverLoadedGivesAnEmptyTrace) {
   RelayTrace t = ParseRelayLog(kRelayLog, "other.exe", 0x40000);
   EXPECT_FALSE(t.found);
   EXPECT_TRUE(t.calls.empty());
-  EXPECT_EQ(-1, ExitProcessCode(t));
+  EXPECT_EQ(ExitProcessCode(t), -1);
 }
 
 TEST(PeHeader, SizeOfImageIsReadFromTheOptionalHeader) {
@@ -112,13 +113,13 @@ TEST(PeHeader, SizeOfImageIsReadFromTheOptionalHeader) {
   char path[] = "/tmp/drvsetup-pe-XXXXXX";
   int fd = mkstemp(path);
   ASSERT_GE(fd, 0);
-  ASSERT_EQ(static_cast<ssize_t>(pe.size()), write(fd, pe.data(), pe.size()));
+  ASSERT_EQ(write(fd, pe.data(), pe.size()), static_cast<ssize_t>(pe.size()));
   close(fd);
-  EXPECT_EQ(0x2f000u, PeImageSize(path));
+  EXPECT_EQ(PeImageSize(path), 0x2f000u);
   std::ofstream(path, std::ios::binary | std::ios::trunc) << "MZ not a PE file";
-  EXPECT_EQ(0u, PeImageSize(path));
+  EXPECT_EQ(PeImageSize(path), 0u);
   unlink(path);
-  EXPECT_EQ(0u, PeImageSize("/nonexistent/file.exe"));
+  EXPECT_EQ(PeImageSize("/nonexistent/file.exe"), 0u);
 }
 
 TEST(IniText, ValuesAndSectionLinesIgnoreCaseOfNames) {
@@ -127,13 +128,13 @@ TEST(IniText, ValuesAndSectionLinesIgnoreCaseOfNames) {
       ";comment=1\r\nMaxFileCache=2048\r\n\r\n[vcache2]\r\nMinFileCache=1\r\n";
   std::string v;
   ASSERT_TRUE(IniValue(ini, "vcache", "minfilecache", &v));
-  EXPECT_EQ("1024", v);
+  EXPECT_EQ(v, "1024");
   ASSERT_TRUE(IniValue(ini, "VCache", "MaxFileCache", &v));
-  EXPECT_EQ("2048", v);
+  EXPECT_EQ(v, "2048");
   EXPECT_FALSE(IniValue(ini, "VCache", "comment", &v));  // only ";comment" is there
   EXPECT_FALSE(IniValue(ini, "386Enh", "device", &v));
-  EXPECT_EQ((std::vector<std::string>{" MinFileCache = 1024 ", ";comment=1", "MaxFileCache=2048"}),
-            IniSectionLines(ini, "VCACHE"));
+  EXPECT_EQ(IniSectionLines(ini, "VCACHE"),
+            (std::vector<std::string>{" MinFileCache = 1024 ", ";comment=1", "MaxFileCache=2048"}));
   EXPECT_TRUE(IniSectionLines(ini, "missing").empty());
 }
 
@@ -149,7 +150,7 @@ TEST(WineCommand, TakesTheCallersEnvironmentWithoutDisplayOrWineSettings) {
   unsetenv("DISPLAY");
   unsetenv("WINEPREFIX");
   unsetenv("WINEDEBUG");
-  EXPECT_EQ((std::vector<std::string>{"wine", "C:\\probe.exe", "version"}), c.argv);
+  EXPECT_EQ(c.argv, (std::vector<std::string>{"wine", "C:\\probe.exe", "version"}));
   std::vector<std::string> wine;
   bool path = false;
   for (const std::string& e : c.env) {
@@ -157,9 +158,8 @@ TEST(WineCommand, TakesTheCallersEnvironmentWithoutDisplayOrWineSettings) {
     path = path || e.compare(0, 5, "PATH=") == 0;
   }
   std::sort(wine.begin(), wine.end());
-  EXPECT_EQ((std::vector<std::string>{"WINEDEBUG=-all",
-                                      "WINEDLLOVERRIDES=mscoree,mshtml=", "WINEPREFIX=/p"}),
-            wine);
+  EXPECT_EQ(wine, (std::vector<std::string>{"WINEDEBUG=-all",
+                                            "WINEDLLOVERRIDES=mscoree,mshtml=", "WINEPREFIX=/p"}));
   EXPECT_TRUE(path);
 }
 
@@ -168,11 +168,11 @@ TEST(WineCommand, TakesTheCallersEnvironmentWithoutDisplayOrWineSettings) {
 TEST(WineCommand, The32BitWineRunsThroughTheTreesWrapper) {
   const HostCommand c64 = WineCommand({"wineboot", "-r"}, "/p", "-all", WineArch::k64);
   const HostCommand c32 = WineCommand({"wineboot", "-r"}, "/p", "-all", WineArch::k32);
-  ASSERT_EQ(4u, c32.argv.size());
-  EXPECT_EQ("i386-wine", c32.argv[0].substr(c32.argv[0].rfind('/') + 1));
-  EXPECT_EQ((std::vector<std::string>{"--", "wineboot", "-r"}),
-            std::vector<std::string>(c32.argv.begin() + 1, c32.argv.end()));
-  EXPECT_EQ(c64.env, c32.env);
+  ASSERT_EQ(c32.argv.size(), 4u);
+  EXPECT_EQ(c32.argv[0].substr(c32.argv[0].rfind('/') + 1), "i386-wine");
+  EXPECT_EQ(std::vector<std::string>(c32.argv.begin() + 1, c32.argv.end()),
+            (std::vector<std::string>{"--", "wineboot", "-r"}));
+  EXPECT_EQ(c32.env, c64.env);
 }
 
 // Only a run without a result of its own, ended by the emulator or Wine's
@@ -198,8 +198,32 @@ TEST(EmulatorCrash, OnlyARunWithoutResultAndWithTheCrashMessageCounts) {
     r.exitCode = c.exitCode;
     r.timedOut = c.timedOut;
     r.err = c.err;
-    EXPECT_EQ(c.crashed, EmulatorCrashed(r)) << c.exitCode << " " << c.timedOut << " " << c.err;
+    EXPECT_EQ(EmulatorCrashed(r), c.crashed) << c.exitCode << " " << c.timedOut << " " << c.err;
   }
+}
+
+// ------------------------------------------------------- test helpers
+
+void FailInsideAHelper(Caller caller = {}) {
+  TRACE_CALLER(caller);
+  ADD_FAILURE() << "inside the helper";
+}
+
+void FailInsideANestedHelper(Caller caller = {}) {
+  TRACE_CALLER(caller);
+  FailInsideAHelper();
+}
+
+// A helper's failure names the test's line, not only its own: the line is
+// filled in where the call is written, also through a second helper.
+TEST(CallerTrace, AFailureInsideAHelperNamesTheLineOfTheCall) {
+  const auto at = [](int line) {
+    return std::string(__FILE__) + ":" + std::to_string(line) + ": called from here";
+  };
+  const std::string direct = at(__LINE__ + 1);
+  EXPECT_NONFATAL_FAILURE(FailInsideAHelper(), direct);
+  const std::string nested = at(__LINE__ + 1);
+  EXPECT_NONFATAL_FAILURE(FailInsideANestedHelper(), nested);
 }
 
 // -------------------------------------------------------- under Wine
@@ -220,22 +244,22 @@ TEST_F(WinePrefixTest, RegistryDumpShowsEveryTypeWithItsExactBytes) {
   RegTree p = wine->DumpKey("HKLM\\Software\\Drvsetup \"Preset\"");
   ASSERT_TRUE(p.exists);
   ASSERT_TRUE(p.HasKey("Deep"));
-  ASSERT_NE(nullptr, p.Value("Deep", ""));
-  EXPECT_EQ(SzBytes("C:\\a \"b\""), p.Value("Deep", "")->data);
-  ASSERT_NE(nullptr, p.Value("Deep", "Count"));
-  EXPECT_EQ(kRegDword, p.Value("Deep", "Count")->type);
-  EXPECT_EQ("01000080", text::HexBytes(p.Value("Deep", "Count")->data));
-  ASSERT_NE(nullptr, p.Value("Deep", "Bytes"));
-  EXPECT_EQ("3a007c", text::HexBytes(p.Value("Deep", "Bytes")->data));
-  ASSERT_NE(nullptr, p.Value("Deep", "List"));
-  EXPECT_EQ(kRegMultiSz, p.Value("Deep", "List")->type);
-  EXPECT_EQ(text::HexBytes(multi), text::HexBytes(p.Value("Deep", "List")->data));
-  ASSERT_NE(nullptr, p.Value("Deep", "Path"));
-  EXPECT_EQ(kRegExpandSz, p.Value("Deep", "Path")->type);
-  EXPECT_EQ(SzBytes("%windir%"), p.Value("Deep", "Path")->data);
+  ASSERT_NE(p.Value("Deep", ""), nullptr);
+  EXPECT_EQ(p.Value("Deep", "")->data, SzBytes("C:\\a \"b\""));
+  ASSERT_NE(p.Value("Deep", "Count"), nullptr);
+  EXPECT_EQ(p.Value("Deep", "Count")->type, kRegDword);
+  EXPECT_EQ(text::HexBytes(p.Value("Deep", "Count")->data), "01000080");
+  ASSERT_NE(p.Value("Deep", "Bytes"), nullptr);
+  EXPECT_EQ(text::HexBytes(p.Value("Deep", "Bytes")->data), "3a007c");
+  ASSERT_NE(p.Value("Deep", "List"), nullptr);
+  EXPECT_EQ(p.Value("Deep", "List")->type, kRegMultiSz);
+  EXPECT_EQ(text::HexBytes(p.Value("Deep", "List")->data), text::HexBytes(multi));
+  ASSERT_NE(p.Value("Deep", "Path"), nullptr);
+  EXPECT_EQ(p.Value("Deep", "Path")->type, kRegExpandSz);
+  EXPECT_EQ(p.Value("Deep", "Path")->data, SzBytes("%windir%"));
   RegTree empty = wine->DumpKey("HKCU\\Software\\DrvsetupEmpty");
   EXPECT_TRUE(empty.exists);
-  EXPECT_EQ(0u, empty.ValueCount());
+  EXPECT_EQ(empty.ValueCount(), 0u);
 
   // Set inside the live session.
   ASSERT_TRUE(wine->SetString(key, "", "default"));
@@ -250,30 +274,30 @@ TEST_F(WinePrefixTest, RegistryDumpShowsEveryTypeWithItsExactBytes) {
   ASSERT_TRUE(t.exists);
   EXPECT_TRUE(t.HasKey(""));
   EXPECT_TRUE(t.HasKey("sub\\DEEPER"));
-  EXPECT_EQ(4u, t.keys.size());
-  EXPECT_EQ(6u, t.ValueCount());
+  EXPECT_EQ(t.keys.size(), 4u);
+  EXPECT_EQ(t.ValueCount(), 6u);
 
   const RegValue* v = t.Value("", "");
-  ASSERT_NE(nullptr, v);
-  EXPECT_EQ(kRegSz, v->type);
-  EXPECT_EQ(SzBytes("default"), v->data);
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->type, kRegSz);
+  EXPECT_EQ(v->data, SzBytes("default"));
   v = t.Value("Sub", "number");
-  ASSERT_NE(nullptr, v);
-  EXPECT_EQ(kRegDword, v->type);
-  EXPECT_EQ("04030201", text::HexBytes(v->data));
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->type, kRegDword);
+  EXPECT_EQ(text::HexBytes(v->data), "04030201");
   v = t.Value("Sub\\Deeper", "Bin");
-  ASSERT_NE(nullptr, v);
-  EXPECT_EQ(kRegBinary, v->type);
-  EXPECT_EQ("00ff14", text::HexBytes(v->data));
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->type, kRegBinary);
+  EXPECT_EQ(text::HexBytes(v->data), "00ff14");
   v = t.Value("Sub\\Deeper", "Multi");
-  ASSERT_NE(nullptr, v);
-  EXPECT_EQ(kRegMultiSz, v->type);
-  EXPECT_EQ(text::HexBytes(multi), text::HexBytes(v->data));
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->type, kRegMultiSz);
+  EXPECT_EQ(text::HexBytes(v->data), text::HexBytes(multi));
   v = t.Value("Other", "Path");
-  ASSERT_NE(nullptr, v);
-  EXPECT_EQ(kRegExpandSz, v->type);
-  EXPECT_EQ(SzBytes("%SystemRoot%\\x"), v->data);
-  EXPECT_NE(nullptr, t.Value("Other", "tab\tname%"));  // escaped and back
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->type, kRegExpandSz);
+  EXPECT_EQ(v->data, SzBytes("%SystemRoot%\\x"));
+  EXPECT_NE(t.Value("Other", "tab\tname%"), nullptr);  // escaped and back
 
   ASSERT_TRUE(wine->DeleteKey(key + "\\Sub"));
   t = wine->DumpKey(key);
@@ -284,27 +308,27 @@ TEST_F(WinePrefixTest, RegistryDumpShowsEveryTypeWithItsExactBytes) {
   // A key's access list, by the object name of the named-security functions.
   KeySecurity sec = wine->KeySecurityOf("MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root\\");
   ASSERT_TRUE(sec.ok);
-  EXPECT_EQ(0x4, sec.control & 0x4);  // SE_DACL_PRESENT
-  EXPECT_EQ("D:", sec.sddl.substr(0, 2));
+  EXPECT_EQ(sec.control & 0x4, 0x4);  // SE_DACL_PRESENT
+  EXPECT_EQ(sec.sddl.substr(0, 2), "D:");
   EXPECT_FALSE(wine->KeySecurityOf("MACHINE\\SOFTWARE\\NoSuchKey").ok);
 }
 
 TEST_F(WinePrefixTest, VersionSettingShowsInGetVersionExA) {
   ASSERT_TRUE(wine->SetVersion("win98"));  // in the registry file, before the session
   VersionInfo v = wine->Version();
-  EXPECT_EQ(1u, v.platform);
-  EXPECT_EQ(4u, v.major);
-  EXPECT_EQ(10u, v.minor);
+  EXPECT_EQ(v.platform, 1u);
+  EXPECT_EQ(v.major, 4u);
+  EXPECT_EQ(v.minor, 10u);
 
   ASSERT_TRUE(wine->SetVersion("nt40"));  // in the live session, for later programs
   v = wine->Version();
-  EXPECT_EQ(2u, v.platform);
-  EXPECT_EQ(4u, v.major);
+  EXPECT_EQ(v.platform, 2u);
+  EXPECT_EQ(v.major, 4u);
   ASSERT_TRUE(wine->SetVersion("winxp"));
   v = wine->Version();
-  EXPECT_EQ(2u, v.platform);
-  EXPECT_EQ(5u, v.major);
-  EXPECT_EQ(1u, v.minor);
+  EXPECT_EQ(v.platform, 2u);
+  EXPECT_EQ(v.major, 5u);
+  EXPECT_EQ(v.minor, 1u);
 }
 
 TEST_F(WinePrefixTest, DrivesAnswerTheirTypesAndShowTheirFiles) {
@@ -314,20 +338,20 @@ TEST_F(WinePrefixTest, DrivesAnswerTheirTypesAndShowTheirFiles) {
   ASSERT_FALSE(hd.empty());
   ASSERT_TRUE(wine->PutFile("E:\\OEM\\ORVOOEM.DLL", "oem"));
   struct stat st;
-  EXPECT_EQ(0, stat((cd + "/OEM/ORVOOEM.DLL").c_str(), &st));
-  EXPECT_EQ("oem", wine->FileText("e:\\oem\\orvooem.dll"));  // any case, as on Windows
+  EXPECT_EQ(stat((cd + "/OEM/ORVOOEM.DLL").c_str(), &st), 0);
+  EXPECT_EQ(wine->FileText("e:\\oem\\orvooem.dll"), "oem");  // any case, as on Windows
 
-  EXPECT_EQ(5u, wine->DriveType("E:\\"));
-  EXPECT_EQ(3u, wine->DriveType("D:\\"));
-  EXPECT_EQ(3u, wine->DriveType("C:\\"));
-  EXPECT_EQ(1u, wine->DriveType("G:\\"));
+  EXPECT_EQ(wine->DriveType("E:\\"), 5u);
+  EXPECT_EQ(wine->DriveType("D:\\"), 3u);
+  EXPECT_EQ(wine->DriveType("C:\\"), 3u);
+  EXPECT_EQ(wine->DriveType("G:\\"), 1u);
 
   std::vector<FileEntry> files = wine->Files("E:\\");
-  ASSERT_EQ(2u, files.size());
-  EXPECT_EQ("OEM", files[0].path);
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].path, "OEM");
   EXPECT_TRUE(files[0].folder);
-  EXPECT_EQ("OEM\\ORVOOEM.DLL", files[1].path);
-  EXPECT_EQ(3u, files[1].size);
+  EXPECT_EQ(files[1].path, "OEM\\ORVOOEM.DLL");
+  EXPECT_EQ(files[1].size, 3u);
   EXPECT_TRUE(wine->Files("F:\\").empty());
 }
 
@@ -335,25 +359,25 @@ TEST_F(WinePrefixTest, RestartPerformsPendingRenamesAndWininitEntries) {
   ASSERT_TRUE(wine->PutFile("C:\\stage\\a.new", "A"));
   ASSERT_TRUE(wine->PutFile("C:\\stage\\b.new", "B"));
   ASSERT_TRUE(wine->PutFile("C:\\stage\\b.dll", "old B"));
-  ASSERT_EQ(0, wine->Probe({"movelater", "C:\\stage\\a.new", "C:\\stage\\a.dll"}).exitCode);
-  ASSERT_EQ(0, wine->Probe({"movelater", "C:\\stage\\b.new", "C:\\stage\\b.dll"}).exitCode);
+  ASSERT_EQ(wine->Probe({"movelater", "C:\\stage\\a.new", "C:\\stage\\a.dll"}).exitCode, 0);
+  ASSERT_EQ(wine->Probe({"movelater", "C:\\stage\\b.new", "C:\\stage\\b.dll"}).exitCode, 0);
   ASSERT_TRUE(wine->PutFile("C:\\windows\\Wininit.ini",
                             "[RENAME]\r\nC:\\stage\\c.dll=C:\\stage\\c.new\r\n"));
   ASSERT_TRUE(wine->PutFile("C:\\stage\\c.new", "C"));
 
   std::vector<PendingRename> pending = wine->PendingRenames();
-  ASSERT_EQ(2u, pending.size());
-  EXPECT_EQ("\\??\\C:\\stage\\a.new", pending[0].from);
-  EXPECT_EQ("\\??\\C:\\stage\\a.dll", pending[0].to);
+  ASSERT_EQ(pending.size(), 2u);
+  EXPECT_EQ(pending[0].from, "\\??\\C:\\stage\\a.new");
+  EXPECT_EQ(pending[0].to, "\\??\\C:\\stage\\a.dll");
   EXPECT_TRUE(pending[0].replace);
-  EXPECT_EQ("\\??\\C:\\stage\\b.dll", pending[1].to);
+  EXPECT_EQ(pending[1].to, "\\??\\C:\\stage\\b.dll");
   EXPECT_TRUE(wine->Exists("C:\\stage\\a.new"));  // nothing moves before the restart
 
   ASSERT_TRUE(wine->Restart());
   EXPECT_TRUE(wine->PendingRenames().empty());
-  EXPECT_EQ("A", wine->FileText("C:\\stage\\a.dll"));
-  EXPECT_EQ("B", wine->FileText("C:\\stage\\b.dll"));
-  EXPECT_EQ("C", wine->FileText("C:\\stage\\c.dll"));
+  EXPECT_EQ(wine->FileText("C:\\stage\\a.dll"), "A");
+  EXPECT_EQ(wine->FileText("C:\\stage\\b.dll"), "B");
+  EXPECT_EQ(wine->FileText("C:\\stage\\c.dll"), "C");
   EXPECT_FALSE(wine->Exists("C:\\stage\\a.new"));
   EXPECT_FALSE(wine->Exists("C:\\stage\\c.new"));
   EXPECT_FALSE(wine->Exists("C:\\windows\\Wininit.ini"));
@@ -363,14 +387,14 @@ TEST_F(WinePrefixTest, AttributesHeldFilesAndBackgroundPrograms) {
   ASSERT_TRUE(wine->PutFile("C:\\data\\a.txt", "a"));
   ASSERT_TRUE(wine->PutFile("C:\\data\\sub\\b.txt", "bb"));
   ASSERT_TRUE(wine->SetAttributes("C:\\data\\a.txt", 0x1 | 0x2));  // read-only, hidden
-  EXPECT_EQ(0x3u, wine->Attributes("C:\\data\\a.txt") & 0x3);
+  EXPECT_EQ(wine->Attributes("C:\\data\\a.txt") & 0x3, 0x3u);
   EXPECT_FALSE(wine->Writable("C:\\data\\a.txt"));
-  EXPECT_EQ(0xFFFFFFFFu, wine->Attributes("C:\\data\\missing.txt"));
+  EXPECT_EQ(wine->Attributes("C:\\data\\missing.txt"), 0xFFFFFFFFu);
   std::vector<FileEntry> files = wine->Files("C:\\data");
   auto a = std::find_if(files.begin(), files.end(),
                         [](const FileEntry& e) { return e.path == "a.txt"; });
-  ASSERT_NE(files.end(), a);
-  EXPECT_EQ(0x3u, a->attributes & 0x3);
+  ASSERT_NE(a, files.end());
+  EXPECT_EQ(a->attributes & 0x3, 0x3u);
   EXPECT_TRUE(std::any_of(files.begin(), files.end(), [](const FileEntry& e) {
     return e.path == "sub\\b.txt" && e.size == 2;
   }));
@@ -378,16 +402,16 @@ TEST_F(WinePrefixTest, AttributesHeldFilesAndBackgroundPrograms) {
   // A file held open without sharing refuses a copy onto it until released.
   ASSERT_TRUE(wine->PutFile("C:\\data\\held.dll", "held"));
   ASSERT_TRUE(wine->Hold("C:\\data\\held.dll"));
-  EXPECT_EQ(32u, wine->CopyFile("C:\\data\\sub\\b.txt", "C:\\data\\held.dll"));
+  EXPECT_EQ(wine->CopyFile("C:\\data\\sub\\b.txt", "C:\\data\\held.dll"), 32u);
   wine->Release();
-  EXPECT_EQ(0u, wine->CopyFile("C:\\data\\sub\\b.txt", "C:\\data\\held.dll"));
-  EXPECT_EQ("bb", wine->FileText("C:\\data\\held.dll"));
+  EXPECT_EQ(wine->CopyFile("C:\\data\\sub\\b.txt", "C:\\data\\held.dll"), 0u);
+  EXPECT_EQ(wine->FileText("C:\\data\\held.dll"), "bb");
 
   // The stand-in shows under the name it was copied to.
   ASSERT_TRUE(wine->PlaceProgram("standin.exe", "C:\\Program Files\\Orvo\\ORVO.EXE"));
   ASSERT_TRUE(wine->StartBackground("C:\\Program Files\\Orvo\\ORVO.EXE"));
   std::vector<std::string> procs = wine->Processes();
-  EXPECT_NE(procs.end(), std::find(procs.begin(), procs.end(), "ORVO.EXE"));
+  EXPECT_NE(std::find(procs.begin(), procs.end(), "ORVO.EXE"), procs.end());
 }
 
 TEST(WinePrefixLifetime, ImmutableTargetRefusesCopyAndEverythingIsRemovedAfterwards) {
@@ -401,21 +425,21 @@ TEST(WinePrefixLifetime, ImmutableTargetRefusesCopyAndEverythingIsRemovedAfterwa
     ASSERT_TRUE(wine.PutFile("C:\\data\\ro.txt", "old"));
     ASSERT_TRUE(wine.MakeReadOnly("C:\\data\\ro.txt"));
     // Root writes over a file without write bits...
-    EXPECT_EQ(0u, wine.CopyFile("C:\\data\\src.txt", "C:\\data\\ro.txt"));
+    EXPECT_EQ(wine.CopyFile("C:\\data\\src.txt", "C:\\data\\ro.txt"), 0u);
     // ...but not over an immutable one.
     ASSERT_TRUE(wine.MakeImmutable("C:\\data\\ro.txt"));
     ASSERT_TRUE(wine.PutFile("C:\\data\\src.txt", "newer"));
-    EXPECT_EQ(5u, wine.CopyFile("C:\\data\\src.txt", "C:\\data\\ro.txt"));
-    EXPECT_EQ("new", wine.FileText("C:\\data\\ro.txt"));
+    EXPECT_EQ(wine.CopyFile("C:\\data\\src.txt", "C:\\data\\ro.txt"), 5u);
+    EXPECT_EQ(wine.FileText("C:\\data\\ro.txt"), "new");
     // The registry files are not edited under a live session, nor for a root
     // other than HKLM and HKCU: refused, and recorded as the host's problems.
     EXPECT_FALSE(wine.PresetKey("HKLM\\Software\\Late"));
     EXPECT_FALSE(wine.PresetValue("HKU\\Software", "x", kRegDword, DwordBytes(1)));
-    EXPECT_EQ(2u, wine.TakeProblems().size());
+    EXPECT_EQ(wine.TakeProblems().size(), 2u);
     EXPECT_TRUE(wine.Problems().empty());
   }
   struct stat st;
-  EXPECT_NE(0, stat(root.c_str(), &st)) << root << " was left behind";
+  EXPECT_NE(stat(root.c_str(), &st), 0) << root << " was left behind";
 }
 
 TEST_F(WinePrefixTest, RelayTraceShowsMessageBoxesCopiesExitCodeAndExactCommandLines) {
@@ -426,31 +450,31 @@ TEST_F(WinePrefixTest, RelayTraceShowsMessageBoxesCopiesExitCodeAndExactCommandL
   RunResult r = wine->RunTraced("C:\\tools\\probe.exe",
                                 {"msgbox", "Unable to copy \"X\", (really) !", "Caption"}, &trace);
   ASSERT_FALSE(r.timedOut);
-  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ(r.exitCode, 0);
   ASSERT_TRUE(trace.found);
   auto boxes = MessageBoxes(trace);
-  ASSERT_EQ(1u, boxes.size());  // without a display it returns at once
-  EXPECT_EQ("Unable to copy \"X\", (really) !", boxes[0].text);
-  EXPECT_EQ("Caption", boxes[0].caption);
-  EXPECT_EQ(0u, boxes[0].type);
+  ASSERT_EQ(boxes.size(), 1u);  // without a display it returns at once
+  EXPECT_EQ(boxes[0].text, "Unable to copy \"X\", (really) !");
+  EXPECT_EQ(boxes[0].caption, "Caption");
+  EXPECT_EQ(boxes[0].type, 0u);
 
   r = wine->RunTraced("C:\\tools\\probe.exe", {"copy", "C:\\tools\\a.txt", "C:\\tools\\b.txt"},
                       &trace);
   auto copies = trace.Named("CopyFileA");
-  ASSERT_EQ(1u, copies.size());
-  EXPECT_EQ("C:\\tools\\a.txt", copies[0].Text(0));
-  EXPECT_EQ("C:\\tools\\b.txt", copies[0].Text(1));
-  EXPECT_EQ(0u, copies[0].Value(2) & 0xffffffffu);
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_EQ(copies[0].Text(0), "C:\\tools\\a.txt");
+  EXPECT_EQ(copies[0].Text(1), "C:\\tools\\b.txt");
+  EXPECT_EQ(copies[0].Value(2) & 0xffffffffu, 0u);
   EXPECT_TRUE(copies[0].returned);
-  EXPECT_EQ(1u, copies[0].retval);
+  EXPECT_EQ(copies[0].retval, 1u);
 
   r = wine->RunTraced("C:\\tools\\probe.exe", {"exit", "7"}, &trace);
-  EXPECT_EQ(7, r.exitCode);
-  EXPECT_EQ(7, ExitProcessCode(trace));
+  EXPECT_EQ(r.exitCode, 7);
+  EXPECT_EQ(ExitProcessCode(trace), 7);
 
   // An exact command line, quotes and all, and the full exit code.
   r = wine->RunCommandLine("\"C:\\tools\\probe.exe\"  exit   \"300\"");
-  EXPECT_EQ(300, r.exitCode);
+  EXPECT_EQ(r.exitCode, 300);
 }
 
 }  // namespace
