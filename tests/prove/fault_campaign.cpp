@@ -349,6 +349,9 @@ bool OnRemovalList(const std::string& item, const MachineState& before) {
     if (key == t || StartsWith(key, t + "\\")) return true;
   }
   if (key == "HKLM\\SOFTWARE\\MIRAVELT") return colon == std::string::npos;
+  // The record of Enum\Root's access list that the temporary grant keeps
+  // while it stands: a refused deletion of it after the withdrawal leaves it.
+  if (StartsWith(key, "HKLM\\SOFTWARE\\MIRAVELT\\ACCESS KEPT FOR ")) return true;
   const std::string run =
       "reg HKLM\\" + text::Upper(kRunKey) + " : " + text::Upper(kEngineRunValue);
   if (item != run) return false;

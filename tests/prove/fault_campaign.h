@@ -65,8 +65,9 @@ std::vector<FaultScenario> RemovalScenarios(const std::vector<FaultScenario>& in
 // Whether an item of a machine's state (outcome.h) is on the removal's list:
 // the driver, engine and INF files in the system, drivers and INF folders
 // (staging names included), the device, class and service trees of both
-// families, the engine key and Software\Miravelt itself, and the Run value
-// while `before` holds the installer's data in it.
+// families, the engine key and Software\Miravelt itself, the grant's record
+// of Enum\Root's access list below it, and the Run value while `before`
+// holds the installer's data in it.
 bool OnRemovalList(const std::string& item, const MachineState& before);
 
 // Judges what a removal left after the restart: every item off the list is
