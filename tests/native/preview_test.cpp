@@ -1010,6 +1010,8 @@ TEST(PreviewRemoval, KeepReasonsNameTheKeepListAndNothingElse) {
       {"key", "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Aspi32x", false},
       {"key", "HKEY_CURRENT_USER\\Software\\Miravelt\\Engine", true},
       {"key", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Miravelt", false},
+      {"key", "HKEY_LOCAL_MACHINE\\Enum", true},
+      {"key", "HKEY_LOCAL_MACHINE\\Enum\\Root\\REALTIME", false},
       {"value",
        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run "
        "\"Realtime Audio Engine\"",

@@ -26,6 +26,9 @@ const char kApplicationReason[] =
     "the application folder: the host application's own uninstaller owns it";
 const char kEngineSettingsReason[] =
     "the current user's engine settings, which the installer removes before its packages";
+const char kStandardKeyReason[] =
+    "a key every 9x registry has, made by the install only where it was missing (a Wine prefix "
+    "lacks it)";
 const char kWininitBackupReason[] =
     "the 9x platform keeps the Wininit.ini it carried out last under this name";
 
@@ -83,6 +86,9 @@ std::string KeepReason(const std::string& kind, const std::string& path,
   }
   if (StartsWith(upper, "HKEY_CURRENT_USER\\SOFTWARE\\MIRAVELT\\ENGINE"))
     return kEngineSettingsReason;
+  if (upper == "HKEY_LOCAL_MACHINE\\ENUM" ||
+      upper == "HKEY_LOCAL_MACHINE\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\CLASS")
+    return kStandardKeyReason;
   return std::string();
 }
 
