@@ -535,13 +535,20 @@ HandleObject* FileOf(HANDLE hFile, Node** node) {
   return object;
 }
 
+// Whether a handle is open on this file (and its file is still the one at
+// its path, not one made later in the place of a removed one).
+bool OpenOn(const HandleObject& object, const Node* node) {
+  return object.kind == HandleKind::File && object.file == node &&
+         Resolve(object.path, false).node == node;
+}
+
 // Whether the file is held open by this process in a way that stops an
 // opening with this access and sharing (both sides must share what the
 // other wants).
 bool SharingConflict(const Node* node, DWORD access, DWORD share) {
   for (const auto& entry : M().handles) {
     const HandleObject& other = entry.second;
-    if (other.kind != HandleKind::File || other.file != node) continue;
+    if (!OpenOn(other, node)) continue;
     const bool otherReads = other.access & GENERIC_READ, otherWrites = other.access & GENERIC_WRITE;
     if (((access & GENERIC_READ) && !(other.share & FILE_SHARE_READ)) ||
         ((access & GENERIC_WRITE) && !(other.share & FILE_SHARE_WRITE)) ||
@@ -556,9 +563,21 @@ bool SharingConflict(const Node* node, DWORD access, DWORD share) {
 // waits for the last handle).
 bool HeldOpen(const Node* node) {
   for (const auto& entry : M().handles) {
-    if (entry.second.kind == HandleKind::File && entry.second.file == node) return true;
+    if (OpenOn(entry.second, node)) return true;
   }
   return false;
+}
+
+// Deletes a file as DeleteFileA does; the error when it cannot.
+DWORD DeleteNow(const char* path) {
+  Resolved r = Resolve(path, true);
+  if (r.error != ERROR_SUCCESS) return r.error;
+  if (!r.parent || r.node->folder) return ERROR_ACCESS_DENIED;
+  if (DWORD e = WriteError(r.drive)) return e;
+  if (r.node->attributes & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
+  if (r.node->locked || HeldOpen(r.node)) return ERROR_SHARING_VIOLATION;
+  Detach(r.parent, r.leaf);
+  return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -631,15 +650,19 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
   if (DWORD e = call.Begin({})) return fail(e);
   if (Is9x(m.version)) return fail(ERROR_CALL_NOT_IMPLEMENTED);
   if (!lpExistingFileName || !*lpExistingFileName) return fail(ERROR_INVALID_PARAMETER);
-  // The new name may be missing (a deletion at the restart); when given, it
-  // is held to the same length as the existing one.
+  // The new name may be missing (a deletion, now or at the restart); when
+  // given, it is held to the same length as the existing one.
   if (DWORD e = PathLengthError(lpExistingFileName)) return fail(e);
   if (DWORD e = PathLengthError(lpNewFileName)) return fail(e);
   if (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT) {
     if (DWORD e = SchedulePendingRename(lpExistingFileName, lpNewFileName, dwFlags)) return fail(e);
     return call.Return<BOOL>(TRUE);
   }
-  if (!lpNewFileName) return fail(ERROR_INVALID_PARAMETER);
+  // No new name and no delay: the file is deleted now.
+  if (!lpNewFileName) {
+    if (DWORD e = DeleteNow(lpExistingFileName)) return fail(e);
+    return call.Return<BOOL>(TRUE);
+  }
   Resolved src = Resolve(lpExistingFileName, true);
   if (src.error != ERROR_SUCCESS) return fail(src.error);
   if (!src.parent) return fail(ERROR_ACCESS_DENIED);
@@ -667,13 +690,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
   FileCall call("DeleteFileA", Quote(lpFileName));
   auto fail = [&](DWORD error) { return call.Fail<BOOL>(error, FALSE); };
   if (DWORD e = call.Begin({lpFileName})) return fail(e);
-  Resolved r = Resolve(lpFileName, true);
-  if (r.error != ERROR_SUCCESS) return fail(r.error);
-  if (!r.parent || r.node->folder) return fail(ERROR_ACCESS_DENIED);
-  if (DWORD e = WriteError(r.drive)) return fail(e);
-  if (r.node->attributes & FILE_ATTRIBUTE_READONLY) return fail(ERROR_ACCESS_DENIED);
-  if (r.node->locked || HeldOpen(r.node)) return fail(ERROR_SHARING_VIOLATION);
-  Detach(r.parent, r.leaf);
+  if (DWORD e = DeleteNow(lpFileName)) return fail(e);
   return call.Return<BOOL>(TRUE);
 }
 
@@ -821,8 +838,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
   const DWORD access =
       (dwDesiredAccess & GENERIC_ALL) ? (GENERIC_READ | GENERIC_WRITE) : dwDesiredAccess;
   const bool writes = (access & GENERIC_WRITE) != 0;
-  if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING ||
-      (dwCreationDisposition == TRUNCATE_EXISTING && !writes))
+  if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING)
     return fail(ERROR_INVALID_PARAMETER);
   Resolved r = Resolve(lpFileName, true);
   if (r.error != ERROR_SUCCESS && r.error != ERROR_FILE_NOT_FOUND) return fail(r.error);
@@ -981,7 +997,9 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
   if (!lpDistanceToMoveHigh && position > 0xFFFFFFFEull) return fail(ERROR_INVALID_PARAMETER);
   file->filePointer = position;
   if (lpDistanceToMoveHigh) *lpDistanceToMoveHigh = static_cast<LONG>(position >> 32);
-  M().lastError = ERROR_SUCCESS;
+  // A position whose low part looks like the failure says so by the last
+  // error; otherwise the last error stays.
+  if (static_cast<DWORD>(position) == INVALID_SET_FILE_POINTER) M().lastError = ERROR_SUCCESS;
   return call.Return<DWORD>(static_cast<DWORD>(position));
 }
 
@@ -1018,8 +1036,10 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
   if (DWORD e = call.Begin({lpPathName})) return fail(e);
   Resolved r = Resolve(lpPathName, true);
   if (r.error != ERROR_SUCCESS) return fail(r.error);
-  if (!r.parent) return fail(ERROR_ACCESS_DENIED);  // a drive root
   if (!r.node->folder) return fail(ERROR_DIRECTORY);
+  if (!r.parent) {  // a drive root
+    return fail(r.node->children.empty() ? ERROR_ACCESS_DENIED : ERROR_DIR_NOT_EMPTY);
+  }
   if (DWORD e = WriteError(r.drive)) return fail(e);
   if (!r.node->children.empty()) return fail(ERROR_DIR_NOT_EMPTY);
   if (r.node->attributes & FILE_ATTRIBUTE_READONLY) return fail(ERROR_ACCESS_DENIED);

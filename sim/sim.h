@@ -25,7 +25,9 @@
 //        rec.ShouldFail()) it sets the last error and returns the failure
 //        result Windows gives, and every result goes through Return so that
 //        the trace holds it.
-//      Handles and memory it hands out are counted through handles.h.
+//      Handles and memory it hands out are counted through handles.h; only
+//      a new kind of handle also needs its letter among the argument kinds
+//      (calls.def) and its naming in tests/prove/trace_compare.cpp.
 //   3. Table row: one SIM_CALL line in sim/calls.def, under its library:
 //      the versions that have it, whether it can fail (kNeverFails for a
 //      call that releases what another obtained, or that cannot fail on

@@ -324,6 +324,11 @@ TEST(TraceCompare, BothSidesComeOutAlike) {
       SimCall("CloseHandle", "0x1004", "1"),
       SimCall("FindFirstFileA", "\"C:\\\\setup\\\\A.INF\", ptr", "0x1050"),
       SimCall("FindClose", "0x1050", "1"),
+      SimCall("CreateFileA",
+              "\"C:\\\\WINDOWS\\\\WININIT.INI\", 0xC0000000, 0x0, NULL, 4, 0x80, NULL", "0x1060"),
+      SimCall("WriteFile", "0x1060, ptr, 12, ptr, NULL", "1"),
+      SimCall("SetFilePointer", "0x1060, -2, NULL, 1", "10"),
+      SimCall("CloseHandle", "0x1060", "1"),
       SimCall("RegQueryValueExA", "HKEY_LOCAL_MACHINE, \"x\", NULL, ptr, NULL, 0", "2"),
   };
   const uint64_t hklm = 0xffffffff80000002ull;
@@ -350,6 +355,16 @@ TEST(TraceCompare, BothSidesComeOutAlike) {
       Relay("KERNEL32", "FindFirstFileA", {Text(0xc93960, "C:\\setup\\A.INF"), Number(0x21f7f0)},
             0x37b4e0),
       Relay("KERNEL32", "FindClose", {Number(0x37b4e0)}, 1),
+      // The process handle's value again, now for a file.
+      Relay("KERNEL32", "CreateFileA",
+            {Text(0xc93990, "C:\\WINDOWS\\WININIT.INI"), Number(0xc0000000), Number(0), Number(0),
+             Number(4), Number(0x80), Number(0)},
+            0x5c),
+      Relay("KERNEL32", "WriteFile",
+            {Number(0x5c), Number(0x21f000), Number(12), Number(0x21f0f0), Number(0)}, 1),
+      Relay("KERNEL32", "SetFilePointer",
+            {Number(0x5c), Number(0xfffffffeull), Number(0), Number(1)}, 10),
+      Relay("KERNEL32", "CloseHandle", {Number(0x5c)}, 1),
       Relay("advapi32", "RegQueryValueExA",
             {Number(hklm), Text(1, "x"), Number(0), Number(2), Number(0), Number(3)}, 2),
   };
@@ -360,8 +375,11 @@ TEST(TraceCompare, BothSidesComeOutAlike) {
   EXPECT_EQ(
       fromSim[2].Text(),
       "RegSetValueExA(HKEY_LOCAL_MACHINE\\SOFTWARE\\MIRAVELT, \"Enabled\", 0, 4, ptr, 4) = 0");
-  // The process walk's call for one process is left out.
+  // The process walk's call for one process is left out; a file handle is
+  // named by the file it was opened on.
   for (const NormalCall& c : fromSim) EXPECT_NE(c.function, "OpenProcess");
+  EXPECT_EQ(fromSim[fromSim.size() - 2].Text(),
+            "CloseHandle(file(\"C:\\WINDOWS\\WININIT.INI\")) = 1");
 }
 
 TEST(TraceCompare, DifferencesAreNamedOncePerCall) {
