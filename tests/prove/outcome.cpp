@@ -1,5 +1,6 @@
 #include "outcome.h"
 #include "harness.h"
+#include "messages.h"
 #include "text.h"
 
 #include <cctype>
@@ -28,7 +29,8 @@ void AddKeyItems(HKEY root, const std::string& path, const std::string& name, Ma
       (*state)["reg " + name + " : " + text::Upper(value)] = std::to_string(v.type) + " " + v.data;
   }
   for (const std::string& sub : sim::RegSubkeys(root, path))
-    AddKeyItems(root, path.empty() ? sub : path + "\\" + sub, name + "\\" + text::Upper(sub), state);
+    AddKeyItems(root, path.empty() ? sub : path + "\\" + sub, name + "\\" + text::Upper(sub),
+                state);
 }
 
 // Each non-blank line of an INI text with its section, counted.
