@@ -18,51 +18,58 @@ set(DRVSETUP_MANIFEST ${CMAKE_BINARY_DIR}/res/drvsetup.manifest)
 configure_file(${DRVSETUP_RES}/drvsetup.manifest ${DRVSETUP_MANIFEST} @ONLY)
 configure_file(${DRVSETUP_RES}/drvsetup_version.h.in ${CMAKE_BINARY_DIR}/res/drvsetup_version.h @ONLY)
 
-# The installer's code without the programs' entry points.
-set(DRVSETUP_PROGRAM_ENTRIES ${CMAKE_SOURCE_DIR}/src/run/main.cpp
-    ${CMAKE_SOURCE_DIR}/src/run/remove_main.cpp)
-set(DRVSETUP_CODE ${DRVSETUP_SOURCES})
-list(REMOVE_ITEM DRVSETUP_CODE ${DRVSETUP_PROGRAM_ENTRIES})
-# Compiled once for every program.
-add_library(drvsetup_code OBJECT ${DRVSETUP_CODE})
-target_include_directories(drvsetup_code PRIVATE ${DRVSETUP_INCLUDES})
+# The installer's layers on the real system. The 32-bit build runs on
+# Windows 95 and NT 3.51/4.0 as well.
+set(DRVSETUP_WINDOWS_DEFINITIONS "")
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(DRVSETUP_WINDOWS_DEFINITIONS DRVSETUP_32BIT=1)
+endif()
+drvsetup_add_layers("" PLATFORM advapi32 user32 DEFINITIONS ${DRVSETUP_WINDOWS_DEFINITIONS})
 
-set_property(SOURCE ${DRVSETUP_RES}/drvsetup.rc APPEND PROPERTY OBJECT_DEPENDS
-             ${DRVSETUP_MANIFEST} ${CMAKE_BINARY_DIR}/res/drvsetup_version.h)
-
-# One window-less program of the product: the shared code, its own entry
-# point, and the manifest and version resource every program carries, with
-# its own file name and description in the version resource.
-function(drvsetup_add_program name entry description)
-  set(DRVSETUP_PROGRAM_NAME ${name})
-  set(DRVSETUP_PROGRAM_DESCRIPTION "${description}")
-  configure_file(${DRVSETUP_RES}/drvsetup_program.h.in
-                 ${CMAKE_BINARY_DIR}/res/${name}/drvsetup_program.h @ONLY)
-  add_executable(${name} WIN32 $<TARGET_OBJECTS:drvsetup_code> ${entry} ${DRVSETUP_RES}/drvsetup.rc
-                 ${DRVSETUP_RES}/terminate_handler.cpp)
-  target_include_directories(${name} PRIVATE ${DRVSETUP_INCLUDES} ${CMAKE_BINARY_DIR}/res
-                             ${CMAKE_BINARY_DIR}/res/${name})
+# drvsetup_add_windows_program(<name> <source>...): a window-less program of
+# the installer's layers (its own entry point and resources among the
+# sources), statically linked, stripped, importing only the system's DLLs,
+# and loadable by the oldest systems the 32-bit build supports. An entry
+# point in src/run is named main.cpp or <name>_main.cpp, which keeps it out
+# of the run layer.
+function(drvsetup_add_windows_program name)
+  add_executable(${name} WIN32 ${ARGN} ${DRVSETUP_RES}/terminate_handler.cpp)
+  target_include_directories(${name} PRIVATE ${CMAKE_BINARY_DIR}/res)
   target_link_options(${name} PRIVATE -static -s)
-  target_link_libraries(${name} PRIVATE advapi32 user32)
+  target_link_libraries(${name} PRIVATE drvsetup_run)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-    # The 32-bit executables run on Windows 95 and NT 3.51/4.0: they load
-    # only programs that ask for at most version 4.0 of the system and
-    # subsystem.
+    # Windows 95 and NT 3.51/4.0 load only programs that ask for at most
+    # version 4.0 of the system and subsystem.
     target_link_options(${name} PRIVATE -Wl,--major-os-version,4,--minor-os-version,0
                         -Wl,--major-subsystem-version,4,--minor-subsystem-version,0)
   endif()
 endfunction()
 
-drvsetup_add_program(drvsetup ${CMAKE_SOURCE_DIR}/src/run/main.cpp "Miravelt driver installer")
-drvsetup_add_program(drvremove ${CMAKE_SOURCE_DIR}/src/run/remove_main.cpp
-                     "Miravelt driver removal")
+# drvsetup_add_product_program(<name> <entry> <description>): one of the
+# product's programs (drvsetup.exe, drvremove.exe) with the manifest and
+# version resource every one of them carries, its own file name and
+# description in the version resource.
+function(drvsetup_add_product_program name entry description)
+  set(DRVSETUP_PROGRAM_NAME ${name})
+  set(DRVSETUP_PROGRAM_DESCRIPTION "${description}")
+  configure_file(${DRVSETUP_RES}/drvsetup_program.h.in
+                 ${CMAKE_BINARY_DIR}/res/${name}/drvsetup_program.h @ONLY)
+  drvsetup_add_windows_program(${name} ${entry} ${DRVSETUP_RES}/drvsetup.rc)
+  target_include_directories(${name} PRIVATE ${CMAKE_BINARY_DIR}/res/${name})
+endfunction()
+
+set_property(SOURCE ${DRVSETUP_RES}/drvsetup.rc APPEND PROPERTY OBJECT_DEPENDS
+             ${DRVSETUP_MANIFEST} ${CMAKE_BINARY_DIR}/res/drvsetup_version.h)
+drvsetup_add_product_program(drvsetup ${CMAKE_SOURCE_DIR}/src/run/main.cpp
+                             "Miravelt driver installer")
+drvsetup_add_product_program(drvremove ${CMAKE_SOURCE_DIR}/src/run/remove_main.cpp
+                             "Miravelt driver removal")
 
 # Helper programs for the Wine tests (tests/wine/progs/NAME.cpp -> NAME.exe).
 file(GLOB WINE_TEST_PROGRAMS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/progs/*.cpp)
 foreach(src ${WINE_TEST_PROGRAMS})
   get_filename_component(name ${src} NAME_WE)
   add_executable(${name} ${src})
-  target_include_directories(${name} PRIVATE ${DRVSETUP_INCLUDES})
   target_link_options(${name} PRIVATE -static)
   target_link_libraries(${name} PRIVATE advapi32 user32)
 endforeach()
@@ -81,18 +88,23 @@ if(DRVSETUP_JSON_INCLUDE)
   file(CREATE_LINK ${DRVSETUP_JSON_INCLUDE}/nlohmann ${json_dir}/nlohmann SYMBOLIC)
   file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
   file(GLOB PREVIEW_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/preview/*.cpp)
-  add_executable(drvsetup-preview ${SIM_SOURCES} ${DRVSETUP_CODE} ${PREVIEW_SOURCES})
-  target_include_directories(drvsetup-preview PRIVATE ${CMAKE_SOURCE_DIR}/sim
-                             ${DRVSETUP_INCLUDES} ${CMAKE_SOURCE_DIR}/tools/preview ${json_dir})
-  target_compile_definitions(drvsetup-preview PRIVATE DRVSETUP_SIMULATED=1)
   # Every call of the simulated machine's table, renamed: "SIM_CALL(Name, ..."
-  # rows, one a line.
+  # rows, one a line. The renames reach the simulated layers and everything
+  # that links them.
   file(STRINGS ${CMAKE_SOURCE_DIR}/sim/calls.def call_rows REGEX "^SIM_CALL\\(")
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/calls.def)
+  set(call_renames "")
   foreach(row ${call_rows})
     string(REGEX REPLACE "^SIM_CALL\\(([A-Za-z0-9_]+),.*" "\\1" call_name "${row}")
-    target_compile_definitions(drvsetup-preview PRIVATE ${call_name}=Sim${call_name})
+    list(APPEND call_renames ${call_name}=Sim${call_name})
   endforeach()
+  drvsetup_add_layers(_simulated DEFINITIONS DRVSETUP_SIMULATED=1 ${call_renames})
+  add_executable(drvsetup-preview ${SIM_SOURCES} ${CMAKE_SOURCE_DIR}/text/text.cpp
+                 ${CMAKE_SOURCE_DIR}/harness/installer_process.cpp ${PREVIEW_SOURCES})
+  target_include_directories(drvsetup-preview PRIVATE ${CMAKE_SOURCE_DIR}/sim
+                             ${CMAKE_SOURCE_DIR}/text ${CMAKE_SOURCE_DIR}/harness
+                             ${CMAKE_SOURCE_DIR}/tools/preview ${json_dir})
+  target_link_libraries(drvsetup-preview PRIVATE drvsetup_run_simulated)
   target_link_options(drvsetup-preview PRIVATE -static -s)
 else()
   message(WARNING "nlohmann/json.hpp not found: drvsetup-preview.exe is not built")

@@ -5,6 +5,7 @@
 #include "file_removal.h"
 #include "key_removal.h"
 #include "packages.h"
+#include "platform_family.h"
 #include "registry_writers.h"
 #include "system_ini.h"
 
@@ -56,7 +57,8 @@ const RegistryRow kDeviceRows9x[] = {
     {kDriverKey, "PortName", REG_SZ, "ZOLTAVEX", 0, nullptr, 0},
     {kDriverKey, "DeviceDriver", REG_SZ, "ZOLTAVEX.VXD", 0, nullptr, 0},
     {kDriverKey, "DeviceDesc", REG_SZ, "Miravelt RealTime Audio Kernel", 0, nullptr, 0},
-    // "DrivereDesc" is spelled so in the shipped system; do not correct.
+    // "DrivereDesc", not "DriverDesc": the driver and its INF file read the
+    // value under this name.
     {kDriverKey, "DrivereDesc", REG_SZ, "Miravelt RealTime Audio Kernel", 0, nullptr, 0},
     {kDriverKey, "InfPath", REG_SZ, "ZOLTAVEX.INF", 0, nullptr, 0},
     {kDriverKey, "InfSection", REG_SZ, "ZOLTAVEX", 0, nullptr, 0},
@@ -88,10 +90,10 @@ void InstallAudioEngine(const std::string& sourceFolder, const std::string& syst
 
 void InstallAudioKernel9x(const std::string& sourceFolder, const std::string& windowsFolder,
                           const std::string& systemFolder) {
-  // "Systemdirectory" is written as one word in the shipped system; do not correct.
+  // "Systemdirectory" in one word: the messages read word for word as users
+  // and support have always seen them, and setup programs match them.
   CopyPackageFile(sourceFolder + kVirtualDriver, systemFolder + kVirtualDriver,
                   "Unable to copy \"ZOLTAVEX.VXD\" to Systemdirectory!");
-  // "Systemdirectory" is written as one word in the shipped system; do not correct.
   CopyPackageFile(sourceFolder + kThunkLibrary, systemFolder + kThunkLibrary,
                   "Unable to copy \"ZOLTAV16.DLL\" to Systemdirectory!");
 

@@ -5,6 +5,7 @@
 #include "file_removal.h"
 #include "key_access.h"
 #include "key_removal.h"
+#include "messages.h"
 #include "packages.h"
 #include "registry_writers.h"
 
@@ -109,7 +110,8 @@ void RemoveDeviceTree() {
 
 void InstallAudioKernelNt(const std::string& sourceFolder, const std::string& windowsFolder,
                           const std::string& systemFolder) {
-  // "Systemdirectory" is written as one word in the shipped system; do not correct.
+  // "Systemdirectory" in one word: the messages read word for word as users
+  // and support have always seen them, and setup programs match them.
   CopyPackageFile(sourceFolder + "ZOLTAVEX.SYS", systemFolder + kKernelDriver,
                   "Unable to copy \"ZOLTAVEX.SYS\" to Systemdirectory!");
   CopyPackageFile(sourceFolder + "ZOLTAVEX.INF", windowsFolder + kInfFile,

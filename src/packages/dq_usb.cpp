@@ -4,6 +4,7 @@
 #include "file_placement.h"
 #include "file_removal.h"
 #include "packages.h"
+#include "platform_family.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "folders.h"
+#include "messages.h"
 
 bool HostApplicationFound = false;
 

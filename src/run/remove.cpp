@@ -7,6 +7,7 @@
 #include "folders.h"
 #include "guard.h"
 #include "packages.h"
+#include "platform_family.h"
 
 void RunRemoval() {
   ReadPlatformFamily();

@@ -6,6 +6,8 @@
 #include <set>
 
 #include "file_placement.h"
+#include "messages.h"
+#include "platform_family.h"
 
 namespace {
 

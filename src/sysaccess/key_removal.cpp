@@ -4,6 +4,9 @@
 
 #include <vector>
 
+#include "messages.h"
+#include "platform_family.h"
+
 namespace {
 
 // Registry key names are at most 255 characters; a key reporting longer names

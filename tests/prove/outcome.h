@@ -96,8 +96,9 @@ struct Allowance {
 };
 Allowance AllowanceOf(const MachineState& before, const MachineState& cleanAfter);
 
-// Outcomes of a single failed call that the installer's specified design
-// leads to, and that the campaign reports as accepted rather than wrong:
+// Outcomes of a single failed call that follow from what the installer
+// deliberately leaves unexamined (each entry gives its reason), and that the
+// campaign reports as accepted rather than wrong:
 // when the failed call is `function` with `argument` in its arguments, the
 // items starting with `mayChange` may change ("file ": files may be lost).
 struct AcceptedOutcome {
