@@ -1,6 +1,6 @@
-# Windows build (mingw-w64): drvsetup.exe, statically linked, importing only
-# the system's own DLLs; drvsetup-preview.exe; and the small Windows
-# programs the Wine tests use.
+# Windows build (mingw-w64): drvsetup.exe and drvremove.exe, statically
+# linked, importing only the system's own DLLs; drvsetup-preview.exe; and the
+# small Windows programs the Wine tests use.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 enable_language(RC)
@@ -45,10 +45,25 @@ function(drvsetup_add_windows_program name)
   endif()
 endfunction()
 
+# drvsetup_add_product_program(<name> <entry> <description>): one of the
+# product's programs (drvsetup.exe, drvremove.exe) with the manifest and
+# version resource every one of them carries, its own file name and
+# description in the version resource.
+function(drvsetup_add_product_program name entry description)
+  set(DRVSETUP_PROGRAM_NAME ${name})
+  set(DRVSETUP_PROGRAM_DESCRIPTION "${description}")
+  configure_file(${DRVSETUP_RES}/drvsetup_program.h.in
+                 ${CMAKE_BINARY_DIR}/res/${name}/drvsetup_program.h @ONLY)
+  drvsetup_add_windows_program(${name} ${entry} ${DRVSETUP_RES}/drvsetup.rc)
+  target_include_directories(${name} PRIVATE ${CMAKE_BINARY_DIR}/res/${name})
+endfunction()
+
 set_property(SOURCE ${DRVSETUP_RES}/drvsetup.rc APPEND PROPERTY OBJECT_DEPENDS
              ${DRVSETUP_MANIFEST} ${CMAKE_BINARY_DIR}/res/drvsetup_version.h)
-drvsetup_add_windows_program(drvsetup ${CMAKE_SOURCE_DIR}/src/run/main.cpp
-                             ${DRVSETUP_RES}/drvsetup.rc)
+drvsetup_add_product_program(drvsetup ${CMAKE_SOURCE_DIR}/src/run/main.cpp
+                             "Miravelt driver installer")
+drvsetup_add_product_program(drvremove ${CMAKE_SOURCE_DIR}/src/run/remove_main.cpp
+                             "Miravelt driver removal")
 
 # Helper programs for the Wine tests (tests/wine/progs/NAME.cpp -> NAME.exe).
 file(GLOB WINE_TEST_PROGRAMS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/progs/*.cpp)

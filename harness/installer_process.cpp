@@ -3,6 +3,7 @@
 #include "drvsetup.h"
 #include "guard.h"
 #include "platform_family.h"
+#include "remove.h"
 #include "run.h"
 
 namespace sim {
@@ -33,6 +34,7 @@ void OwnBelow(const std::string& key, const std::string& owner) {
 }  // namespace
 
 const char* const kInstallerPath = "C:\\SETUP\\DRVSETUP.EXE";
+const char* const kRemovalPath = "C:\\SETUP\\DRVREMOVE.EXE";
 
 std::string InstallerCommandLine(const std::string& arguments, const std::string& installerPath) {
   std::string line = "\"" + installerPath + "\"";
@@ -40,11 +42,11 @@ std::string InstallerCommandLine(const std::string& arguments, const std::string
   return line;
 }
 
-RunResult RunInstallerProcess() {
+RunResult RunInstallerProcess(Program program) {
   PlatformFamily = 0;
   PlatformMajorVersion = 0;
   HostApplicationFound = false;
-  return Run(RunSetup);
+  return Run(program == Program::Removal ? RunRemoval : RunSetup);
 }
 
 void PutHostEngineSettings() {

@@ -15,17 +15,24 @@ namespace sim {
 
 // Where the standard machine of Reset has the installer.
 extern const char* const kInstallerPath;  // "C:\SETUP\DRVSETUP.EXE"
+// Where the removal program lies beside it.
+extern const char* const kRemovalPath;  // "C:\SETUP\DRVREMOVE.EXE"
+
+// The product's programs: the installer (drvsetup.exe) and the removal
+// (drvremove.exe), which are built from the same code.
+enum class Program { Setup, Removal };
 
 // The installer's quoted path, then the arguments as typed (nothing more when
 // they are empty).
 std::string InstallerCommandLine(const std::string& arguments = std::string(),
                                  const std::string& installerPath = kInstallerPath);
 
-// Starts the installer as a new process on the current machine: its run-wide
-// values (the platform family, the guard's finding) as a fresh process has
-// them, the command line the machine holds, then the run until it returns or
-// calls ExitProcess.
-RunResult RunInstallerProcess();
+// Starts the installer, or the removal, as a new process on the current
+// machine: its run-wide values (the platform family, the guard's finding) as
+// a fresh process has them, the command line and module path the machine
+// holds (the removal reads neither), then the run until it returns or calls
+// ExitProcess.
+RunResult RunInstallerProcess(Program program = Program::Setup);
 
 // The engine settings the host application keeps for each user who ran it
 // (HKEY_CURRENT_USER\Software\Miravelt\Engine and below), put for the running

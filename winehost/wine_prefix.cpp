@@ -121,8 +121,8 @@ std::string ProgramPath(const std::string& name, WineArch arch) {
 
 bool ProgramsBuilt(std::string* missing, WineArch arch) {
   missing->clear();
-  for (const char* p :
-       {"drvsetup.exe", "probe.exe", "standin.exe", "empty.exe", "empty_imports.exe"}) {
+  for (const char* p : {"drvsetup.exe", "drvremove.exe", "probe.exe", "standin.exe", "empty.exe",
+                        "empty_imports.exe"}) {
     if (access(ProgramPath(p, arch).c_str(), R_OK) != 0) {
       if (!missing->empty()) *missing += ", ";
       *missing += p;

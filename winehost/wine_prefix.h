@@ -98,11 +98,14 @@ class WinePrefix {
   bool ReleaseImmutable(const std::string& winPath);
   bool Writable(const std::string& winPath) const;  // any write bit set
 
-  // -- the installer: drvsetup.exe into a source folder, run from there.
+  // -- the installer: drvsetup.exe, and the removal program drvremove.exe
+  // beside it, into a source folder, each run from there.
   static constexpr const char* kSourceFolder = "C:\\setup";
   bool PlaceInstaller(const std::string& folder = kSourceFolder);
   RunResult RunInstaller(const std::vector<std::string>& args);
   RunResult RunInstallerTraced(const std::vector<std::string>& args, RelayTrace* trace);
+  RunResult RunRemover();  // no arguments
+  RunResult RunRemoverTraced(RelayTrace* trace);
 
   // -- the session.
   bool StartSession();  // wineserver -p and the session's own processes

@@ -203,7 +203,8 @@ bool WinePrefix::Writable(const std::string& winPath) const {
 }
 
 bool WinePrefix::PlaceInstaller(const std::string& folder) {
-  return PlaceProgram("drvsetup.exe", folder + "\\drvsetup.exe");
+  return PlaceProgram("drvsetup.exe", folder + "\\drvsetup.exe") &&
+         PlaceProgram("drvremove.exe", folder + "\\drvremove.exe");
 }
 
 }  // namespace winehost

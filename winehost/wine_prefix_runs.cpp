@@ -59,6 +59,14 @@ RunResult WinePrefix::RunInstallerTraced(const std::vector<std::string>& args, R
   return RunTraced(std::string(kSourceFolder) + "\\drvsetup.exe", args, trace);
 }
 
+RunResult WinePrefix::RunRemover() {
+  return Run(std::string(kSourceFolder) + "\\drvremove.exe", {});
+}
+
+RunResult WinePrefix::RunRemoverTraced(RelayTrace* trace) {
+  return RunTraced(std::string(kSourceFolder) + "\\drvremove.exe", {}, trace);
+}
+
 bool WinePrefix::EnsureSession() { return sessionLive_ || StartSession(); }
 
 bool WinePrefix::StartSession() {

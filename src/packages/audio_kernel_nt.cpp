@@ -2,7 +2,9 @@
 // driver, and its device setup class, driver instance, root-enumerated device
 // and service keys, written while Everyone may change the device tree.
 #include "file_placement.h"
+#include "file_removal.h"
 #include "key_access.h"
+#include "key_removal.h"
 #include "messages.h"
 #include "packages.h"
 #include "registry_writers.h"
@@ -17,6 +19,7 @@ const char kPermissionMessage[] = "Unable to set permission for \"HKLM\\System\\
 const char kClassKey[] = "SYSTEM\\CurrentControlSet\\Control\\Class\\" REALTIME_CLASS_GUID;
 const char kDriverKey[] =
     "SYSTEM\\CurrentControlSet\\Control\\Class\\" REALTIME_CLASS_GUID "\\0000";
+const char kDeviceTreeKey[] = "SYSTEM\\CurrentControlSet\\Enum\\Root\\REALTIME";
 const char kDeviceKey[] = "SYSTEM\\CurrentControlSet\\Enum\\Root\\REALTIME\\0000";
 const char kDeviceParametersKey[] =
     "SYSTEM\\CurrentControlSet\\Enum\\Root\\REALTIME\\0000\\Device Parameters";
@@ -72,15 +75,46 @@ static_assert(sizeof kDeviceRowsNt / sizeof kDeviceRowsNt[0] == 29, "29 device v
 
 #undef REALTIME_CLASS_GUID
 
+// The kernel driver in the drivers folder below the system folder, and the
+// setup information file below the windows folder.
+const char kKernelDriver[] = "DRIVERS\\ZOLTAVEX.SYS";
+const char kInfFile[] = "INF\\ZOLTAVEX.INF";
+
+// Whether a run stopped before its withdrawal left something to put right:
+// the grant's entry on the device tree's parent, or the list kept for it.
+bool EarlierGrantLeft() {
+  SavedKeyAccess saved;
+  if (ReadKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved) && DropGrantEntries(saved, GENERIC_ALL))
+    return true;
+  return ReadKeptKeyAccess(HKEY_LOCAL_MACHINE, kEnumRoot, saved);
+}
+
+// The device tree goes under the same temporary grant as the installer's
+// writes, with the same withdrawal. Nothing is granted when there is nothing
+// to remove and no earlier grant to withdraw.
+void RemoveDeviceTree() {
+  if (!KeyExists(HKEY_LOCAL_MACHINE, kDeviceTreeKey) && !EarlierGrantLeft()) return;
+  TemporaryKeyGrant grant;
+  grant.failureMessage = kPermissionMessage;
+  // A refused grant is reported already; what the platform then allows
+  // still goes.
+  if (BeginTemporaryKeyGrant(HKEY_LOCAL_MACHINE, kEnumRoot, GENERIC_ALL, grant)) {
+    RemoveMachineKeyTree(kDeviceTreeKey);
+  } else {
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kDeviceTreeKey);
+  }
+  EndTemporaryKeyGrant(grant);
+}
+
 }  // namespace
 
 void InstallAudioKernelNt(const std::string& sourceFolder, const std::string& windowsFolder,
                           const std::string& systemFolder) {
   // "Systemdirectory" in one word: the messages read word for word as users
   // and support have always seen them, and setup programs match them.
-  CopyPackageFile(sourceFolder + "ZOLTAVEX.SYS", systemFolder + "DRIVERS\\ZOLTAVEX.SYS",
+  CopyPackageFile(sourceFolder + "ZOLTAVEX.SYS", systemFolder + kKernelDriver,
                   "Unable to copy \"ZOLTAVEX.SYS\" to Systemdirectory!");
-  CopyPackageFile(sourceFolder + "ZOLTAVEX.INF", windowsFolder + "INF\\ZOLTAVEX.INF",
+  CopyPackageFile(sourceFolder + "ZOLTAVEX.INF", windowsFolder + kInfFile,
                   "Unable to copy \"ZOLTAVEX.INF\" to INF directory !");
 
   // Everyone may change the device tree only while the device is written;
@@ -92,4 +126,15 @@ void InstallAudioKernelNt(const std::string& sourceFolder, const std::string& wi
   EndTemporaryKeyGrant(grant);
 
   InstallAudioEngine(sourceFolder, systemFolder);
+}
+
+void RemoveAudioKernelNt(const std::string& windowsFolder, const std::string& systemFolder) {
+  // The service key first: without it the driver no longer loads at boot.
+  RemoveMachineKeyTree(kServiceKey);
+  RemoveDeviceTree();
+  // The device setup class is the product's own: the whole tree goes.
+  RemoveMachineKeyTree(kClassKey);
+  std::vector<std::string> files = {systemFolder + kKernelDriver, windowsFolder + kInfFile};
+  for (const std::string& file : RemoveAudioEngine(systemFolder)) files.push_back(file);
+  RemoveFiles(files, windowsFolder);
 }

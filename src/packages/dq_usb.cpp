@@ -2,8 +2,15 @@
 // library, program and driver; the platform picks the files up when the
 // device is connected.
 #include "file_placement.h"
+#include "file_removal.h"
 #include "packages.h"
 #include "platform_family.h"
+
+namespace {
+
+const char kInfFile[] = "INF\\DQ_USB.INF";
+
+}  // namespace
 
 void InstallDqUsbPackage(const std::string& sourceFolder, const std::string& windowsFolder,
                          const std::string& systemFolder) {
@@ -11,7 +18,7 @@ void InstallDqUsbPackage(const std::string& sourceFolder, const std::string& win
   const std::string windows = NormalizeFolder(windowsFolder, kAddTrailingBackslash);
   const std::string system = NormalizeFolder(systemFolder, kAddTrailingBackslash);
 
-  CopyPackageFile(source + "DQ_USB.INF", windows + "INF\\DQ_USB.INF",
+  CopyPackageFile(source + "DQ_USB.INF", windows + kInfFile,
                   "Unable to copy \"DQ_USB.INF\" to INF directory !");
   CopyPackageFile(source + "FTD2XX.DLL", system + "FTD2XX.DLL",
                   "Unable to copy \"FTD2XX.DLL\" to System32 directory!");
@@ -25,4 +32,11 @@ void InstallDqUsbPackage(const std::string& sourceFolder, const std::string& win
           : system + "Drivers\\";
   CopyPackageFile(source + "FTD2XX.SYS", drivers + "FTD2XX.SYS",
                   "Unable to copy \"FTD2XX.SYS\" to Drivers directory!");
+}
+
+// Only the setup information file: the D2XX library, driver and uninstaller
+// program are shared by every device built on that maker's chips.
+void RemoveDqUsbPackage(const std::string& windowsFolder, const std::string&) {
+  const std::string windows = NormalizeFolder(windowsFolder, kAddTrailingBackslash);
+  RemoveFiles({windows + kInfFile}, windows);
 }

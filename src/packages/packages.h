@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "drvsetup.h"
 
@@ -40,3 +41,21 @@ void InstallAudioEngine(const std::string& sourceFolder, const std::string& syst
 
 // Default engine configuration, written once as "Config".
 extern const BYTE EngineConfigDefault[16];
+
+// The removals, called by the removal run: each takes off what its package's
+// installer placed, by the names of that installer's own tables, and keeps
+// what other programs share. Files that cannot be deleted now go at the next
+// restart. The ASPI layer has none: other applications reach CD-ROM drives
+// through it.
+void RemoveAudioKernel(const std::string& windowsFolder, const std::string& systemFolder);
+void RemoveKova51UsbPackage(const std::string& windowsFolder, const std::string& systemFolder);
+void RemoveDqUsbPackage(const std::string& windowsFolder, const std::string& systemFolder);
+
+// The family branches of RemoveAudioKernel; both folders end in a backslash.
+void RemoveAudioKernel9x(const std::string& windowsFolder, const std::string& systemFolder);
+void RemoveAudioKernelNt(const std::string& windowsFolder, const std::string& systemFolder);
+
+// The engine's Run value (while it still starts the engine), its settings
+// key (and the maker's key when that is left empty); returns the engine
+// files, staging names included, for the caller's file removal.
+std::vector<std::string> RemoveAudioEngine(const std::string& systemFolder);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "folders.h"
+#include "messages.h"
 
 bool HostApplicationFound = false;
 
@@ -190,4 +191,11 @@ bool IsHostApplicationProcess(DWORD, const char* fileName, DWORD) {
     }
   }
   return true;
+}
+
+void StopIfHostApplicationRuns() {
+  if (EnumerateProcesses(IsHostApplicationProcess, 0) && HostApplicationFound) {
+    ShowInstallerMessage("Please close Orvo-Studio, restart your machine and run setup again !");
+    ExitProcess(0);
+  }
 }

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "drvsetup.h"
+#include "key_removal.h"
 
 void SetFileCacheLimits();
 void RemoveEngineSettings();
-bool DeleteKeyTree(HKEY parent, const std::string& path);

@@ -7,7 +7,6 @@
 #include "folders.h"
 #include "guard.h"
 #include "housekeeping.h"
-#include "messages.h"
 #include "packages.h"
 #include "platform_family.h"
 
@@ -102,10 +101,7 @@ void RunFinalPhase(const std::string& applicationFolder, const std::string& docu
 void RunSetup() {
   ReadPlatformFamily();
 
-  if (EnumerateProcesses(IsHostApplicationProcess, 0) && HostApplicationFound) {
-    ShowInstallerMessage("Please close Orvo-Studio, restart your machine and run setup again !");
-    ExitProcess(0);
-  }
+  StopIfHostApplicationRuns();
 
   const std::string systemFolder = ReadSystemFolder();
   const std::string windowsFolder = ReadWindowsFolder();

@@ -120,7 +120,8 @@ bool SameIgnoringAsciiCase(const char* a, size_t aLength, const std::string& b) 
   return true;
 }
 
-// The platform's pending renames as stored: false when they cannot be read.
+}  // namespace
+
 bool ReadPendingRenames(std::vector<char>& data) {
   HKEY key = NULL;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE, &key) !=
@@ -143,6 +144,8 @@ bool ReadPendingRenames(std::vector<char>& data) {
   RegCloseKey(key);
   return read;
 }
+
+namespace {
 
 // Whether the stored list holds the rename existing -> new with replacement.
 // The list is pairs of zero-terminated strings ended by an empty one; a

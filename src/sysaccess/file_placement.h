@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "drvsetup.h"
 
@@ -29,6 +30,10 @@ void CopyPackageFile(const std::string& sourcePath, const std::string& targetPat
 // whether the staged copy succeeded.
 bool StageFile(const std::string& sourcePath, const std::string& stagingPath,
                const std::string& finalPath);
+
+// NT family: the platform's pending renames (PendingFileRenameOperations)
+// as stored; false when they cannot be read.
+bool ReadPendingRenames(std::vector<char>& data);
 
 // 9x family: Wininit.ini [RENAME] entry newPath=existingPath (a refused write
 // ends the run). NT family: MoveFileExA(existing, new, 5), unless that exact

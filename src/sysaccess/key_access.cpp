@@ -10,6 +10,9 @@
 #include <cstring>
 #include <vector>
 
+#include "messages.h"
+#include "platform_family.h"
+
 namespace {
 
 typedef decltype(&SetNamedSecurityInfoA) SetNamedSecurityInfoFn;

@@ -18,6 +18,7 @@
 #include "harness.h"
 #include "machine_file.h"
 #include "preview.h"
+#include "removal_report.h"
 #include "report.h"
 #include "sample.h"
 
@@ -1055,6 +1056,96 @@ TEST(PreviewJson, ReportOfBothFamiliesReadsBackWithTheTextReportsFigures) {
   EXPECT_EQ(2, o.code);
   EXPECT_EQ("", o.out);
   EXPECT_NE(std::string::npos, o.err.find("--json: cannot write"));
+}
+
+TEST(PreviewRemoval, InstallRestartAndRemovalOnOneMachineWithWhatStays) {
+  Scratch scratch;
+  for (const char* family : {"9x", "nt"}) {
+    const std::string file = scratch.Path(std::string("removal-") + family + ".json");
+    Outcome o = Preview({"--family", family, "--remove", "--json", file});
+    ASSERT_EQ(0, o.code) << o.err;
+    // The install's report first, as without --remove, then the removal's.
+    const std::string install = Preview({"--family", family}).out;
+    EXPECT_EQ(0u, o.out.find(install)) << family;
+    const std::string removal = o.out.substr(install.size());
+    EXPECT_NE(std::string::npos, removal.find("drvremove.exe on a simulated")) << family;
+    EXPECT_NE(std::string::npos, removal.find("command line   \"C:\\SETUP\\DRVREMOVE.EXE\""));
+    nlohmann::json doc = nlohmann::json::parse(HostFileText(file));
+    const nlohmann::json& run = doc["removal"];
+    ASSERT_TRUE(run.is_object()) << family;
+    EXPECT_EQ(0, run["exitCode"].get<int>());
+    EXPECT_NE(std::string::npos, removal.find("Platform calls made: " +
+                                              std::to_string(run["platformCalls"].get<long>())));
+    // The removal's run is the machine after the install's restart: it
+    // places nothing, and shows only its own boxes.
+    EXPECT_TRUE(run["files"]["placed"].empty()) << family;
+    EXPECT_TRUE(run["messageBoxes"].empty()) << family;
+    // What stays: the same items in both forms, each with its reason where
+    // the keep list names one; the install's kept files are among them.
+    const nlohmann::json& stays = run["stays"];
+    long unexplained = 0;
+    std::set<std::string> kept;
+    for (const auto& item : stays) {
+      const std::string path = item["path"].get<std::string>();
+      EXPECT_NE(std::string::npos, removal.find(item["kind"].get<std::string>() + " " + path))
+          << path;
+      if (item["keptBecause"].is_null()) {
+        ++unexplained;
+      } else {
+        kept.insert(path.substr(path.find_last_of('\\') + 1));
+      }
+    }
+    EXPECT_EQ(unexplained, run["unexplained"].get<long>());
+    // The sample install leaves nothing that no keep list names.
+    EXPECT_EQ(0, unexplained) << family;
+    EXPECT_NE(std::string::npos,
+              removal.find("Staying items on no keep list: " + std::to_string(unexplained)));
+    for (const char* name :
+         {"FTD2XX.DLL", "FTD2XXUN.EXE", "FTD2XX.SYS", "WNASPI32.DLL", "HISTORY.TXT", "ORVOOEM.DLL"})
+      EXPECT_TRUE(kept.count(name)) << family << " " << name;
+    // Nothing of the driver, engine or INF files stays.
+    for (const auto& item : stays) {
+      const std::string path = item["path"].get<std::string>();
+      if (item["kind"] != "file" || path.find("C:\\SETUP") == 0) continue;
+      EXPECT_EQ(std::string::npos, path.find("ZOLTAV")) << path;
+      EXPECT_EQ(std::string::npos, path.find("USB.INF")) << path;
+    }
+  }
+  Outcome bad = Preview({"--remove=yes"});
+  EXPECT_EQ(2, bad.code);
+  EXPECT_NE(std::string::npos, bad.err.find("--remove takes no value"));
+}
+
+TEST(PreviewRemoval, KeepReasonsNameTheKeepListAndNothingElse) {
+  const std::string app = "C:\\Program Files\\Orvo-Studio\\";
+  struct Case {
+    const char* kind;
+    std::string path;
+    bool kept;
+  } cases[] = {
+      {"file", "C:\\WINDOWS\\SYSTEM\\IOSUBSYS\\APIX.VXD", true},
+      {"file", "C:\\WINNT\\system32\\drivers\\ASPI32.OLD", true},
+      {"file", "C:\\WINDOWS\\system32\\FTD2XXUN.EXE", true},
+      {"file", app + "OrvoStudio-en.pdf", true},
+      {"file", "C:\\Program Files\\Orvo-Studio-Old\\X.DLL", false},
+      {"file", "C:\\WINDOWS\\system32\\ZOLTAVEX.DLL", false},
+      {"file", "C:\\WINDOWS\\INF\\DQ_USB.INF", false},
+      {"ini", "C:\\WINDOWS\\SYSTEM.INI [vcache]", true},
+      {"ini", "C:\\WINDOWS\\WIN.INI [windows]", false},
+      {"key", "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Aspi32\\Parameters", true},
+      {"value", "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\APIX \"X\"", true},
+      {"key", "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Aspi32x", false},
+      {"key", "HKEY_CURRENT_USER\\Software\\Miravelt\\Engine", true},
+      {"key", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Miravelt", false},
+      {"key", "HKEY_LOCAL_MACHINE\\Enum", true},
+      {"key", "HKEY_LOCAL_MACHINE\\Enum\\Root\\REALTIME", false},
+      {"value",
+       "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run "
+       "\"Realtime Audio Engine\"",
+       false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(c.kept, !preview::KeepReason(c.kind, c.path, app).empty()) << c.path;
 }
 
 }  // namespace

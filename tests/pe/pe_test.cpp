@@ -1,7 +1,8 @@
-// The built drvsetup.exe files as Windows sees them: the functions each build
-// imports against the reviewed list (tests/pe/imports.txt), the system and
-// subsystem versions of the 32-bit PE header, and the manifest and version
-// resource. Read back with mingw-w64's objdump and windres.
+// The built programs (drvsetup.exe, drvremove.exe) as Windows sees them: the
+// functions each build imports against the reviewed list
+// (tests/pe/imports.txt), the system and subsystem versions of the 32-bit PE
+// header, and the manifest and version resource. Read back with mingw-w64's
+// objdump and windres.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -36,10 +37,39 @@ const Build kBuilds[] = {
     {"win64", DRVSETUP_WIN64_DIR, 64, "amd64", "4.0", "5.2"},
 };
 
-// Test names and messages show the build by its name.
-void PrintTo(const Build& build, std::ostream* os) { *os << build.name; }
+// The product's programs, built side by side from the same code.
+struct Program {
+  const char* file;
+  const char* description;  // the version resource's FileDescription
+};
 
-std::string ExePath(const Build& build) { return std::string(build.dir) + "/drvsetup.exe"; }
+const Program kPrograms[] = {
+    {"drvsetup.exe", "Miravelt driver installer"},
+    {"drvremove.exe", "Miravelt driver removal"},
+};
+
+// One program of one build.
+struct Built {
+  Build build;
+  Program program;
+};
+
+std::vector<Built> AllBuilt() {
+  std::vector<Built> all;
+  for (const Build& build : kBuilds) {
+    for (const Program& program : kPrograms) all.push_back({build, program});
+  }
+  return all;
+}
+
+// Test names and messages show the build and the program by their names.
+void PrintTo(const Built& built, std::ostream* os) {
+  *os << built.build.name << " " << built.program.file;
+}
+
+std::string ExePath(const Built& built) {
+  return std::string(built.build.dir) + "/" + built.program.file;
+}
 
 bool Exists(const std::string& path) { return std::ifstream(path).good(); }
 
@@ -147,13 +177,12 @@ std::vector<Reviewed> ParseReviewed(const std::string& text, std::vector<std::st
   return rows;
 }
 
-// A build's executable, read once per test.
-class BuiltExe : public ::testing::TestWithParam<Build> {
+// A program of a build, read once per test.
+class BuiltExe : public ::testing::TestWithParam<Built> {
  protected:
   void SetUp() override {
-    const Build& build = GetParam();
-    ASSERT_TRUE(Exists(ExePath(build)))
-        << ExePath(build) << " is missing: build the " << build.name << " preset first";
+    ASSERT_TRUE(Exists(ExePath(GetParam()))) << ExePath(GetParam()) << " is missing: build the "
+                                             << GetParam().build.name << " preset first";
   }
   std::string Objdump() {
     bool ok = false;
@@ -254,23 +283,51 @@ TEST(ReviewedImports, ReadsObjdumpImportTables) {
 
 // Every function the build imports is reviewed for this build, and every
 // line for this build is still imported.
-TEST_P(BuiltExe, ImportsAreTheReviewedOnes) {
-  const Build& build = GetParam();
-  const ImportSet imported = ImportsOf(Objdump());
-  ASSERT_FALSE(imported.empty());
+// The reviewed lines for one build.
+ImportSet ReviewedFor(const Build& build) {
   std::vector<std::string> errors;
   ImportSet reviewed;
   for (const Reviewed& r : ParseReviewed(HostFileText(DRVSETUP_IMPORTS_LIST), &errors)) {
     const bool forThisBuild = r.builds.find(std::to_string(build.bits)) != std::string::npos;
     if (forThisBuild) reviewed.insert(r.dll + "!" + r.function);
   }
+  return reviewed;
+}
+
+// Every function a program of the build imports is reviewed for this build.
+TEST_P(BuiltExe, ImportsAreTheReviewedOnes) {
+  const Built& built = GetParam();
+  const ImportSet imported = ImportsOf(Objdump());
+  ASSERT_FALSE(imported.empty());
+  const ImportSet reviewed = ReviewedFor(built.build);
   for (const std::string& f : imported)
-    EXPECT_TRUE(reviewed.count(f)) << build.name << " imports " << f
-                                   << ", which tests/pe/imports.txt does not list for this build: "
-                                      "look up the oldest Windows that has it and add its line";
-  for (const std::string& f : reviewed)
-    EXPECT_TRUE(imported.count(f)) << "tests/pe/imports.txt lists " << f << " for " << build.name
-                                   << ", which it no longer imports: drop it from the line";
+    EXPECT_TRUE(reviewed.count(f))
+        << built.build.name << " " << built.program.file << " imports " << f
+        << ", which tests/pe/imports.txt does not list for this build: "
+           "look up the oldest Windows that has it and add its line";
+}
+
+// Every line for a build is still imported by one of its programs (the
+// installer and the removal share the code but not every call).
+TEST(ReviewedImports, EachLineIsImportedByAProgramOfItsBuild) {
+  for (const Build& build : kBuilds) {
+    ImportSet imported;
+    for (const Program& program : kPrograms) {
+      const std::string path = ExePath({build, program});
+      if (!Exists(path)) {
+        ADD_FAILURE() << path << " is missing: build the " << build.name << " preset first";
+        continue;
+      }
+      bool ok = false;
+      const ImportSet one =
+          ImportsOf(Capture(std::string(MINGW_OBJDUMP) + " -p '" + path + "'", &ok));
+      EXPECT_TRUE(ok) << "objdump -p failed on " << path;
+      imported.insert(one.begin(), one.end());
+    }
+    for (const std::string& f : ReviewedFor(build))
+      EXPECT_TRUE(imported.count(f)) << "tests/pe/imports.txt lists " << f << " for " << build.name
+                                     << ", which no program of it imports: drop it from the line";
+  }
 }
 
 TEST_P(BuiltExe, HeaderAsksForTheOldestSystemOfItsBuild) {
@@ -282,9 +339,9 @@ TEST_P(BuiltExe, HeaderAsksForTheOldestSystemOfItsBuild) {
     if (words.size() >= 2) fields[words[0]] = words[1];
   }
   EXPECT_EQ(fields["MajorOSystemVersion"] + "." + fields["MinorOSystemVersion"],
-            GetParam().osVersion);
+            GetParam().build.osVersion);
   EXPECT_EQ(fields["MajorSubsystemVersion"] + "." + fields["MinorSubsystemVersion"],
-            GetParam().subsystemVersion);
+            GetParam().build.subsystemVersion);
   EXPECT_EQ(fields["Subsystem"], "00000002");  // Windows GUI: no console window
 }
 
@@ -294,7 +351,7 @@ TEST_P(BuiltExe, ManifestAsksForAdministratorAndNamesTheSupportedSystems) {
   const std::string expected[] = {
       "1 24 /* RT_MANIFEST */",
       "<requestedExecutionLevel level=\"\"requireAdministrator\"\" uiAccess=\"\"false\"\"/>",
-      "processorArchitecture=\"\"" + std::string(GetParam().manifestArch) + "\"\"",
+      "processorArchitecture=\"\"" + std::string(GetParam().build.manifestArch) + "\"\"",
       "{e2011457-1546-43c5-a5fe-008deee3d3f0}",  // Vista
       "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // 7
       "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  // 8
@@ -314,8 +371,8 @@ TEST_P(BuiltExe, VersionResourceNamesTheMakerAndTheBuildVersion) {
   const std::string expected[] = {
       "VALUE \"CompanyName\", \"Miravelt GmbH\"",
       "VALUE \"ProductName\", \"Miravelt Installation\"",
-      "VALUE \"FileDescription\", \"Miravelt driver installer\"",
-      "VALUE \"OriginalFilename\", \"drvsetup.exe\"",
+      "VALUE \"FileDescription\", \"" + std::string(GetParam().program.description) + "\"",
+      "VALUE \"OriginalFilename\", \"" + std::string(GetParam().program.file) + "\"",
       "VALUE \"FileVersion\", \"" + version + "\"",
       "VALUE \"ProductVersion\", \"" + version + "\"",
       "FILEVERSION " + numbers,
@@ -324,9 +381,11 @@ TEST_P(BuiltExe, VersionResourceNamesTheMakerAndTheBuildVersion) {
   for (const std::string& e : expected) EXPECT_NE(rc.find(e), std::string::npos) << e;
 }
 
-INSTANTIATE_TEST_SUITE_P(Builds, BuiltExe, ::testing::ValuesIn(kBuilds),
-                         [](const ::testing::TestParamInfo<Build>& info) {
-                           return std::string(info.param.name);
+INSTANTIATE_TEST_SUITE_P(Builds, BuiltExe, ::testing::ValuesIn(AllBuilt()),
+                         [](const ::testing::TestParamInfo<Built>& info) {
+                           std::string name =
+                               std::string(info.param.build.name) + "_" + info.param.program.file;
+                           return name.substr(0, name.size() - 4);  // without ".exe"
                          });
 
 }  // namespace

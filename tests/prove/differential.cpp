@@ -31,6 +31,8 @@ const char* const kMachineKeys[] = {
     "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
     "HKLM\\Software\\Miravelt"};
 const char kUserKey[] = "HKCU\\Software\\Miravelt";
+// Where the removal scenarios put another program's files.
+const char kOtherFolder[] = "C:\\Other";
 const char kEnumRoot[] = "SYSTEM\\CurrentControlSet\\Enum\\Root";
 
 // Folders below the windows folder that one machine may have and the other
@@ -55,6 +57,7 @@ using text::Upper;
 Watch WatchFor(const Scenario& scenario) {
   Watch watch;
   watch.folders = {kWindows, kSource, kAppFolder};
+  if (scenario.removal) watch.folders.push_back(kOtherFolder);
   watch.iniFiles = {std::string(kWindows) + "\\system.ini",
                     std::string(kWindows) + "\\wininit.ini"};
   for (const char* key : kMachineKeys) watch.keys.push_back(key);
@@ -73,8 +76,71 @@ struct Side {
   State afterRestart;
 };
 
+const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const char kPendingValue[] = "PendingFileRenameOperations";
+
+// A rename queued behind the others: a [rename] line of Wininit.ini text
+// (9x family), or an entry of the pending list's bytes (NT family).
+std::string WithWininitLine(std::string text, const std::string& from, const std::string& to) {
+  if (text.empty()) text = "[rename]\r\n";
+  if (text.size() < 2 || text.compare(text.size() - 2, 2, "\r\n") != 0) text += "\r\n";
+  return text + (to.empty() ? "NUL" : to) + "=" + from + "\r\n";
+}
+std::string WithPendingEntry(std::string list, const std::string& from, const std::string& to) {
+  while (!list.empty() && list.back() == '\0') list.pop_back();
+  if (!list.empty()) list += '\0';
+  return list + "\\??\\" + from + std::string(1, '\0') + (to.empty() ? "" : "!\\??\\" + to) +
+         std::string(2, '\0');
+}
+
+// A removal scenario's machine up to the removal: the install, its restart,
+// what is set after it, the host application.
+bool InstallFirstWine(const Scenario& s, winehost::WinePrefix& wine, std::string* error) {
+  if (!s.installFirst) return true;
+  const winehost::RunResult install = wine.RunCommandLine(CommandLine(s));
+  if (install.timedOut || install.exitCode != 0) {
+    *error = "the install before the removal did not end with exit code 0 under Wine";
+    return false;
+  }
+  if (s.restartAfterInstall && !wine.Restart()) {
+    *error = "the Wine restart after the install failed";
+    return false;
+  }
+  for (const RegPreset& r : s.afterInstall) {
+    if (!wine.SetValue(r.key, r.name, r.type, r.data)) {
+      *error = "could not set " + r.key + " after the install";
+      return false;
+    }
+  }
+  const std::string wininit = std::string(kWindows) + "\\wininit.ini";
+  for (const auto& rename : s.renamesAfterInstall) {
+    bool queued = false;
+    if (winehost::NineXVersion(s.version)) {
+      queued = wine.PutFile(wininit,
+                            WithWininitLine(wine.FileText(wininit), rename.first, rename.second));
+    } else {
+      const winehost::RegTree tree = wine.DumpKey("HKLM\\" + std::string(kSessionManager));
+      const winehost::RegValue* list = tree.Value("", kPendingValue);
+      queued = wine.SetValue("HKLM\\" + std::string(kSessionManager), kPendingValue,
+                             winehost::kRegMultiSz,
+                             WithPendingEntry(list ? list->data : "", rename.first, rename.second));
+    }
+    if (!queued) {
+      *error = "could not queue the rename of " + rename.first;
+      return false;
+    }
+  }
+  // A removal scenario starts the host application after the install.
+  if (!s.hostPath.empty() && !s.removal && !wine.StartBackground(s.hostPath)) {
+    *error = "the host application did not start";
+    return false;
+  }
+  return true;
+}
+
 bool RunWine(const Scenario& s, winehost::WinePrefix& wine, const Watch& watch, Side* side,
              std::string* error) {
+  if (s.removal && !InstallFirstWine(s, wine, error)) return false;
   side->before = WineState(wine, watch);
   if (!s.held.empty() && !wine.Hold(s.held)) {
     *error = "could not hold " + s.held;
@@ -82,9 +148,11 @@ bool RunWine(const Scenario& s, winehost::WinePrefix& wine, const Watch& watch, 
   }
   for (int run = 0; run < s.runs; ++run) {
     winehost::RelayTrace trace;
-    const winehost::RunResult r = wine.RunCommandLineTraced(CommandLine(s), kInstaller, &trace);
+    const winehost::RunResult r =
+        wine.RunCommandLineTraced(RunCommandLine(s), s.removal ? kRemover : kInstaller, &trace);
     if (r.timedOut || !trace.found) {
-      *error = "the installer did not run under Wine" + std::string(r.timedOut ? " (stopped)" : "");
+      *error = std::string(s.removal ? "the removal" : "the installer") +
+               " did not run under Wine" + std::string(r.timedOut ? " (stopped)" : "");
       return false;
     }
     side->exitCodes.push_back(r.exitCode);
@@ -101,6 +169,13 @@ bool RunWine(const Scenario& s, winehost::WinePrefix& wine, const Watch& watch, 
 }
 
 // ------------------------------------------------------------------ the sim
+
+void AddHostProcess(const Scenario& s) {
+  sim::ProcessSpec host;
+  host.pid = kHostPid;
+  host.imagePath = s.hostPath;
+  sim::AddProcess(host);
+}
 
 void BuildSim(const Scenario& s, winehost::WinePrefix& wine, const Watch& watch) {
   sim::Windows version = sim::Windows::WinXP;
@@ -143,23 +218,49 @@ void BuildSim(const Scenario& s, winehost::WinePrefix& wine, const Watch& watch)
       sim::RegPut(root, path, r.name, r.type, r.data);
     }
   }
-  if (!s.hostPath.empty()) {
-    sim::ProcessSpec host;
-    host.pid = kHostPid;
-    host.imagePath = s.hostPath;
-    sim::AddProcess(host);
+  if (!s.hostPath.empty() && !s.removal) AddHostProcess(s);
+}
+
+// A removal scenario's machine up to the removal, as InstallFirstWine.
+void InstallFirstSim(const Scenario& s) {
+  if (s.installFirst) {
+    sim::SetCommandLine(CommandLine(s));
+    PlatformFamily = 0;
+    HostApplicationFound = false;
+    sim::Run(RunSetup);
+    if (s.restartAfterInstall) sim::Restart();
   }
+  for (const RegPreset& r : s.afterInstall) {
+    HKEY root = r.key.compare(0, 4, "HKCU") == 0 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    sim::RegPut(root, r.key.substr(r.key.find('\\') + 1), r.name, r.type, r.data);
+  }
+  const std::string wininit = std::string(kWindows) + "\\wininit.ini";
+  for (const auto& rename : s.renamesAfterInstall) {
+    if (sim::Is9x(sim::Version())) {
+      sim::PutIni(wininit, WithWininitLine(sim::IniText(wininit), rename.first, rename.second));
+    } else {
+      sim::Value list;
+      if (!sim::RegGet(HKEY_LOCAL_MACHINE, kSessionManager, kPendingValue, &list))
+        list.data.clear();
+      sim::RegPut(HKEY_LOCAL_MACHINE, kSessionManager, kPendingValue, REG_MULTI_SZ,
+                  WithPendingEntry(list.data, rename.first, rename.second));
+    }
+  }
+  if (!s.hostPath.empty()) AddHostProcess(s);
+  sim::PutFile(kRemover, "MZ drvremove");
+  sim::SetModulePath(kRemover);
 }
 
 void RunSim(const Scenario& s, const Watch& watch, Side* side) {
+  if (s.removal) InstallFirstSim(s);
   side->before = SimState(watch);
   if (!s.held.empty()) sim::SetLocked(s.held, true);
   for (int run = 0; run < s.runs; ++run) {
-    sim::SetCommandLine(CommandLine(s));
+    sim::SetCommandLine(RunCommandLine(s));
     sim::ClearTrace();
     PlatformFamily = 0;
     HostApplicationFound = false;
-    const sim::RunResult r = sim::Run(RunSetup);
+    const sim::RunResult r = s.removal ? RunRemover() : sim::Run(RunSetup);
     side->exitCodes.push_back(r.exited ? static_cast<int>(r.exitCode) : -1);
     side->traces.push_back(NormalizeSimTrace(sim::Trace()));
     side->afterRuns.push_back(SimState(watch));
@@ -291,6 +392,7 @@ bool BuildWinePrefix(const Scenario& s, winehost::WinePrefix& wine, std::string*
     *error = "no Wine prefix: " + wine.Error();
     return false;
   }
+  // The installer places drvremove.exe beside drvsetup.exe.
   if (!wine.SetVersion(s.version) || !wine.PlaceInstaller()) {
     *error = "could not set the version or place the installer";
     return false;
@@ -339,6 +441,76 @@ std::string CommandLine(const Scenario& scenario) {
   std::string line = "\"" + std::string(kInstaller) + "\"";
   if (!scenario.arguments.empty()) line += " " + scenario.arguments;
   return line;
+}
+
+std::string RunCommandLine(const Scenario& scenario) {
+  return scenario.removal ? "\"" + std::string(kRemover) + "\"" : CommandLine(scenario);
+}
+
+std::vector<Scenario> RemovalScenarios(bool quick) {
+  std::vector<Scenario> out;
+  const std::string runKey = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  for (const char* version : {"win98", "winxp"}) {
+    const bool nineX = winehost::NineXVersion(version);
+    const std::string family = nineX ? "9x" : "nt";
+    // The whole install of the family, with the final phase, and another
+    // program's Run value beside the engine's.
+    auto installed = [&](const std::string& name) {
+      Scenario s = BaseScenario(name, version, true);
+      AddTargetFolders(&s);
+      AddFinalPhase(&s);
+      s.registry.push_back(
+          {runKey, "Other Tray", winehost::kRegSz, winehost::SzBytes("othertray.exe"), false});
+      s.removal = true;
+      return s;
+    };
+    out.push_back(installed("remove-" + family));
+    if (quick) continue;
+
+    // Before the install's restart, with another program's renames waiting
+    // (on the 9x family a delete among them: the key NUL, as the removal's).
+    Scenario pending = installed("remove-pending-" + family);
+    pending.restartAfterInstall = false;
+    pending.files.emplace_back("C:\\Other\\TOOL.DLL", "other program, old");
+    pending.files.emplace_back("C:\\Other\\TOOL.DL_", "other program, new");
+    pending.renamesAfterInstall.emplace_back("C:\\Other\\TOOL.DL_", "C:\\Other\\TOOL.DLL");
+    if (nineX) {
+      pending.files.emplace_back("C:\\Other\\OLD.TMP", "other program, leftover");
+      pending.renamesAfterInstall.emplace_back("C:\\Other\\OLD.TMP", "");
+    }
+    out.push_back(pending);
+
+    // The engine program in use: deleted at the restart.
+    Scenario inUse = installed("remove-in-use-" + family);
+    inUse.held = std::string(kSystem) + "\\ZOLTAVEX.EXE";
+    out.push_back(inUse);
+
+    // Someone else's program under the engine's Run value name, and a
+    // second product of the same maker: both stay.
+    Scenario foreign = installed("remove-foreign-" + family);
+    foreign.afterInstall.push_back({runKey, "Realtime Audio Engine", winehost::kRegSz,
+                                    winehost::SzBytes("C:\\Tools\\engine.exe"), false});
+    foreign.afterInstall.push_back({"HKLM\\Software\\Miravelt\\Orvo Tools", "Version",
+                                    winehost::kRegSz, winehost::SzBytes("2.1"), false});
+    out.push_back(foreign);
+
+    // A second removal changes nothing and shows nothing.
+    Scenario twice = installed("remove-twice-" + family);
+    twice.runs = 2;
+    out.push_back(twice);
+
+    // The host application running stops the removal.
+    Scenario guard = installed("remove-guard-" + family);
+    guard.hostPath = std::string(kAppFolder) + "\\ORVO.EXE";
+    out.push_back(guard);
+
+    // Nothing installed: the installer finds no package files.
+    Scenario nothing = BaseScenario("remove-nothing-" + family, version, false);
+    nothing.removal = true;
+    nothing.installFirst = false;
+    out.push_back(nothing);
+  }
+  return out;
 }
 
 std::vector<Scenario> Scenarios(bool quick) {

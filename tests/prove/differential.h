@@ -20,6 +20,7 @@ inline constexpr char kWindows[] = "C:\\windows";
 inline constexpr char kSystem[] = "C:\\windows\\system32";
 inline constexpr char kSource[] = "C:\\setup";
 inline constexpr char kInstaller[] = "C:\\setup\\drvsetup.exe";
+inline constexpr char kRemover[] = "C:\\setup\\drvremove.exe";
 inline constexpr char kAppFolder[] = "C:\\Program Files\\Orvo Studio";
 
 struct DriveSpec {
@@ -47,6 +48,20 @@ struct Scenario {
   std::string hostPath;             // where the host application runs from; "" when it does not run
   std::string arguments;            // after the installer's quoted path on the command line
   int runs = 1;                     // runs before the restart
+  // A removal scenario: the installer runs once first (with the arguments;
+  // neither its calls nor its changes are compared, other scenarios do
+  // that), then the restart unless restartAfterInstall is false, then what
+  // afterInstall sets, then the host application starts where hostPath
+  // names it; the runs compared are the removal program's, without
+  // arguments, with `held` held open during them.
+  bool removal = false;
+  bool installFirst = true;  // false: the removal on a machine never installed on
+  bool restartAfterInstall = true;
+  std::vector<RegPreset> afterInstall;  // values only
+  // Another program's renames (from, to; an empty `to` deletes), queued
+  // after the install behind its own: a session start carries out what a
+  // prefix holds before it.
+  std::vector<std::pair<std::string, std::string>> renamesAfterInstall;
 };
 
 // The scenarios of the differential runs; `quick` keeps a few.
@@ -89,5 +104,11 @@ bool BuildWinePrefix(const Scenario& s, winehost::WinePrefix& wine, std::string*
 
 // The command line both machines start the installer with.
 std::string CommandLine(const Scenario& scenario);
+// The command line of the runs compared: the installer's, or for a removal
+// scenario the removal program's.
+std::string RunCommandLine(const Scenario& scenario);
+
+// The removal scenarios of both families; `quick` keeps one per family.
+std::vector<Scenario> RemovalScenarios(bool quick);
 
 }  // namespace prove

@@ -18,6 +18,7 @@
 #include "harness.h"
 #include "preview.h"
 #include "sample.h"
+#include "text.h"
 
 namespace prove {
 
@@ -159,6 +160,12 @@ std::string PointName(const FaultScenario& scenario, size_t k, const sim::Call* 
   return name;
 }
 
+// The scenario's program on the machine as it stands: the installer with the
+// scenario's arguments, or the removal.
+sim::RunResult RunProgram(const FaultScenario& scenario) {
+  return scenario.removal ? RunRemover() : RunInstaller(scenario.arguments);
+}
+
 // Builds the scenario and runs it with call k failing (k = 0: nothing
 // fails); the state before the run goes to *before when asked for.
 sim::RunResult RunWithFault(const FaultScenario& scenario, size_t k,
@@ -167,7 +174,7 @@ sim::RunResult RunWithFault(const FaultScenario& scenario, size_t k,
   if (before) *before = ReadMachineState();
   sim::ClearTrace();
   if (k > 0) sim::FailCall(k);
-  return RunInstaller(scenario.arguments);
+  return RunProgram(scenario);
 }
 
 // The last lines of a child's error output, enough to see what it reported.
@@ -245,6 +252,195 @@ std::vector<FaultScenario> FaultScenarios(const std::vector<sim::Windows>& versi
   return out;
 }
 
+// ------------------------------------------------------------ the removal
+
+namespace {
+
+const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kEngineRunValue[] = "Realtime Audio Engine";
+
+sim::KeySecurity EnumRootSecurity() {
+  if (sim::Is9x(sim::Version())) return sim::KeySecurity();
+  return sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot);
+}
+
+// The scenario's machine, restarted without its run.
+MachineState RestartedWithoutRun(const FaultScenario& scenario) {
+  scenario.build();
+  sim::Restart();
+  return ReadMachineState();
+}
+
+// One more rename pending for the next start, behind those already there.
+void AddPendingRename(const std::string& from, const std::string& to) {
+  if (sim::Is9x(sim::Version())) {
+    const std::string wininit = sim::WindowsFolder() + "\\Wininit.ini";
+    std::string text = sim::IniText(wininit);
+    if (text.empty()) text = "[rename]\r\n";
+    if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") != 0) text += "\r\n";
+    sim::PutIni(wininit, text + (to.empty() ? "NUL" : to) + "=" + from + "\r\n");
+    return;
+  }
+  sim::Value list;
+  std::string data;
+  if (sim::RegGet(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations", &list)) {
+    data = list.data;
+    while (!data.empty() && data.back() == '\0') data.pop_back();
+    if (!data.empty()) data += '\0';
+  }
+  data += "\\??\\" + from + std::string(1, '\0') + (to.empty() ? "" : "!\\??\\" + to) +
+          std::string(2, '\0');
+  sim::RegPut(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations", REG_MULTI_SZ,
+              data);
+}
+
+// What other programs leave on a machine after the install: their files
+// beside the removal's, a rename of theirs waiting for the restart (and on
+// the 9x family a delete), and a Run value.
+void PutOtherPrograms() {
+  const std::string system = sim::SystemFolder();
+  const std::string inf = sim::WindowsFolder() + "\\INF";
+  sim::PutFile(system + "\\ZOLTAVEX.CFG", "another program's file named like the engine's");
+  sim::PutFile(inf + "\\OTHERUSB.INF", "another device");
+  sim::PutFile(std::string(kOtherFolder) + "\\TOOL.DLL", "other program, old");
+  sim::PutFile(std::string(kOtherFolder) + "\\TOOL.DL_", "other program, new");
+  AddPendingRename(std::string(kOtherFolder) + "\\TOOL.DL_",
+                   std::string(kOtherFolder) + "\\TOOL.DLL");
+  if (sim::Is9x(sim::Version())) {
+    sim::PutFile(std::string(kOtherFolder) + "\\OLD.TMP", "other program, leftover");
+    AddPendingRename(std::string(kOtherFolder) + "\\OLD.TMP", "");
+  }
+  sim::RegPutString(HKEY_LOCAL_MACHINE, kRunKey, "Other Tray", "othertray.exe");
+}
+
+void BuildInstalled(const FaultScenario& install, bool restart) {
+  install.build();
+  RunInstaller(install.arguments);
+  if (restart) sim::Restart();
+  PutOtherPrograms();
+}
+
+bool StartsWith(const std::string& s, const std::string& start) {
+  return s.compare(0, start.size(), start) == 0;
+}
+
+}  // namespace
+
+std::vector<FaultScenario> RemovalScenarios(const std::vector<FaultScenario>& installs,
+                                            bool withPending, bool withGuard) {
+  std::vector<FaultScenario> out;
+  for (const FaultScenario& install : installs) {
+    if (install.removal) continue;
+    FaultScenario settled{install.name + "-removal", install.version,
+                          [install] {
+                            BuildInstalled(install, true);
+                            // A second product of the same maker keeps
+                            // Software\Miravelt.
+                            sim::RegPutString(HKEY_LOCAL_MACHINE, "Software\\Miravelt\\Orvo Tools",
+                                              "Version", "2.1");
+                          },
+                          std::string(), true};
+    out.push_back(settled);
+    if (withPending) {
+      out.push_back({install.name + "-removal-pending", install.version,
+                     [install] {
+                       BuildInstalled(install, false);
+                       // The value's name is the engine's, its program
+                       // another one: it is not the removal's.
+                       sim::RegPutString(HKEY_LOCAL_MACHINE, kRunKey, kEngineRunValue,
+                                         "C:\\Tools\\engine.exe");
+                     },
+                     std::string(), true});
+    }
+    if (withGuard) {
+      out.push_back({install.name + "-removal-guard", install.version,
+                     [settled] {
+                       settled.build();
+                       sim::ProcessSpec host;
+                       host.pid = kHostPid;
+                       host.imagePath = std::string(kAppFolder) + "\\ORVO.EXE";
+                       sim::AddProcess(host);
+                     },
+                     std::string(), true});
+    }
+  }
+  return out;
+}
+
+bool OnRemovalList(const std::string& item, const MachineState& before) {
+  if (StartsWith(item, "file ") || StartsWith(item, "attr ")) {
+    const std::string path = item.substr(5);
+    const size_t slash = path.rfind('\\');
+    if (slash == std::string::npos) return false;
+    const std::string folder = path.substr(0, slash), name = path.substr(slash + 1);
+    const std::string system = text::Upper(sim::SystemFolder());
+    const std::string inf = text::Upper(sim::WindowsFolder() + "\\INF");
+    static const char* const kFiles[] = {"ZOLTAVEX.DLL", "ZOLTAVEX.DL",  "ZOLTAVEX.EXE",
+                                         "ZOLTAVEX.EX",  "ZOLTAVEX.VXD", "ZOLTAV16.DLL"};
+    static const char* const kInfs[] = {"ZOLTAVEX.INF", "KOVA51USB.INF", "DQ_USB.INF"};
+    if (folder == system) {
+      for (const char* file : kFiles)
+        if (name == file) return true;
+    }
+    if (folder == inf) {
+      for (const char* file : kInfs)
+        if (name == file) return true;
+    }
+    return folder == system + "\\DRIVERS" && name == "ZOLTAVEX.SYS";
+  }
+  if (!StartsWith(item, "reg ")) return false;
+  const size_t colon = item.find(" : ");
+  const std::string key =
+      item.substr(4, colon == std::string::npos ? std::string::npos : colon - 4);
+  static const char* const kTrees[] = {
+      "HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\ZOLTAVEX",
+      "HKLM\\SYSTEM\\CURRENTCONTROLSET\\ENUM\\ROOT\\REALTIME",
+      "HKLM\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\CLASS\\{6B1F0A52-9D37-4C8E-A2F4-5E70C3D91B68}",
+      "HKLM\\ENUM\\ROOT\\REALTIME",
+      "HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\CLASS\\REALTIME",
+      "HKLM\\SOFTWARE\\MIRAVELT\\ZOLTAVEX"};
+  for (const char* tree : kTrees) {
+    const std::string t(tree);
+    if (key == t || StartsWith(key, t + "\\")) return true;
+  }
+  if (key == "HKLM\\SOFTWARE\\MIRAVELT") return colon == std::string::npos;
+  // The record of Enum\Root's access list that the temporary grant keeps
+  // while it stands: a refused deletion of it after the withdrawal leaves it.
+  if (StartsWith(key, "HKLM\\SOFTWARE\\MIRAVELT\\ACCESS KEPT FOR ")) return true;
+  const std::string run =
+      "reg HKLM\\" + text::Upper(kRunKey) + " : " + text::Upper(kEngineRunValue);
+  if (item != run) return false;
+  const auto was = before.find(item);
+  return was != before.end() &&
+         text::Upper(was->second) ==
+             text::Upper(std::to_string(REG_SZ) + " " + sim::StringOf("zoltavex.exe"));
+}
+
+std::string JudgeRemovalState(const MachineState& before, const MachineState& after,
+                              const MachineState& restartOnly) {
+  std::string why;
+  auto add = [&](const std::string& text) { why += (why.empty() ? "" : "; ") + text; };
+  const auto was = before.find(kEnumRootSecurityItem);
+  if (was != before.end()) {
+    const auto now = after.find(kEnumRootSecurityItem);
+    if (now == after.end() || now->second != was->second)
+      add("the access list of Enum\\Root is not the one before the removal: " +
+          (now == after.end() ? std::string("none") : now->second));
+  }
+  for (const std::string& item : ChangedItems(restartOnly, after)) {
+    if (item == kEnumRootSecurityItem || OnRemovalList(item, before)) continue;
+    // Which restart came last is no part of what is installed.
+    bool harmless = false;
+    for (const HarmlessLine& line : HarmlessLines()) {
+      const std::string end(line.endsWith);
+      harmless = harmless || (item.size() >= end.size() &&
+                              item.compare(item.size() - end.size(), end.size(), end) == 0);
+    }
+    if (!harmless) add("changed " + item);
+  }
+  return why;
+}
+
 PointOutcome RunPoint(const FaultScenario& scenario, size_t k,
                       const std::vector<sim::Call>& baseline, const Allowance* allowance) {
   PointOutcome outcome;
@@ -254,6 +450,7 @@ PointOutcome RunPoint(const FaultScenario& scenario, size_t k,
 
   Expectation expected;
   expected.nineX = sim::Is9x(scenario.version);
+  expected.removal = scenario.removal;
   if (failing) {
     const std::vector<sim::Call>& trace = sim::Trace();
     // The run is the same as the fault-free one up to call k, so call k is
@@ -265,7 +462,8 @@ PointOutcome RunPoint(const FaultScenario& scenario, size_t k,
                        ": the run did not reach the same call k, or it did not fail";
       return outcome;
     }
-    expected.refusedFatalIni = FatalIniFile(*failing);
+    expected.refusedFatalIni =
+        scenario.removal ? RemovalFatalIniFile(baseline, k) : FatalIniFile(*failing);
   }
 
   Verdict verdict = Judge(result, expected);
@@ -273,7 +471,9 @@ PointOutcome RunPoint(const FaultScenario& scenario, size_t k,
     // What the run left, once the restart has completed it.
     sim::Restart();
     const MachineState after = ReadMachineState();
-    const std::string why = JudgeState(before, after, *allowance);
+    const std::string why = scenario.removal
+                                ? JudgeRemovalState(before, after, allowance->restartOnly)
+                                : JudgeState(before, after, *allowance);
     if (!why.empty()) {
       verdict.wrong = true;
       verdict.why += (verdict.why.empty() ? "" : "; ") + why;
@@ -430,7 +630,9 @@ CampaignFigures RunCampaign(const std::vector<FaultScenario>& scenarios, bool is
     // taking the family from the platform or, when that read fails, as the
     // NT family.
     Allowance allowance;
+    if (scenario.removal) allowance.restartOnly = RestartedWithoutRun(scenario);
     for (bool versionFails : {false, true}) {
+      if (scenario.removal) break;
       scenario.build();
       sim::ClearProcesses();
       sim::SetVersionFails(versionFails);
@@ -521,7 +723,7 @@ std::string ShortDiff(const std::string& reference, const std::string& state) {
 std::string Reference(const FaultScenario& scenario) {
   scenario.build();
   sim::ClearTrace();
-  RunInstaller(scenario.arguments);
+  RunProgram(scenario);
   sim::Restart();
   return SettledState();
 }
@@ -537,9 +739,10 @@ PointOutcome RunCutPoint(const FaultScenario& scenario, size_t k, AfterCut after
     return outcome;
   };
   scenario.build();
+  const sim::KeySecurity enumRoot = EnumRootSecurity();
   sim::ClearTrace();
   sim::StopBeforeCall(k);
-  const sim::RunResult cut = RunInstaller(scenario.arguments);
+  const sim::RunResult cut = RunProgram(scenario);
   if (!cut.stopped || sim::CallCount() != k - 1)
     return fail(PointOutcome::kWrong, "the run did not stop right before call k");
   if (!sim::NothingOutstanding())
@@ -548,11 +751,15 @@ PointOutcome RunCutPoint(const FaultScenario& scenario, size_t k, AfterCut after
 
   if (after == AfterCut::kRestartThenRun) sim::Restart();
   sim::ClearTrace();
-  const sim::RunResult rerun = RunInstaller(scenario.arguments);
+  const sim::RunResult rerun = RunProgram(scenario);
   if (!rerun.exited) return fail(PointOutcome::kWrong, "the full run did not end the process");
   if (!sim::NothingOutstanding())
     return fail(PointOutcome::kLeak, "still held after the full run: " + sim::OutstandingText());
   sim::Restart();
+  // A removal changes the access list of Enum\Root only for its own writes.
+  if (scenario.removal && !(EnumRootSecurity() == enumRoot))
+    return fail(PointOutcome::kWrong, "the access list of Enum\\Root is not the one before: " +
+                                          sim::SecurityText(EnumRootSecurity()));
 
   const std::string state = SettledState();
   if (state != reference) return fail(PointOutcome::kWrong, ShortDiff(reference, state));
@@ -634,7 +841,7 @@ PowerLossFigures RunPowerLoss(const std::vector<FaultScenario>& scenarios, bool 
     // The fault-free run's length: a cut before each of its calls.
     scenario.build();
     sim::ClearTrace();
-    RunInstaller(scenario.arguments);
+    RunProgram(scenario);
     const size_t calls = sim::CallCount();
     for (AfterCut after : {AfterCut::kRestartThenRun, AfterCut::kRunThenRestart}) {
       auto runOne = [&](size_t i) { return RunCutPoint(scenario, i + 1, after, reference); };

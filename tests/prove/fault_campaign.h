@@ -33,6 +33,9 @@ struct FaultScenario {
   sim::Windows version = sim::Windows::WinXP;
   std::function<void()> build;  // builds the machine (from sim::Reset on)
   std::string arguments;        // the installer's command-line arguments
+  // The run under test is the removal program's (drvremove.exe, started
+  // without arguments) on the machine that build leaves; arguments unused.
+  bool removal = false;
 };
 
 // The machines of the campaign, for each of the given versions: "rich" (every
@@ -52,6 +55,35 @@ FaultScenario VariedScenario(sim::Windows version);
 // and with withSample the preview's sample machine ("sample") too.
 std::vector<FaultScenario> PowerLossScenarios(const std::vector<sim::Windows>& versions,
                                               bool withSample);
+
+// ------------------------------------------------------------ the removal
+// The removal's machines, one pair for each installer machine: "NAME-removal"
+// (the installer run on it, then the restart) and, with withPending,
+// "NAME-removal-pending" (no restart: the install's renames still wait).
+// Each then holds what other programs left that the removal must not touch:
+// a rename of theirs pending (and a delete on the 9x family), a Run value,
+// files in the system and INF folders; the settled machine also a second
+// product below Software\Miravelt, the pending one a Run value named like
+// the engine's but pointing elsewhere. withGuard adds "NAME-removal-guard":
+// the settled machine with the host application running.
+std::vector<FaultScenario> RemovalScenarios(const std::vector<FaultScenario>& installs,
+                                            bool withPending, bool withGuard);
+
+// Whether an item of a machine's state (outcome.h) is on the removal's list:
+// the driver, engine and INF files in the system, drivers and INF folders
+// (staging names included), the device, class and service trees of both
+// families, the engine key and Software\Miravelt itself, the grant's record
+// of Enum\Root's access list below it, and the Run value while `before`
+// holds the installer's data in it.
+bool OnRemovalList(const std::string& item, const MachineState& before);
+
+// Judges what a removal left after the restart: every item off the list is
+// as the restart alone leaves the machine (`restartOnly`: the same machine
+// restarted without the removal), and the access list of Enum\Root is the
+// one before the removal; items on the list may be gone or stay. Returns the
+// reasons, "" when the state is right.
+std::string JudgeRemovalState(const MachineState& before, const MachineState& after,
+                              const MachineState& restartOnly);
 
 // One fault point: the scenario run with call k (1-based) failing.
 struct PointOutcome {

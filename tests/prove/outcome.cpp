@@ -4,6 +4,7 @@
 #include "text.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <sstream>
 
 namespace prove {
@@ -137,6 +138,41 @@ std::string FatalIniFile(const sim::Call& call) {
   return std::string();
 }
 
+std::string RemovalFatalIniFile(const std::vector<sim::Call>& trace, size_t k) {
+  if (k == 0 || k > trace.size()) return std::string();
+  // The open for writing: its file and its access.
+  auto writesWininit = [](const sim::Call& open) {
+    if (open.function != "CreateFileA") return false;
+    const std::vector<std::string> args = SplitArgs(open.args);
+    if (args.size() < 2 || !EndsWithNoCase(text::Unquote(args[0]), "\\WININIT.INI")) return false;
+    const unsigned long access = std::strtoul(args[1].c_str(), nullptr, 16);
+    return (access & (GENERIC_WRITE | GENERIC_ALL)) != 0;
+  };
+  const sim::Call& call = trace[k - 1];
+  if (writesWininit(call)) return "Wininit.ini";
+  static const char* const kOnHandle[] = {"GetFileSize", "ReadFile", "SetFilePointer", "WriteFile",
+                                          "SetEndOfFile"};
+  bool onHandle = false;
+  for (const char* function : kOnHandle) onHandle = onHandle || call.function == function;
+  if (!onHandle) return std::string();
+  const std::vector<std::string> args = SplitArgs(call.args);
+  if (args.empty()) return std::string();
+  // The latest open that handed out this handle.
+  for (size_t i = k - 1; i-- > 0;) {
+    if (trace[i].function == "CreateFileA" && trace[i].result == args[0])
+      return writesWininit(trace[i]) ? "Wininit.ini" : std::string();
+  }
+  return std::string();
+}
+
+bool IsRemovalMessage(const sim::Box& box) {
+  const std::string start = "Unable to remove \"", end = "\" !";
+  return box.owner == nullptr && box.caption == kInstallerCaption && box.type == 0 &&
+         box.text.size() > start.size() + end.size() &&
+         box.text.compare(0, start.size(), start) == 0 &&
+         box.text.compare(box.text.size() - end.size(), end.size(), end) == 0;
+}
+
 Verdict Judge(const sim::RunResult& result, const Expectation& expected) {
   Verdict verdict;
   auto wrong = [&](const std::string& why) {
@@ -160,7 +196,7 @@ Verdict Judge(const sim::RunResult& result, const Expectation& expected) {
   const std::vector<sim::Box> boxes = sim::Boxes();
   for (size_t i = 0; i < boxes.size(); ++i) {
     const sim::Box& box = boxes[i];
-    if (!IsAllowedBox(box)) {
+    if (!IsAllowedBox(box) && !(expected.removal && IsRemovalMessage(box))) {
       wrong("message box not the installer's: \"" + box.text + "\" [" + box.caption + "]");
     } else if (IsFatalBox(box) && (!fatal || i + 1 != boxes.size())) {
       wrong("\"" + box.text + "\" shown where no refused INI write ends the run");
@@ -225,7 +261,9 @@ std::set<std::string> LostFiles(const MachineState& before, const MachineState& 
 }
 
 Allowance AllowanceOf(const MachineState& before, const MachineState& cleanAfter) {
-  Allowance allowance{ChangedItems(before, cleanAfter), LostFiles(before, cleanAfter), {}};
+  Allowance allowance;
+  allowance.changed = ChangedItems(before, cleanAfter);
+  allowance.lost = LostFiles(before, cleanAfter);
   const auto list = cleanAfter.find(kEnumRootSecurityItem);
   if (list != cleanAfter.end()) allowance.lists.insert(list->second);
   return allowance;

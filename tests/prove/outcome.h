@@ -30,6 +30,18 @@ bool IsFatalBox(const sim::Box& box);
 // VCache into System.ini.
 std::string FatalIniFile(const sim::Call& call);
 
+// The removal's counterpart of FatalIniFile: "Wininit.ini" when call k
+// (1-based) of the trace is one whose refusal ends a 9x removal, the open of
+// Wininit.ini for writing or a size, read, seek, write or truncation on the
+// handle that open returned; "" otherwise (the first reading of the file
+// only makes the removal take no pending renames into account).
+std::string RemovalFatalIniFile(const std::vector<sim::Call>& trace, size_t k);
+
+// Whether a box is one the removal shows besides the installer's: a file it
+// can neither delete nor schedule for deletion ("Unable to remove \"NAME\" !"
+// in the installer's box).
+bool IsRemovalMessage(const sim::Box& box);
+
 // The arguments of a traced call, split at the commas between them; quoted
 // strings stay whole, with their quotes and escapes.
 std::vector<std::string> SplitArgs(const std::string& args);
@@ -39,6 +51,7 @@ struct Expectation {
   bool nineX = false;  // the machine is of the 9x family
   // The file of the fatal INI write that the fault plan refused, or "".
   std::string refusedFatalIni;
+  bool removal = false;  // the run is the removal's: its messages are allowed too
 };
 
 struct Verdict {
@@ -80,6 +93,9 @@ struct Allowance {
   std::set<std::string> changed;
   std::set<std::string> lost;
   std::set<std::string> lists;  // access lists of Enum\Root a clean run leaves
+  // For a removal: the machine restarted without it (fault_campaign.h,
+  // JudgeRemovalState).
+  MachineState restartOnly;
 };
 Allowance AllowanceOf(const MachineState& before, const MachineState& cleanAfter);
 // Adds what another clean run allows.

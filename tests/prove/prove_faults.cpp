@@ -1,7 +1,7 @@
 // prove_faults: the fault campaign on the simulated machine.
 //
-//   prove_faults [--quick] [--versions=win98,winxp] [--in-process] [--quiet]
-//   prove_faults --power-loss [--quick] [--versions=...] [--in-process] [--quiet]
+//   prove_faults [--removal] [--quick] [--versions=win98,winxp] [--in-process] [--quiet]
+//   prove_faults --power-loss [--removal] [--quick] [--versions=...] [--in-process] [--quiet]
 //   prove_faults --persistent [--quick] [--versions=...] [--in-process] [--quiet]
 //
 // The fault campaign (rich, guard and varied machines of every version;
@@ -24,6 +24,13 @@
 // version; --quick: one version of each family), then
 //   persistent faults: P points, C crashes, L leaks, W lost or wrong
 // and exits 0 only when C, L and W are all zero.
+//
+// With --removal the fault and power-loss campaigns run the removal program
+// instead, on the machines the installer has been run on (see
+// RemovalScenarios), and the lines read "faults (removal): ..." and
+// "power loss (removal): ..." (no two-cut line). The fault campaign then
+// judges that nothing off the removal's list changed; --quick keeps one
+// version of each family there.
 #include <cstring>
 #include <iostream>
 #include <map>
@@ -46,12 +53,17 @@ std::string Cause(const std::string& failure) {
 
 const size_t kTwoCutPairs = 150;
 
-int PowerLoss(const std::vector<sim::Windows>& versions, bool withSample, bool isolate,
-              bool quiet) {
+// " (removal)" after the figure's name with --removal.
+std::string label;
+
+int PowerLoss(const std::vector<sim::Windows>& versions, bool withSample, bool removal,
+              bool isolate, bool quiet) {
+  std::vector<prove::FaultScenario> scenarios = prove::PowerLossScenarios(versions, withSample);
+  if (removal) scenarios = prove::RemovalScenarios(scenarios, withSample, false);
   prove::PowerLossFigures twoCuts;
   const prove::PowerLossFigures figures =
-      prove::RunPowerLoss(prove::PowerLossScenarios(versions, withSample), isolate,
-                          quiet ? nullptr : &std::cout, kTwoCutPairs, &twoCuts);
+      prove::RunPowerLoss(scenarios, isolate, quiet ? nullptr : &std::cout,
+                          removal ? 0 : kTwoCutPairs, &twoCuts);
   std::map<std::string, size_t> causes;
   for (const prove::PowerLossFigures* f :
        {&figures, static_cast<const prove::PowerLossFigures*>(&twoCuts)}) {
@@ -62,11 +74,14 @@ int PowerLoss(const std::vector<sim::Windows>& versions, bool withSample, bool i
   }
   for (const auto& cause : causes)
     std::cout << "DIFFERENCE at " << cause.second << " points: " << cause.first << "\n";
-  std::cout << "power loss: " << figures.points << " points, " << figures.converge << " converge, "
-            << figures.differences << " differences outside the known list" << std::endl;
-  std::cout << "power loss, two cuts: " << twoCuts.points << " points, " << twoCuts.converge
-            << " converge, " << twoCuts.differences << " differences outside the known list"
+  std::cout << "power loss" << label << ": " << figures.points << " points, " << figures.converge
+            << " converge, " << figures.differences << " differences outside the known list"
             << std::endl;
+  if (!removal) {
+    std::cout << "power loss, two cuts: " << twoCuts.points << " points, " << twoCuts.converge
+              << " converge, " << twoCuts.differences << " differences outside the known list"
+              << std::endl;
+  }
   return figures.differences + twoCuts.differences == 0 ? 0 : 1;
 }
 
@@ -80,6 +95,7 @@ int main(int argc, char** argv) {
   bool powerLoss = false;
   bool persistent = false;
   bool quick = false;
+  bool removal = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg.compare(0, 11, "--versions=") == 0) {
@@ -105,22 +121,26 @@ int main(int argc, char** argv) {
       persistent = true;
     } else if (arg == "--quick") {
       quick = true;
+    } else if (arg == "--removal") {
+      removal = true;
+      label = " (removal)";
     } else {
-      std::cerr << "usage: prove_faults [--power-loss|--persistent [--quick]] [--versions=a,b] "
+      std::cerr << "usage: prove_faults [--power-loss|--persistent] [--removal] [--quick] "
+                   "[--versions=a,b] "
                    "[--in-process] [--quiet]\n";
       return 2;
     }
   }
 
-  if (powerLoss) {
-    if (quick && !versionsGiven) versions = {sim::Windows::Win98, sim::Windows::WinXP};
-    return PowerLoss(versions, !quick, isolate, quiet);
-  }
+  // Power loss, persistent faults and the removal keep one version of each
+  // family in the quick form.
+  std::vector<sim::Windows> quickVersions = versions;
+  if (quick && !versionsGiven) quickVersions = {sim::Windows::Win98, sim::Windows::WinXP};
+  if (powerLoss) return PowerLoss(quickVersions, !quick, removal, isolate, quiet);
 
   if (persistent) {
-    if (quick && !versionsGiven) versions = {sim::Windows::Win98, sim::Windows::WinXP};
     std::vector<prove::FaultScenario> scenarios;
-    for (const prove::FaultScenario& s : prove::FaultScenarios(versions)) {
+    for (const prove::FaultScenario& s : prove::FaultScenarios(quickVersions)) {
       if (s.name != "guard") scenarios.push_back(s);
     }
     const prove::CampaignFigures figures =
@@ -128,6 +148,20 @@ int main(int argc, char** argv) {
     for (const std::string& failure : figures.failures) std::cout << "FAILED " << failure << "\n";
     std::cout << "persistent faults: " << figures.points << " points, " << figures.crashes
               << " crashes, " << figures.leaks << " leaks, " << figures.wrong << " lost or wrong"
+              << std::endl;
+    return figures.crashes + figures.leaks + figures.wrong == 0 ? 0 : 1;
+  }
+
+  if (removal) {
+    // The removal runs on the rich machine after the install (and, in the
+    // full form, also before the install's restart), and under the guard.
+    const std::vector<prove::FaultScenario> scenarios =
+        prove::RemovalScenarios(prove::PowerLossScenarios(quickVersions, false), !quick, true);
+    const prove::CampaignFigures figures =
+        prove::RunCampaign(scenarios, isolate, quiet ? nullptr : &std::cout);
+    for (const std::string& failure : figures.failures) std::cout << "FAILED " << failure << "\n";
+    std::cout << "faults" << label << ": " << figures.points << " points, " << figures.crashes
+              << " crashes, " << figures.leaks << " leaks, " << figures.wrong << " wrong outcomes"
               << std::endl;
     return figures.crashes + figures.leaks + figures.wrong == 0 ? 0 : 1;
   }

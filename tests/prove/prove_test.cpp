@@ -102,6 +102,51 @@ TEST(Outcome, FatalWritesAreTheRenameAndFileCacheEntries) {
             "");
 }
 
+TEST(Outcome, TheRemovalEndsOnlyWhenItsWininitRewriteIsRefused) {
+  const std::vector<sim::Call> trace = {
+      // The first read: refusals only lose the pending renames.
+      SimCall("CreateFileA",
+              "\"C:\\\\WINDOWS\\\\Wininit.ini\", 0x80000000, 0x1, NULL, 0x3, 0x80, NULL", "0x10"),
+      SimCall("GetFileSize", "0x10, NULL", "20"),
+      SimCall("ReadFile", "0x10, ptr, 20, ptr, NULL", "1"),
+      // The rewrite.
+      SimCall("CreateFileA",
+              "\"C:\\\\WINDOWS\\\\WININIT.INI\", 0xC0000000, 0x0, NULL, 0x4, 0x80, NULL", "0x10"),
+      SimCall("GetFileSize", "0x10, NULL", "20"),
+      SimCall("ReadFile", "0x10, ptr, 20, ptr, NULL", "1"),
+      SimCall("SetFilePointer", "0x10, 0, NULL, 0", "0"),
+      SimCall("WriteFile", "0x10, ptr, 41, ptr, NULL", "1"),
+      SimCall("SetEndOfFile", "0x10", "1"),
+      SimCall("CloseHandle", "0x10", "1"),
+      // Another file opened for writing ends nothing.
+      SimCall("CreateFileA",
+              "\"C:\\\\WINDOWS\\\\SYSTEM.INI\", 0xC0000000, 0x0, NULL, 0x4, 0x80, NULL", "0x14"),
+      SimCall("WriteFile", "0x14, ptr, 41, ptr, NULL", "1"),
+  };
+  std::string fatal;
+  for (size_t k = 1; k <= trace.size(); ++k)
+    fatal += prove::RemovalFatalIniFile(trace, k).empty() ? '-' : 'F';
+  EXPECT_EQ(fatal, "---FFFFFF---");
+  EXPECT_EQ(prove::RemovalFatalIniFile(trace, 0), "");
+  EXPECT_EQ(prove::RemovalFatalIniFile(trace, trace.size() + 1), "");
+
+  // Its own message names the file; the installer's run may not show it.
+  const sim::Box removal{nullptr, "Unable to remove \"ZOLTAVEX.SYS\" !", "Miravelt Installation",
+                         0};
+  EXPECT_TRUE(prove::IsRemovalMessage(removal));
+  EXPECT_FALSE(prove::IsRemovalMessage({nullptr, removal.text, "Miravelt Installation", 0x10}));
+  EXPECT_FALSE(
+      prove::IsRemovalMessage({nullptr, "Unable to remove \"\" !x", "Miravelt Installation", 0}));
+  sim::Reset(sim::Windows::WinXP);
+  MessageBoxA(nullptr, removal.text.c_str(), removal.caption.c_str(), 0);
+  sim::RunResult ended;
+  ended.exited = true;
+  EXPECT_TRUE(prove::Judge(ended, {}).wrong);
+  prove::Expectation removing;
+  removing.removal = true;
+  EXPECT_FALSE(prove::Judge(ended, removing).wrong) << prove::Judge(ended, removing).why;
+}
+
 TEST(Outcome, TracedArgumentsSplitAtTheirOwnCommas) {
   EXPECT_EQ(prove::SplitArgs("\"a, b\", [HKEY_X\\a,b], {0,0,1}, 5"),
             (std::vector<std::string>{"\"a, b\"", "[HKEY_X\\a,b]", "{0,0,1}", "5"}));
@@ -339,6 +384,152 @@ TEST(FaultCampaign, PersistentFaultsLoseNeitherTheListNorAnythingElse) {
   for (size_t k : {size_t(1), withdrawal, baseline.size() - 1}) {
     const prove::PointOutcome outcome = prove::RunPersistentPoint(custom, k, baseline, cleans);
     EXPECT_EQ(outcome.kind, prove::PointOutcome::kOk) << outcome.detail;
+  }
+}
+
+// ---------------------------------------------------------- the removal
+
+TEST(RemovalCampaign, TheListHoldsTheDriverAndNothingBesideIt) {
+  sim::Reset(sim::Windows::WinXP);
+  const prove::MachineState engine = {
+      {"reg HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUN : REALTIME AUDIO ENGINE",
+       "1 " + sim::StringOf("zoltavex.exe")}};
+  const prove::MachineState foreign = {
+      {"reg HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUN : REALTIME AUDIO ENGINE",
+       "1 " + sim::StringOf("C:\\Tools\\engine.exe")}};
+  struct Case {
+    const char* item;
+    bool onList;
+  } cases[] = {
+      {"file C:\\WINDOWS\\SYSTEM32\\ZOLTAVEX.DLL", true},
+      {"attr C:\\WINDOWS\\SYSTEM32\\ZOLTAVEX.EX", true},
+      {"file C:\\WINDOWS\\SYSTEM32\\DRIVERS\\ZOLTAVEX.SYS", true},
+      {"file C:\\WINDOWS\\INF\\KOVA51USB.INF", true},
+      // The same names elsewhere, and the files that stay.
+      {"file C:\\SETUP\\ZOLTAVEX.DLL", false},
+      {"file C:\\WINDOWS\\SYSTEM32\\ZOLTAVEX.CFG", false},
+      {"file C:\\WINDOWS\\SYSTEM32\\FTD2XX.DLL", false},
+      {"file C:\\WINDOWS\\SYSTEM32\\WNASPI32.OLD", false},
+      {"ini C:\\WINDOWS\\SYSTEM.INI [VCACHE] MINFILECACHE=20480", false},
+      {"reg HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\ZOLTAVEX\\ENUM : COUNT", true},
+      {"reg HKLM\\ENUM\\ROOT\\REALTIME\\ZOLT", true},
+      {"reg HKLM\\SOFTWARE\\MIRAVELT", true},
+      // A name that only starts like a listed key, and the maker's key's values.
+      {"reg HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\ZOLTAVEXX", false},
+      {"reg HKLM\\SOFTWARE\\MIRAVELT : OWNER", false},
+      {"reg HKLM\\SOFTWARE\\MIRAVELT\\ORVO TOOLS", false},
+      {"reg HKLM\\SOFTWARE\\MIRAVELT\\ACCESS KEPT FOR MACHINE/SYSTEM/CURRENTCONTROLSET/ENUM/ROOT : "
+       "DACL",
+       true},
+      {"reg HKLM\\SYSTEM\\CURRENTCONTROLSET\\SERVICES\\ASPI32", false},
+      {"reg HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUN : OTHER TRAY", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(prove::OnRemovalList(c.item, engine), c.onList) << c.item;
+  // The Run value is the removal's only while it still starts the engine.
+  const std::string run = engine.begin()->first;
+  EXPECT_TRUE(prove::OnRemovalList(run, engine));
+  EXPECT_FALSE(prove::OnRemovalList(run, foreign));
+  EXPECT_FALSE(prove::OnRemovalList(run, {}));
+}
+
+TEST(RemovalCampaign, TheVerdictCatchesWhatARemovalMustNotTouch) {
+  for (sim::Windows version : {sim::Windows::Win98, sim::Windows::WinXP}) {
+    std::vector<prove::FaultScenario> removals =
+        prove::RemovalScenarios(prove::PowerLossScenarios({version}, false), true, true);
+    ASSERT_EQ(removals.size(), 3u);
+    const prove::FaultScenario& settled = removals[0];
+    EXPECT_TRUE(settled.removal);
+    EXPECT_EQ(settled.name, "rich-removal");
+    EXPECT_EQ(removals[1].name, "rich-removal-pending");
+    EXPECT_EQ(removals[2].name, "rich-removal-guard");
+
+    settled.build();
+    sim::Restart();
+    const prove::MachineState restartOnly = prove::ReadMachineState();
+    struct Case {
+      const char* what;
+      void (*spoil)();
+      const char* reason;  // part of the verdict; "" for none
+    } cases[] = {
+        {"nothing spoilt", [] {}, ""},
+        {"the engine's files taken", [] { sim::Remove(sim::SystemFolder() + "\\ZOLTAVEX.DLL"); },
+         ""},
+        {"FTDI's library taken", [] { sim::Remove(sim::SystemFolder() + "\\FTD2XX.DLL"); },
+         "FTD2XX.DLL"},
+        {"another program's Run value taken",
+         [] {
+           sim::RegPutString(HKEY_LOCAL_MACHINE,
+                             "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "Other Tray", "");
+         },
+         "OTHER TRAY"},
+        {"the maker's other product taken",
+         [] { sim::RegRemoveKey(HKEY_LOCAL_MACHINE, "Software\\Miravelt\\Orvo Tools"); },
+         "ORVO TOOLS"},
+        {"a file named like the engine's taken",
+         [] { sim::Remove(sim::SystemFolder() + "\\ZOLTAVEX.CFG"); }, "ZOLTAVEX.CFG"},
+        {"the source folder emptied", [] { sim::Remove("C:\\SETUP\\ZOLTAVEX.DLL"); },
+         "C:\\SETUP\\ZOLTAVEX.DLL"},
+    };
+    for (const Case& c : cases) {
+      settled.build();
+      const prove::MachineState before = prove::ReadMachineState();
+      c.spoil();
+      sim::Restart();
+      const std::string why =
+          prove::JudgeRemovalState(before, prove::ReadMachineState(), restartOnly);
+      if (std::string(c.reason).empty()) {
+        EXPECT_EQ(why, "") << sim::WindowsName(version) << ": " << c.what;
+      } else {
+        EXPECT_NE(why.find(c.reason), std::string::npos) << c.what << ": " << why;
+      }
+    }
+    // Another program's rename lost before the restart: its file is not
+    // replaced then.
+    settled.build();
+    const prove::MachineState before = prove::ReadMachineState();
+    if (sim::Is9x(version)) {
+      sim::PutIni(sim::WindowsFolder() + "\\Wininit.ini", "[rename]\r\n");
+    } else {
+      sim::RegPut(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                  "PendingFileRenameOperations", REG_MULTI_SZ, std::string(2, '\0'));
+    }
+    sim::Restart();
+    const std::string why =
+        prove::JudgeRemovalState(before, prove::ReadMachineState(), restartOnly);
+    EXPECT_NE(why.find("TOOL.DLL"), std::string::npos) << why;
+  }
+  // On the NT family the access list of Enum\Root must come back as it was.
+  const prove::FaultScenario settled = prove::RemovalScenarios(
+      prove::PowerLossScenarios({sim::Windows::WinXP}, false), false, false)[0];
+  settled.build();
+  const prove::MachineState before = prove::ReadMachineState();
+  sim::KeySecurity security =
+      sim::GetKeySecurity(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\Root");
+  security.dacl.insert(security.dacl.begin(),
+                       sim::Ace{ACCESS_ALLOWED_ACE_TYPE, 3, GENERIC_ALL, "S-1-1-0"});
+  sim::SetKeySecurity(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\Root", security);
+  const prove::MachineState after = prove::ReadMachineState();
+  EXPECT_NE(prove::JudgeRemovalState(before, after, after).find("Enum\\Root"), std::string::npos);
+}
+
+TEST(RemovalCampaign, EveryMachineOfTheCampaignRemovesCleanAndACutConverges) {
+  for (sim::Windows version : {sim::Windows::Win98, sim::Windows::WinXP}) {
+    for (const prove::FaultScenario& removal :
+         prove::RemovalScenarios(prove::PowerLossScenarios({version}, true), true, false)) {
+      const prove::PointOutcome clean = prove::RunPoint(removal, 0, {});
+      EXPECT_EQ(clean.kind, prove::PointOutcome::kOk) << clean.detail;
+      removal.build();
+      sim::ClearTrace();
+      RunRemover();
+      const size_t calls = sim::CallCount();
+      sim::Restart();
+      const std::string reference = prove::SettledState();
+      for (size_t k : {size_t(1), calls}) {
+        const prove::PointOutcome cut =
+            prove::RunCutPoint(removal, k, prove::AfterCut::kRestartThenRun, reference);
+        EXPECT_EQ(cut.kind, prove::PointOutcome::kOk) << cut.detail;
+      }
+    }
   }
 }
 
@@ -619,6 +810,48 @@ TEST(Differential, TheScenariosCoverEveryCaseAndQuickKeepsAFew) {
   const std::vector<prove::Scenario> quick = prove::Scenarios(true);
   EXPECT_LT(quick.size(), all.size());
   EXPECT_GE(quick.size(), 2u);
+}
+
+TEST(Differential, RemovalScenariosRunTheRemovalAfterTheInstall) {
+  const std::vector<prove::Scenario> all = prove::RemovalScenarios(false);
+  std::vector<std::string> names;
+  for (const prove::Scenario& s : all) {
+    names.push_back(s.name);
+    EXPECT_TRUE(s.removal) << s.name;
+    // The removal takes no arguments; the install before it does.
+    EXPECT_EQ(prove::RunCommandLine(s), "\"C:\\setup\\drvremove.exe\"") << s.name;
+  }
+  for (const char* family : {"9x", "nt"}) {
+    for (const char* kind : {"remove-", "remove-pending-", "remove-in-use-", "remove-foreign-",
+                             "remove-twice-", "remove-guard-", "remove-nothing-"}) {
+      const std::string name = std::string(kind) + family;
+      const auto it = std::find(names.begin(), names.end(), name);
+      ASSERT_NE(it, names.end()) << name;
+      const prove::Scenario& s = all[static_cast<size_t>(it - names.begin())];
+      if (name.find("pending") != std::string::npos) {
+        EXPECT_FALSE(s.restartAfterInstall);
+      }
+      if (name.find("in-use") != std::string::npos) {
+        EXPECT_FALSE(s.held.empty());
+      }
+      if (name.find("foreign") != std::string::npos) {
+        EXPECT_FALSE(s.afterInstall.empty());
+      }
+      if (name.find("twice") != std::string::npos) {
+        EXPECT_EQ(s.runs, 2);
+      }
+      if (name.find("guard") != std::string::npos) {
+        EXPECT_FALSE(s.hostPath.empty());
+      }
+      if (name.find("nothing") != std::string::npos) {
+        EXPECT_FALSE(s.installFirst);
+      }
+    }
+  }
+  const std::vector<prove::Scenario> quick = prove::RemovalScenarios(true);
+  ASSERT_EQ(quick.size(), 2u);
+  EXPECT_EQ(quick[0].name, "remove-9x");
+  EXPECT_EQ(quick[1].name, "remove-nt");
 }
 
 // ---------------------------------------------------------- known list

@@ -9,6 +9,11 @@
 //     each Windows version, then
 //       versions: P of V passed
 //
+// With --removal the differential runs the removal scenarios instead: the
+// installer first, then drvremove.exe compared on both machines (line
+// "differential (removal): ..."; with --win32 "differential (removal,
+// 32-bit): ...").
+//
 // With --win32 the 32-bit drvsetup.exe runs, under the 32-bit Wine of the
 // i386 tree, and the lines read "differential (32-bit): ..." and "versions
 // (32-bit): ..."; each scenario then also runs the 64-bit drvsetup.exe, and
@@ -31,7 +36,8 @@
 
 namespace {
 
-std::string label;  // " (32-bit)" with --win32
+std::string label;  // " (32-bit)" with --win32, " (removal)", " (removal, 32-bit)"
+bool removal = false;
 
 std::vector<std::string> List(const std::string& text) {
   std::vector<std::string> out;
@@ -61,7 +67,9 @@ int Differential(bool quick, const std::vector<std::string>& only, const std::st
   }
   size_t scenarios = 0, outside = 0;
   std::map<std::string, size_t> covered;
-  for (const prove::Scenario& scenario : prove::Scenarios(quick && only.empty())) {
+  const bool few = quick && only.empty();
+  for (const prove::Scenario& scenario :
+       removal ? prove::RemovalScenarios(few) : prove::Scenarios(few)) {
     if (!Selected(only, scenario.name)) continue;
     ++scenarios;
     const prove::ScenarioReport report = prove::RunScenario(scenario);
@@ -126,12 +134,13 @@ int Versions(bool quick, const std::vector<std::string>& only) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::cerr << "usage: prove_wine differential|versions [--quick] [--win32] [--only=a,b] "
+    std::cerr << "usage: prove_wine differential|versions [--quick] [--win32] [--removal] "
+                 "[--only=a,b] "
                  "[--known=FILE] [--traces]\n";
     return 2;
   }
   const std::string mode = argv[1];
-  bool quick = false, traces = false;
+  bool quick = false, traces = false, win32 = false;
   std::vector<std::string> only;
   std::string known = DRVSETUP_KNOWN_DIFFERENCES;
   for (int i = 2; i < argc; ++i) {
@@ -140,7 +149,9 @@ int main(int argc, char** argv) {
       quick = true;
     } else if (arg == "--win32") {
       setenv("DRVSETUP_WINE_ARCH", "win32", 1);
-      label = " (32-bit)";
+      win32 = true;
+    } else if (arg == "--removal") {
+      removal = true;
     } else if (arg == "--traces") {
       traces = true;
     } else if (arg.compare(0, 7, "--only=") == 0) {
@@ -152,7 +163,12 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (!label.empty() && !winehost::WineInstalled(winehost::WineArch::k32)) {
+  if (removal && win32) {
+    label = " (removal, 32-bit)";
+  } else if (removal || win32) {
+    label = removal ? " (removal)" : " (32-bit)";
+  }
+  if (win32 && !winehost::WineInstalled(winehost::WineArch::k32)) {
     // Never a silent pass: the 32-bit figures need the tree.
     std::cerr << "no 32-bit Wine: make the i386 tree with scripts/i386-wine-tree\n";
     return 1;
@@ -161,8 +177,12 @@ int main(int argc, char** argv) {
     std::cerr << "unknown mode " << mode << "\n";
     return 2;
   }
+  if (removal && mode != "differential") {
+    std::cerr << "--removal is a set of differential scenarios\n";
+    return 2;
+  }
   const int rc =
       mode == "differential" ? Differential(quick, only, known, traces) : Versions(quick, only);
-  if (!label.empty()) std::cout << "emulator retries: " << winehost::EmulatorRetries() << std::endl;
+  if (win32) std::cout << "emulator retries: " << winehost::EmulatorRetries() << std::endl;
   return rc;
 }

@@ -16,6 +16,11 @@ sim::RunResult RunInstaller(const std::string& arguments) {
   return sim::RunInstallerProcess();
 }
 
+sim::RunResult RunRemover() {
+  sim::SetCommandLine(sim::InstallerCommandLine(std::string(), sim::kRemovalPath));
+  return sim::RunInstallerProcess(sim::Program::Removal);
+}
+
 std::vector<std::string> BoxTexts() {
   std::vector<std::string> texts;
   for (const sim::Box& box : sim::Boxes()) texts.push_back(box.text);
@@ -90,6 +95,51 @@ const char* const kSystemIni9x =
     "\r\n"
     "[vcache]\r\n"
     "MinFileCache=512\r\n";
+
+const std::vector<KeptItem>& RemovalKeepList() {
+  static const char* const kAspi =
+      "the ASPI layer and its .OLD backups: other applications reach CD-ROM drives through it";
+  static const char* const kSystemIni =
+      "SYSTEM.INI's [VCache] values and the [386Enh] lines the installer turned into "
+      "comments: the values from before the install are not known";
+  static const std::vector<KeptItem> list = {
+      {"\\WNASPI32.", kAspi},
+      {"\\WINASPI.", kAspi},
+      {"\\ASPIENUM.", kAspi},
+      {"\\APIX.", kAspi},
+      {"\\ASPI32.", kAspi},
+      {"\\WOWPOST.", kAspi},
+      {"\\SERVICES\\VXD\\ASPIENUM", kAspi},
+      {"\\SERVICES\\VXD\\APIX", kAspi},
+      {"\\SERVICES\\ASPI32", kAspi},
+      {"\\FTD2XX",
+       "FTDI's D2XX library, driver and uninstaller program: every device built on that "
+       "maker's chips shares them"},
+      {"\\SYSTEM.INI [VCACHE]", kSystemIni},
+      {"\\SYSTEM.INI [386ENH]", kSystemIni},
+  };
+  return list;
+}
+
+const char* RoundTripReason(const std::string& item, const std::string& applicationFolder) {
+  const std::string upper = text::Upper(item);
+  for (const KeptItem& kept : RemovalKeepList()) {
+    if (upper.find(kept.pattern) != std::string::npos) return kept.reason;
+  }
+  if (!applicationFolder.empty() &&
+      upper.compare(0, 5 + applicationFolder.size() + 1,
+                    "FILE " + text::Upper(applicationFolder) + "\\") == 0) {
+    return "the files in the application folder: the host application's own uninstaller owns it";
+  }
+  if (upper.find("\\WININIT.BAK") != std::string::npos) {
+    return "the platform keeps the last restart's Wininit.ini as WININIT.BAK";
+  }
+  if (upper.find("\\SOFTWARE\\MIRAVELT\\ENGINE") != std::string::npos &&
+      upper.compare(0, 8, "REG HKCU") == 0) {
+    return "the installer removes the current user's engine settings before its packages";
+  }
+  return nullptr;
+}
 
 const std::vector<sim::Windows>& AllVersions() {
   static const std::vector<sim::Windows> versions = {

@@ -16,6 +16,9 @@ void ResetMachine(sim::Windows version);
 // runs it with the given command-line arguments (appended, as typed, to the
 // installer's quoted path). The machine is whatever the test built.
 sim::RunResult RunInstaller(const std::string& arguments = std::string());
+// The same for the removal program (drvremove.exe beside the installer), which
+// takes no arguments.
+sim::RunResult RunRemover();
 
 // Runs entry as a run the machine's power cut right before its call k
 // (1-based, counted from this run's start): the process stops there
@@ -52,10 +55,24 @@ const std::vector<std::string>& PackageFiles();
 // A 9x SYSTEM.INI: the audio kernel's device line in three spellings among
 // other [386Enh] lines, and a [vcache] section.
 extern const char* const kSystemIni9x;
+// What a removal leaves of an install on purpose, each with its reason.
+struct KeptItem {
+  const char* pattern;  // upper case, found in a machine state item's name
+  const char* reason;
+};
+// The removal's keep list (the README names each with its reason).
+const std::vector<KeptItem>& RemovalKeepList();
+// Why a changed item of a machine state ("file PATH", "reg KEY : NAME",
+// "ini FILE [SECTION] LINE", ...) may differ from before the install after a
+// removal and a restart: an item of the keep list, a file of the application
+// folder, or what the platform and the installer's housekeeping change
+// whatever the product: the platform's WININIT.BAK, the current user's engine
+// settings the installer removes. nullptr when it must not differ.
+const char* RoundTripReason(const std::string& item, const std::string& applicationFolder);
+
 // Every Windows version the simulated machine can be, oldest first.
 const std::vector<sim::Windows>& AllVersions();
 
 // The whole of a file of the machine the tests run on; empty when it cannot
 // be read.
 std::string HostFileText(const std::string& path);
-

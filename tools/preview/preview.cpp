@@ -13,6 +13,7 @@
 
 #include "user_files.h"
 #include "installer_process.h"
+#include "removal_report.h"
 #include "report.h"
 #include "sample.h"
 #include "text.h"
@@ -53,6 +54,10 @@ const char kUsage[] =
     "  --reg FILE          also write the registry changes as a REGEDIT4 file\n"
     "  --json FILE         also write the whole report as one JSON document\n"
     "  --trace             add the platform calls of the run, in order\n"
+    "  --remove            after the install and its restart, run the removal\n"
+    "                      drvremove.exe on the same machine and restart again;\n"
+    "                      report what it did and what stays against the machine\n"
+    "                      before the install\n"
     "  --export-sample DIR write the sample as real files (DIR/source, DIR/disc,\n"
     "                      DIR/app, DIR/arguments.txt) into a new or empty\n"
     "                      folder and stop\n"
@@ -86,6 +91,7 @@ struct Options {
   std::string json;
   bool hasJson = false;
   bool trace = false;
+  bool remove = false;
   std::string exportSample;
   bool hasExport = false;
 };
@@ -113,6 +119,10 @@ Options ParseOptions(const std::vector<std::string>& args) {
       o.trace = true;
       continue;
     }
+    if (arg == "--remove") {
+      o.remove = true;
+      continue;
+    }
     if (arg.compare(0, 2, "--") != 0) {
       if (!arg.empty() && arg[0] == '-') throw UsageError{"unknown option \"" + arg + "\""};
       throw UsageError{"unexpected argument \"" + arg + "\""};
@@ -129,7 +139,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
         "--family",  "--windows", "--source", "--app",  "--doc",          "--cd",
         "--running", "--machine", "--reg",    "--json", "--export-sample"};
     if (valued.count(name) == 0) {
-      if (name == "--trace" || name == "--help") throw UsageError{name + " takes no value"};
+      if (name == "--trace" || name == "--help" || name == "--remove")
+        throw UsageError{name + " takes no value"};
       throw UsageError{"unknown option \"" + name + "\""};
     }
     if (!hasValue) {
@@ -649,14 +660,26 @@ int PreviewMain(const std::vector<std::string>& args, std::ostream& out, std::os
   report.sourceFolder = std::string(kSourceFolder) + "\\";
   report.trace = options.trace;
 
+  // With --remove, the registry before the install, for what stays.
+  const RegistrySnapshot registryBeforeInstall =
+      options.remove ? TakeRegistry(!report.nineX) : RegistrySnapshot();
   CaptureRun(&report);
 
   // Every report is written whole before any is put in place or shown.
   std::ostringstream text;
   WriteReport(report, text);
+  RemovalReport removal;
+  if (options.remove) {
+    removal.applicationFolder = scenario.applicationFolder;
+    CaptureRemoval(report, registryBeforeInstall, &removal);
+    WriteRemovalReport(removal, text);
+  }
   for (const ReportFile& file : reports) {
-    bool reg = std::string(file.option) == "--reg";
-    if (!WriteTemporary(file, reg ? Regedit4Text(report) : JsonReport(report))) {
+    const bool reg = std::string(file.option) == "--reg";
+    const std::string content = reg              ? Regedit4Text(report)
+                                : options.remove ? JsonReportWithRemoval(report, removal)
+                                                 : JsonReport(report);
+    if (!WriteTemporary(file, content)) {
       return fail(std::string(file.option) + ": cannot write " + Shown(file.path));
     }
   }
@@ -669,6 +692,11 @@ int PreviewMain(const std::vector<std::string>& args, std::ostream& out, std::os
   }
   out << text.str();
   if (!report.result.exited) return 3;
+  if (options.remove && report.result.exitCode == 0) {
+    // The removal's exit code, once the install has ended well.
+    if (!removal.run.result.exited) return 3;
+    return static_cast<int>(removal.run.result.exitCode);
+  }
   return static_cast<int>(report.result.exitCode);
 }
 

@@ -1,7 +1,10 @@
 // drvsetup-wine-run: the real drvsetup.exe under Wine on the preview's sample
 // (the same source folder, disc, application folder and document name), in a
-// fresh prefix, with a report of what the run did; or, with --time, the wall
-// time of a run against the wall time of an empty program in the same prefix.
+// fresh prefix, with a report of what the run did; with --remove then the
+// real drvremove.exe in the same prefix after the install's restart, with
+// what it did and what stays against the prefix before the install; or,
+// with --time, the wall time of a run against the wall time of an empty
+// program in the same prefix.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -15,6 +18,7 @@
 
 #include "host_files.h"
 #include "preview.h"
+#include "removal_report.h"
 #include "report.h"
 #include "sample.h"
 #include "text.h"
@@ -27,13 +31,17 @@ using winehost::WinePrefix;
 
 const char kProgram[] = "drvsetup-wine-run";
 const char kInstaller[] = "C:\\SETUP\\DRVSETUP.EXE";
+const char kRemover[] = "C:\\SETUP\\DRVREMOVE.EXE";
 const char kSourceFolder[] = "C:\\SETUP";
 
 const char kUsage[] =
-    "Usage: drvsetup-wine-run [--family 9x|nt] [--time RUNS]\n"
+    "Usage: drvsetup-wine-run [--family 9x|nt] [--remove | --time RUNS]\n"
     "Runs the real drvsetup.exe under Wine in a fresh prefix on the sample that\n"
     "drvsetup-preview runs by default, and reports what the run did. The family\n"
     "sets Wine's version: 9x is win98, nt is winxp (default nt).\n"
+    "  --remove     after the install and its restart, run drvremove.exe in the\n"
+    "               same prefix, restart again, and report what the removal did\n"
+    "               and what stays against the prefix before the install\n"
     "  --time RUNS  instead of the report: the median wall time of RUNS runs of\n"
     "               drvsetup.exe and of an empty program in the same prefix, and\n"
     "               their ratio; then the same against an empty program that\n"
@@ -44,7 +52,7 @@ using text::Upper;
 
 // ------------------------------------------------------------ the prefix
 
-bool PrepareSample(WinePrefix& p, bool nineX, std::string* error) {
+bool PrepareSample(WinePrefix& p, bool nineX, bool remove, std::string* error) {
   if (!p.SetVersion(nineX ? "win98" : "winxp")) {
     *error = "cannot set the Windows version";
     return false;
@@ -72,6 +80,10 @@ bool PrepareSample(WinePrefix& p, bool nineX, std::string* error) {
   }
   if (!p.PlaceProgram("drvsetup.exe", kInstaller)) {
     *error = "cannot place drvsetup.exe";
+    return false;
+  }
+  if (remove && !p.PlaceProgram("drvremove.exe", kRemover)) {
+    *error = "cannot place drvremove.exe";
     return false;
   }
   // Wine ships an ASPI library of its own; the sample machine has none.
@@ -307,7 +319,14 @@ std::string RenameText(const Rename& r) {
 
 // ------------------------------------------------------------ the report
 
-int Report(WinePrefix& p, bool nineX) {
+// The prefix before the install, for what stays after a removal.
+struct BeforeInstall {
+  HostFiles files;
+  std::string systemIni;
+  std::map<std::string, winehost::RegTree> registry;
+};
+
+int Report(WinePrefix& p, bool nineX, BeforeInstall* beforeInstall) {
   const std::string commandLine = "\"" + std::string(kInstaller) + "\" \"" +
                                   preview::SampleApplicationFolder() + "\" \"" +
                                   preview::SampleDocumentName() + "\"";
@@ -331,6 +350,7 @@ int Report(WinePrefix& p, bool nineX) {
   HostFiles filesBefore = ListDriveC(p);
   std::string iniBefore = p.FileText(systemIni);
   auto registryBefore = DumpRegistry(p);
+  if (beforeInstall) *beforeInstall = {filesBefore, iniBefore, registryBefore};
 
   winehost::RelayTrace trace;
   winehost::RunResult run = p.RunCommandLineTraced(commandLine, kInstaller, &trace);
@@ -384,6 +404,127 @@ int Report(WinePrefix& p, bool nineX) {
   CompareFiles(filesBefore, filesRestart, {}, &placedR, &stagedR, &removedR);
   PrintList("  Files new or replaced since before the run", placedR, "    ");
   PrintList("  Files gone since before the run", removedR, "    ");
+
+  std::cout << "\nPlatform calls made: " << trace.calls.size() << " (the relay trace)\n";
+  if (run.timedOut) {
+    std::cout << "Exit code: none (the run was stopped: it did not end)\n";
+    return 1;
+  }
+  std::cout << "Exit code: " << run.exitCode << "\n";
+  return run.exitCode == 0 || run.exitCode == 1 ? 0 : 1;
+}
+
+// ------------------------------------------------------------ the removal
+
+// One line of what stays, with the reason from the keep list.
+void PrintStaying(const std::string& kind, const std::string& path, const std::string& change,
+                  size_t* unexplained) {
+  const std::string reason = preview::KeepReason(kind, path, preview::SampleApplicationFolder());
+  std::cout << "  " << kind << " " << path << "  " << change;
+  if (reason.empty()) {
+    std::cout << "  [on no keep list]";
+    ++*unexplained;
+  } else {
+    std::cout << "\n      reason: " << reason;
+  }
+  std::cout << "\n";
+}
+
+// drvremove.exe on the installed prefix (after the install's restart): what
+// it did, the restart, and what stays against the prefix before the install.
+int ReportRemoval(WinePrefix& p, bool nineX, const BeforeInstall& beforeInstall) {
+  const std::string commandLine = "\"" + std::string(kRemover) + "\"";
+  std::cout << "\n================ drvremove.exe under Wine, after the install and its "
+               "restart ================\n"
+            << "  command line   " << commandLine << "\n";
+  const std::string systemIni = "C:\\windows\\system.ini";
+  HostFiles filesBefore = ListDriveC(p);
+  auto registryBefore = DumpRegistry(p);
+
+  winehost::RelayTrace trace;
+  winehost::RunResult run = p.RunCommandLineTraced(commandLine, kRemover, &trace);
+
+  HostFiles filesAfter = ListDriveC(p);
+  auto registryAfter = DumpRegistry(p);
+  std::vector<Rename> renames = PendingNow(p, nineX);
+
+  std::vector<winehost::MessageBoxCall> boxes = winehost::MessageBoxes(trace);
+  std::cout << "\nMessage boxes (" << boxes.size() << ")\n";
+  if (!trace.found) std::cout << "  (the call trace of the run could not be read)\n";
+  if (boxes.empty()) std::cout << "  none\n";
+  for (size_t i = 0; i < boxes.size(); ++i)
+    std::cout << "  " << i + 1 << ". [" << boxes[i].caption << "] " << boxes[i].text << "\n";
+
+  std::vector<Listed> placed, staged, removed;
+  CompareFiles(filesBefore, filesAfter, {}, &placed, &staged, &removed);
+  PrintList("Files removed", removed);
+  if (!placed.empty()) PrintList("Files placed", placed);
+  PrintRegistry(registryBefore, registryAfter);
+  std::cout << "\nRenames pending for the restart (" << renames.size() << ", "
+            << (nineX ? "Wininit.ini [RENAME]" : "PendingFileRenameOperations") << ")\n";
+  if (renames.empty()) std::cout << "  none\n";
+  for (size_t i = 0; i < renames.size(); ++i)
+    std::cout << "  " << i + 1 << ". " << RenameText(renames[i]) << "\n";
+
+  std::cout << "\nAfter the restart (wineboot -r)\n";
+  if (!p.Restart()) std::cout << "  the restart failed\n";
+  std::vector<Rename> left = PendingNow(p, nineX);
+  std::cout << "  renames still pending: " << (left.empty() ? "none" : std::to_string(left.size()))
+            << "\n";
+  for (const Rename& r : left) std::cout << "    " << RenameText(r) << "\n";
+
+  // What stays: the prefix now against the one before the install.
+  HostFiles filesNow = ListDriveC(p);
+  auto registryNow = DumpRegistry(p);
+  std::vector<Listed> newer, unused, gone;
+  CompareFiles(beforeInstall.files, filesNow, {}, &newer, &unused, &gone);
+  size_t unexplained = 0;
+  std::cout << "\nWhat stays after the removal and its restart, against the prefix before the "
+               "install\n";
+  for (const Listed& f : newer)
+    PrintStaying("file", f.path, f.what.substr(0, f.what.find(',')), &unexplained);
+  for (const Listed& f : gone) PrintStaying("file", f.path, "removed", &unexplained);
+  const std::vector<std::string> ini =
+      preview::IniDifferences(beforeInstall.systemIni, p.FileText(systemIni));
+  std::string section;
+  for (const std::string& line : ini) {
+    if (line[0] == '[') {
+      section = " " + line;
+      continue;
+    }
+    PrintStaying("ini", systemIni + section, line, &unexplained);
+  }
+  for (const char* base : kKeys) {
+    const winehost::RegTree& b = beforeInstall.registry.at(base);
+    const winehost::RegTree& a = registryNow.at(base);
+    std::set<std::string> newKeys;
+    for (const std::string& rel : a.keys) {
+      bool below = false;
+      for (const std::string& k : newKeys)
+        below = below || k.empty() || rel.compare(0, k.size() + 1, k + "\\") == 0;
+      if (below) continue;
+      if (!b.HasKey(rel)) {
+        newKeys.insert(rel);
+        PrintStaying("key", FullKey(base, rel), "new", &unexplained);
+        continue;
+      }
+      auto now = a.values.find(rel);
+      if (now == a.values.end()) continue;
+      for (const auto& v : now->second) {
+        const winehost::RegValue* old = b.Value(rel, v.first);
+        if (old && old->type == v.second.type && old->data == v.second.data) continue;
+        PrintStaying("value", FullKey(base, rel) + " \"" + v.first + "\"", old ? "replaced" : "new",
+                     &unexplained);
+      }
+    }
+    for (const std::string& rel : b.keys) {
+      if (a.HasKey(rel)) continue;
+      const size_t slash = rel.find_last_of('\\');
+      if (slash != std::string::npos && !a.HasKey(rel.substr(0, slash))) continue;
+      PrintStaying("key", FullKey(base, rel), "removed", &unexplained);
+    }
+  }
+  std::cout << "Staying items on no keep list: " << unexplained << "\n";
 
   std::cout << "\nPlatform calls made: " << trace.calls.size() << " (the relay trace)\n";
   if (run.timedOut) {
@@ -449,6 +590,7 @@ int Time(WinePrefix& p, int runs) {
 
 int main(int argc, char** argv) {
   bool nineX = false;
+  bool remove = false;
   int runs = 0;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -458,7 +600,9 @@ int main(int argc, char** argv) {
     } else if (arg == "--family" && i + 1 < argc &&
                (std::string(argv[i + 1]) == "9x" || std::string(argv[i + 1]) == "nt")) {
       nineX = std::string(argv[++i]) == "9x";
-    } else if (arg == "--time" && i + 1 < argc && std::atoi(argv[i + 1]) > 0 &&
+    } else if (arg == "--remove" && runs == 0) {
+      remove = true;
+    } else if (arg == "--time" && !remove && i + 1 < argc && std::atoi(argv[i + 1]) > 0 &&
                std::atoi(argv[i + 1]) <= 1000) {
       runs = std::atoi(argv[++i]);
     } else {
@@ -483,9 +627,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::string error;
-  if (!PrepareSample(prefix, nineX, &error)) {
+  if (!PrepareSample(prefix, nineX, remove, &error)) {
     std::cerr << kProgram << ": " << error << "\n";
     return 1;
   }
-  return runs > 0 ? Time(prefix, runs) : Report(prefix, nineX);
+  if (runs > 0) return Time(prefix, runs);
+  BeforeInstall before;
+  const int installed = Report(prefix, nineX, remove ? &before : nullptr);
+  if (!remove) return installed;
+  const int removed = ReportRemoval(prefix, nineX, before);
+  return installed != 0 ? installed : removed;
 }
