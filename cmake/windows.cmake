@@ -89,16 +89,16 @@ if(DRVSETUP_JSON_INCLUDE)
   file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
   file(GLOB PREVIEW_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/preview/*.cpp)
   # Every call of the simulated machine's table, renamed: "SIM_CALL(Name, ..."
-  # rows, one a line. The renames reach the simulated layers and everything
-  # that links them.
+  # rows, one a line. The definitions reach the simulated layers and all that
+  # links them.
   file(STRINGS ${CMAKE_SOURCE_DIR}/sim/calls.def call_rows REGEX "^SIM_CALL\\(")
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/calls.def)
-  set(call_renames "")
+  set(sim_renames "")
   foreach(row ${call_rows})
     string(REGEX REPLACE "^SIM_CALL\\(([A-Za-z0-9_]+),.*" "\\1" call_name "${row}")
-    list(APPEND call_renames ${call_name}=Sim${call_name})
+    list(APPEND sim_renames ${call_name}=Sim${call_name})
   endforeach()
-  drvsetup_add_layers(_simulated DEFINITIONS DRVSETUP_SIMULATED=1 ${call_renames})
+  drvsetup_add_layers(_simulated DEFINITIONS DRVSETUP_SIMULATED=1 ${sim_renames})
   add_executable(drvsetup-preview ${SIM_SOURCES} ${CMAKE_SOURCE_DIR}/text/text.cpp
                  ${CMAKE_SOURCE_DIR}/harness/installer_process.cpp ${PREVIEW_SOURCES})
   target_include_directories(drvsetup-preview PRIVATE ${CMAKE_SOURCE_DIR}/sim
