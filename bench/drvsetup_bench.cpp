@@ -15,6 +15,7 @@
 #include "guard.h"
 #include "housekeeping.h"
 #include "installer_process.h"
+#include "platform_family.h"
 #include "preview.h"
 #include "sim.h"
 #include "system_ini.h"

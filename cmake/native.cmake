@@ -8,24 +8,23 @@ if(DRVSETUP_SANITIZE)
 endif()
 
 file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
-list(REMOVE_ITEM SIM_SOURCES ${CMAKE_SOURCE_DIR}/sim/installer_process.cpp
-     ${CMAKE_SOURCE_DIR}/sim/text.cpp)
-# Text helpers (case, hex, escapes): the simulator's, and shared with the Wine
-# host, the tools and the tests.
-add_library(text_helpers STATIC ${CMAKE_SOURCE_DIR}/sim/text.cpp)
-target_include_directories(text_helpers PUBLIC ${CMAKE_SOURCE_DIR}/sim)
+# Text helpers (text/: case, hex, escapes, lines): the simulator's, and
+# shared with the Wine host, the tools and the tests.
+add_library(text_helpers STATIC ${CMAKE_SOURCE_DIR}/text/text.cpp)
+target_include_directories(text_helpers PUBLIC ${CMAKE_SOURCE_DIR}/text)
 add_library(winsim STATIC ${SIM_SOURCES})
 target_link_libraries(winsim PUBLIC text_helpers)
 target_include_directories(winsim PUBLIC ${CMAKE_SOURCE_DIR}/sim ${CMAKE_SOURCE_DIR}/include)
 
-add_library(drvsetup_core STATIC ${DRVSETUP_SOURCES})
-target_include_directories(drvsetup_core PUBLIC ${DRVSETUP_INCLUDES})
-target_link_libraries(drvsetup_core PUBLIC winsim)
+# The installer's layers on the simulated machine.
+drvsetup_add_layers("" PLATFORM winsim)
 
-# The installer started as a process on the simulated machine: shared by the
-# tests, the tools and the benchmarks (no test framework in it).
-add_library(installer_process STATIC ${CMAKE_SOURCE_DIR}/sim/installer_process.cpp)
-target_link_libraries(installer_process PUBLIC drvsetup_core)
+# The harness (harness/): the installer started as a process on the
+# simulated machine, shared by the tests, the tools and the benchmarks (no
+# test framework in it). It sits above both the installer and the machine.
+add_library(installer_process STATIC ${CMAKE_SOURCE_DIR}/harness/installer_process.cpp)
+target_include_directories(installer_process PUBLIC ${CMAKE_SOURCE_DIR}/harness)
+target_link_libraries(installer_process PUBLIC drvsetup_run winsim)
 
 enable_testing()
 find_package(GTest REQUIRED)

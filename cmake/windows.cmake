@@ -18,27 +18,43 @@ set(DRVSETUP_MANIFEST ${CMAKE_BINARY_DIR}/res/drvsetup.manifest)
 configure_file(${DRVSETUP_RES}/drvsetup.manifest ${DRVSETUP_MANIFEST} @ONLY)
 configure_file(${DRVSETUP_RES}/drvsetup_version.h.in ${CMAKE_BINARY_DIR}/res/drvsetup_version.h @ONLY)
 
-add_executable(drvsetup WIN32 ${DRVSETUP_SOURCES} ${DRVSETUP_RES}/drvsetup.rc
-               ${DRVSETUP_RES}/terminate_handler.cpp)
-target_include_directories(drvsetup PRIVATE ${DRVSETUP_INCLUDES} ${CMAKE_BINARY_DIR}/res)
+# The installer's layers on the real system. The 32-bit build runs on
+# Windows 95 and NT 3.51/4.0 as well.
+set(DRVSETUP_WINDOWS_DEFINITIONS "")
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(DRVSETUP_WINDOWS_DEFINITIONS DRVSETUP_32BIT=1)
+endif()
+drvsetup_add_layers("" PLATFORM advapi32 user32 DEFINITIONS ${DRVSETUP_WINDOWS_DEFINITIONS})
+
+# drvsetup_add_windows_program(<name> <source>...): a window-less program of
+# the installer's layers (its own entry point and resources among the
+# sources), statically linked, stripped, importing only the system's DLLs,
+# and loadable by the oldest systems the 32-bit build supports. An entry
+# point in src/run is named main.cpp or <name>_main.cpp, which keeps it out
+# of the run layer.
+function(drvsetup_add_windows_program name)
+  add_executable(${name} WIN32 ${ARGN} ${DRVSETUP_RES}/terminate_handler.cpp)
+  target_include_directories(${name} PRIVATE ${CMAKE_BINARY_DIR}/res)
+  target_link_options(${name} PRIVATE -static -s)
+  target_link_libraries(${name} PRIVATE drvsetup_run)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    # Windows 95 and NT 3.51/4.0 load only programs that ask for at most
+    # version 4.0 of the system and subsystem.
+    target_link_options(${name} PRIVATE -Wl,--major-os-version,4,--minor-os-version,0
+                        -Wl,--major-subsystem-version,4,--minor-subsystem-version,0)
+  endif()
+endfunction()
+
 set_property(SOURCE ${DRVSETUP_RES}/drvsetup.rc APPEND PROPERTY OBJECT_DEPENDS
              ${DRVSETUP_MANIFEST} ${CMAKE_BINARY_DIR}/res/drvsetup_version.h)
-target_link_options(drvsetup PRIVATE -static -s)
-target_link_libraries(drvsetup PRIVATE advapi32 user32)
-if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-  target_compile_definitions(drvsetup PRIVATE DRVSETUP_32BIT=1)
-  # The 32-bit executable runs on Windows 95 and NT 3.51/4.0: they load only
-  # programs that ask for at most version 4.0 of the system and subsystem.
-  target_link_options(drvsetup PRIVATE -Wl,--major-os-version,4,--minor-os-version,0
-                      -Wl,--major-subsystem-version,4,--minor-subsystem-version,0)
-endif()
+drvsetup_add_windows_program(drvsetup ${CMAKE_SOURCE_DIR}/src/run/main.cpp
+                             ${DRVSETUP_RES}/drvsetup.rc)
 
 # Helper programs for the Wine tests (tests/wine/progs/NAME.cpp -> NAME.exe).
 file(GLOB WINE_TEST_PROGRAMS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/progs/*.cpp)
 foreach(src ${WINE_TEST_PROGRAMS})
   get_filename_component(name ${src} NAME_WE)
   add_executable(${name} ${src})
-  target_include_directories(${name} PRIVATE ${DRVSETUP_INCLUDES})
   target_link_options(${name} PRIVATE -static)
   target_link_libraries(${name} PRIVATE advapi32 user32)
 endforeach()
@@ -57,20 +73,23 @@ if(DRVSETUP_JSON_INCLUDE)
   file(CREATE_LINK ${DRVSETUP_JSON_INCLUDE}/nlohmann ${json_dir}/nlohmann SYMBOLIC)
   file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
   file(GLOB PREVIEW_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/preview/*.cpp)
-  set(installer_sources ${DRVSETUP_SOURCES})
-  list(FILTER installer_sources EXCLUDE REGEX "/src/run/main\\.cpp$")
-  add_executable(drvsetup-preview ${SIM_SOURCES} ${installer_sources} ${PREVIEW_SOURCES})
-  target_include_directories(drvsetup-preview PRIVATE ${CMAKE_SOURCE_DIR}/sim
-                             ${DRVSETUP_INCLUDES} ${CMAKE_SOURCE_DIR}/tools/preview ${json_dir})
-  target_compile_definitions(drvsetup-preview PRIVATE DRVSETUP_SIMULATED=1)
   # Every call of the simulated machine's table, renamed: "SIM_CALL(Name, ..."
-  # rows, one a line.
+  # rows, one a line. The definitions reach the simulated layers and all that
+  # links them.
   file(STRINGS ${CMAKE_SOURCE_DIR}/sim/calls.def call_rows REGEX "^SIM_CALL\\(")
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/calls.def)
+  set(sim_renames "")
   foreach(row ${call_rows})
     string(REGEX REPLACE "^SIM_CALL\\(([A-Za-z0-9_]+),.*" "\\1" call_name "${row}")
-    target_compile_definitions(drvsetup-preview PRIVATE ${call_name}=Sim${call_name})
+    list(APPEND sim_renames ${call_name}=Sim${call_name})
   endforeach()
+  drvsetup_add_layers(_simulated DEFINITIONS DRVSETUP_SIMULATED=1 ${sim_renames})
+  add_executable(drvsetup-preview ${SIM_SOURCES} ${CMAKE_SOURCE_DIR}/text/text.cpp
+                 ${CMAKE_SOURCE_DIR}/harness/installer_process.cpp ${PREVIEW_SOURCES})
+  target_include_directories(drvsetup-preview PRIVATE ${CMAKE_SOURCE_DIR}/sim
+                             ${CMAKE_SOURCE_DIR}/text ${CMAKE_SOURCE_DIR}/harness
+                             ${CMAKE_SOURCE_DIR}/tools/preview ${json_dir})
+  target_link_libraries(drvsetup-preview PRIVATE drvsetup_run_simulated)
   target_link_options(drvsetup-preview PRIVATE -static -s)
 else()
   message(WARNING "nlohmann/json.hpp not found: drvsetup-preview.exe is not built")

@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "machine.h"
+#include "text.h"
 
 namespace sim {
 
@@ -122,18 +123,6 @@ void DumpSecurity(const Key& key, const std::string& path, std::string* out) {
   }
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t nl = text.find('\n', pos);
-    if (nl == std::string::npos) nl = text.size();
-    lines.push_back(text.substr(pos, nl - pos));
-    pos = nl + 1;
-  }
-  return lines;
-}
-
 }  // namespace
 
 std::string Dump() {
@@ -158,10 +147,7 @@ std::string Dump() {
 
   for (const auto& ini : inis) {
     out += "[ini " + ini.first + "]\n";
-    for (std::string line : Lines(ini.second->data)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      out += "  " + line + "\n";
-    }
+    for (const std::string& line : text::Lines(ini.second->data)) out += "  " + line + "\n";
   }
 
   out += "[registry]\n";
@@ -182,7 +168,7 @@ std::string Dump() {
 }
 
 std::string DiffDumps(const std::string& a, const std::string& b) {
-  std::vector<std::string> x = Lines(a), y = Lines(b);
+  std::vector<std::string> x = text::Lines(a), y = text::Lines(b);
   size_t head = 0;
   while (head < x.size() && head < y.size() && x[head] == y[head]) ++head;
   size_t tail = 0;

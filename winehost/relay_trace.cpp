@@ -38,49 +38,6 @@ bool IsHex(const std::string& s) {
   return true;
 }
 
-// Reads a C-escaped string as Wine's debugstr prints it, starting at the
-// opening quote; sets *end past the closing quote.
-std::string ReadQuoted(const std::string& s, size_t open, size_t* end, bool wide) {
-  std::string out;
-  size_t i = open + 1;
-  while (i < s.size() && s[i] != '"') {
-    if (s[i] != '\\' || i + 1 >= s.size()) {
-      out += s[i++];
-      continue;
-    }
-    char e = s[i + 1];
-    i += 2;
-    switch (e) {
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case 'x': {
-        size_t digits = 0;
-        unsigned long v = 0;
-        while (digits < (wide ? 4u : 2u) && i < s.size() &&
-               std::isxdigit(static_cast<unsigned char>(s[i]))) {
-          v = v * 16 + std::strtoul(std::string(1, s[i]).c_str(), nullptr, 16);
-          ++i;
-          ++digits;
-        }
-        out += v < 256 ? static_cast<char>(v) : '?';
-        break;
-      }
-      default:
-        out += e;
-        break;  // \\ and \" and anything else
-    }
-  }
-  *end = i < s.size() ? i + 1 : i;
-  return out;
-}
-
 RelayArg ParseArg(const std::string& raw) {
   RelayArg arg;
   arg.raw = raw;
@@ -91,7 +48,7 @@ RelayArg ParseArg(const std::string& raw) {
   if (q != std::string::npos) {
     arg.wide = q > 0 && raw[q - 1] == 'L';
     size_t end = 0;
-    arg.text = ReadQuoted(raw, q, &end, arg.wide);
+    arg.text = text::ReadQuoted(raw, q, &end, arg.wide ? 4 : 2);
     arg.hasText = true;
     arg.truncated = raw.compare(end, 3, "...") == 0;
   }
@@ -163,7 +120,7 @@ RelayTrace ParseRelayLog(const std::string& log, const std::string& exeName, uin
       size_t at = rest.find("\" at ");
       if (q == std::string::npos || at == std::string::npos || at < q) continue;
       size_t end = 0;
-      std::string path = ReadQuoted(rest, q + 8, &end, true);
+      std::string path = text::ReadQuoted(rest, q + 8, &end, 4);
       if (!EqualNoCase(WinBasename(path), exeName)) continue;
       trace.found = true;
       trace.pid = pid;

@@ -3,6 +3,7 @@
 // the layer. A machine that already has the layer is left alone.
 #include "file_placement.h"
 #include "packages.h"
+#include "platform_family.h"
 #include "registry_writers.h"
 
 namespace {

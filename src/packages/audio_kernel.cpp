@@ -3,6 +3,7 @@
 // library, class and hardware trees of the 9x registry).
 #include "file_placement.h"
 #include "packages.h"
+#include "platform_family.h"
 #include "registry_writers.h"
 #include "system_ini.h"
 
@@ -29,7 +30,8 @@ const RegistryRow kDeviceRows9x[] = {
     {kDriverKey, "PortName", REG_SZ, "ZOLTAVEX", 0, nullptr, 0},
     {kDriverKey, "DeviceDriver", REG_SZ, "ZOLTAVEX.VXD", 0, nullptr, 0},
     {kDriverKey, "DeviceDesc", REG_SZ, "Miravelt RealTime Audio Kernel", 0, nullptr, 0},
-    // "DrivereDesc" is spelled so in the shipped system; do not correct.
+    // "DrivereDesc", not "DriverDesc": the driver and its INF file read the
+    // value under this name.
     {kDriverKey, "DrivereDesc", REG_SZ, "Miravelt RealTime Audio Kernel", 0, nullptr, 0},
     {kDriverKey, "InfPath", REG_SZ, "ZOLTAVEX.INF", 0, nullptr, 0},
     {kDriverKey, "InfSection", REG_SZ, "ZOLTAVEX", 0, nullptr, 0},
@@ -61,10 +63,10 @@ void InstallAudioEngine(const std::string& sourceFolder, const std::string& syst
 
 void InstallAudioKernel9x(const std::string& sourceFolder, const std::string& windowsFolder,
                           const std::string& systemFolder) {
-  // "Systemdirectory" is written as one word in the shipped system; do not correct.
+  // "Systemdirectory" in one word: the messages read word for word as users
+  // and support have always seen them, and setup programs match them.
   CopyPackageFile(sourceFolder + "ZOLTAVEX.VXD", systemFolder + "ZOLTAVEX.VXD",
                   "Unable to copy \"ZOLTAVEX.VXD\" to Systemdirectory!");
-  // "Systemdirectory" is written as one word in the shipped system; do not correct.
   CopyPackageFile(sourceFolder + "ZOLTAV16.DLL", systemFolder + "ZOLTAV16.DLL",
                   "Unable to copy \"ZOLTAV16.DLL\" to Systemdirectory!");
 

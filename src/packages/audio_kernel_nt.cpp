@@ -3,6 +3,7 @@
 // and service keys, written while Everyone may change the device tree.
 #include "file_placement.h"
 #include "key_access.h"
+#include "messages.h"
 #include "packages.h"
 #include "registry_writers.h"
 
@@ -75,7 +76,8 @@ static_assert(sizeof kDeviceRowsNt / sizeof kDeviceRowsNt[0] == 29, "29 device v
 
 void InstallAudioKernelNt(const std::string& sourceFolder, const std::string& windowsFolder,
                           const std::string& systemFolder) {
-  // "Systemdirectory" is written as one word in the shipped system; do not correct.
+  // "Systemdirectory" in one word: the messages read word for word as users
+  // and support have always seen them, and setup programs match them.
   CopyPackageFile(sourceFolder + "ZOLTAVEX.SYS", systemFolder + "DRIVERS\\ZOLTAVEX.SYS",
                   "Unable to copy \"ZOLTAVEX.SYS\" to Systemdirectory!");
   CopyPackageFile(sourceFolder + "ZOLTAVEX.INF", windowsFolder + "INF\\ZOLTAVEX.INF",

@@ -3,6 +3,7 @@
 // device is connected.
 #include "file_placement.h"
 #include "packages.h"
+#include "platform_family.h"
 
 void InstallDqUsbPackage(const std::string& sourceFolder, const std::string& windowsFolder,
                          const std::string& systemFolder) {

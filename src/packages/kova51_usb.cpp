@@ -7,7 +7,8 @@ void InstallKova51UsbPackage(const std::string& sourceFolder, const std::string&
                              const std::string&) {
   const std::string source = NormalizeFolder(sourceFolder, kAddTrailingBackslash);
   const std::string windows = NormalizeFolder(windowsFolder, kAddTrailingBackslash);
-  // "dirtectory" is spelled so in the shipped system; do not correct.
+  // The message reads word for word as users and support have always seen
+  // it, "dirtectory" included: setup programs and support notes match it.
   CopyPackageFile(source + "KOVA51USB.INF", windows + "INF\\KOVA51USB.INF",
                   "Unable to copy \"KOVA51USB.INF\" to INF dirtectory !");
 }

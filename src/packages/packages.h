@@ -1,9 +1,21 @@
-// The four package installers, called by the run in this order.
+// The four package installers, called by the run in the order of
+// PackageInstallers.
 #pragma once
 
 #include <string>
 
 #include "drvsetup.h"
+
+// A package installer: its files come from the source folder, which ends in
+// a backslash; the windows and system folders are as the platform reports
+// them, and each installer normalises its own copies.
+typedef void (*PackageInstaller)(const std::string& sourceFolder, const std::string& windowsFolder,
+                                 const std::string& systemFolder);
+
+// InstallAspiLayer, InstallAudioKernel, InstallKova51UsbPackage and
+// InstallDqUsbPackage: the run calls them in this order, each whatever the
+// ones before it did.
+extern const PackageInstaller PackageInstallers[4];
 
 void InstallAspiLayer(const std::string& sourceFolder, const std::string& windowsFolder,
                       const std::string& systemFolder);

@@ -1,6 +1,8 @@
 // Housekeeping before the packages: the 9x file cache size and the removal of
 // the current user's engine settings.
 #include "housekeeping.h"
+#include "messages.h"
+#include "platform_family.h"
 
 #include <vector>
 

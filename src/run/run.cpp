@@ -7,15 +7,11 @@
 #include "folders.h"
 #include "guard.h"
 #include "housekeeping.h"
+#include "messages.h"
 #include "packages.h"
+#include "platform_family.h"
 
 namespace {
-
-// The first buffer size for the module path query.
-const DWORD kPathBufferSize = 261;
-// Beyond this no Windows path can reach; a query still asking for more is
-// taken as failed.
-const DWORD kLongestPath = 65536;
 
 // A token of the command line holds at most this many characters; a longer
 // one is taken as absent, since a cut path could name another folder.
@@ -25,13 +21,8 @@ bool IsBlank(unsigned char c) { return c >= 1 && c <= 32; }
 
 // The installer's own path, read whole however long it is.
 std::string ReadModulePath() {
-  std::vector<char> buffer(kPathBufferSize, '\0');
-  for (;;) {
-    DWORD length = GetModuleFileNameA(NULL, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length < buffer.size()) return std::string(buffer.data(), length);
-    if (buffer.size() >= kLongestPath) return std::string();
-    buffer.assign(buffer.size() * 2, '\0');
-  }
+  return ReadGrowing(
+      [](char* buffer, DWORD size) { return GetModuleFileNameA(NULL, buffer, size); });
 }
 
 bool DbcsEnabled() { return GetSystemMetrics(SM_DBCSENABLED) != 0; }
@@ -123,10 +114,9 @@ void RunSetup() {
   SetFileCacheLimits();
   RemoveEngineSettings();
 
-  InstallAspiLayer(sourceFolder, windowsFolder, systemFolder);
-  InstallAudioKernel(sourceFolder, windowsFolder, systemFolder);
-  InstallKova51UsbPackage(sourceFolder, windowsFolder, systemFolder);
-  InstallDqUsbPackage(sourceFolder, windowsFolder, systemFolder);
+  for (PackageInstaller install : PackageInstallers) {
+    install(sourceFolder, windowsFolder, systemFolder);
+  }
 
   const std::string applicationFolder = GetCommandLineArgument(1);
   if (!applicationFolder.empty()) RunFinalPhase(applicationFolder, GetCommandLineArgument(2));

@@ -1,6 +1,8 @@
 // File placement: folder normaliser, existence test, read-only clearing,
 // package file copies, staged replacements and renames at the next restart.
 #include "file_placement.h"
+#include "messages.h"
+#include "platform_family.h"
 
 #include <cstring>
 #include <vector>

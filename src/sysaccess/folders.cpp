@@ -5,25 +5,28 @@
 
 namespace {
 
-// The first buffer size for a folder query.
-const UINT kFirstBufferSize = 261;
+// The first buffer size.
+const DWORD kFirstBufferSize = 261;
 // Beyond this no Windows path can reach; a query still asking for more is
 // taken as failed.
-const UINT kLongestPath = 65536;
+const DWORD kLongestPath = 65536;
 
-// Reads a folder the platform reports, growing the buffer while the answer
-// does not fit, so a long folder never comes back cut or empty.
 std::string ReadFolder(UINT(WINAPI* query)(LPSTR, UINT)) {
-  std::vector<char> buffer(kFirstBufferSize, '\0');
-  for (;;) {
-    UINT length = query(buffer.data(), static_cast<UINT>(buffer.size()));
-    if (length < buffer.size()) return std::string(buffer.data());
-    if (length > kLongestPath) return std::string();
-    buffer.assign(length + 1, '\0');
-  }
+  return ReadGrowing([query](char* buffer, DWORD size) { return query(buffer, size); });
 }
 
 }  // namespace
+
+std::string ReadGrowing(const std::function<DWORD(char* buffer, DWORD size)>& query) {
+  std::vector<char> buffer(kFirstBufferSize, '\0');
+  for (;;) {
+    const DWORD size = static_cast<DWORD>(buffer.size());
+    const DWORD length = query(buffer.data(), size);
+    if (length < size) return std::string(buffer.data(), length);
+    if (length > kLongestPath || size >= kLongestPath) return std::string();
+    buffer.assign(length > size ? length + 1 : size * 2, '\0');
+  }
+}
 
 std::string ReadSystemFolder() { return ReadFolder(GetSystemDirectoryA); }
 

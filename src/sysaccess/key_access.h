@@ -5,6 +5,7 @@
 #include <string>
 
 #include "drvsetup.h"
+#include "platform_family.h"
 
 // "MACHINE\\" + keyPath and so on; an unknown root gives the bare key path.
 std::string KeyObjectName(HKEY root, const std::string& keyPath);

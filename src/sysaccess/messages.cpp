@@ -1,6 +1,6 @@
 // The installer's messages: the problems it reports and goes on, and the one
 // that ends the run.
-#include "drvsetup.h"
+#include "messages.h"
 
 const char* const InstallerCaption = "Miravelt Installation";
 

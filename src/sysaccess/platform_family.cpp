@@ -1,5 +1,5 @@
 // The platform family of the run.
-#include "drvsetup.h"
+#include "platform_family.h"
 
 DWORD PlatformFamily = 0;
 DWORD PlatformMajorVersion = 0;

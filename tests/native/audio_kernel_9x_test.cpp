@@ -8,6 +8,7 @@
 
 #include "harness.h"
 #include "packages.h"
+#include "platform_family.h"
 #include "sim.h"
 
 namespace {

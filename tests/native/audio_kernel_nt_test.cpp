@@ -9,6 +9,7 @@
 
 #include "harness.h"
 #include "packages.h"
+#include "platform_family.h"
 #include "sim.h"
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include "file_placement.h"
 #include "harness.h"
+#include "platform_family.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 
 #include "harness.h"
 #include "housekeeping.h"
+#include "platform_family.h"
 #include "sim.h"
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include "harness.h"
 #include "key_access.h"
+#include "platform_family.h"
 #include "registry_writers.h"
 
 namespace {

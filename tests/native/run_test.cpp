@@ -2,11 +2,13 @@
 // folders handed to the packages and the exit.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "folders.h"
 #include "harness.h"
+#include "platform_family.h"
 #include "run.h"
 #include "sim.h"
 
@@ -124,6 +126,45 @@ TEST(RunTest, ReadFolderQueriesAnswerAsThePlatformReports) {
   ResetMachine(sim::Windows::Win2k);
   EXPECT_EQ(ReadSystemFolder(), sim::SystemFolder());
   EXPECT_EQ(ReadWindowsFolder(), sim::WindowsFolder());
+}
+
+// The sizes the shared growing read asks for: a folder query names the size
+// it needs, a module path query only fills the buffer (then it doubles), and
+// a query still asking for more beyond the longest path fails.
+TEST(RunTest, GrowingReadsAskForTheSizesTheAnswersName) {
+  struct Case {
+    const char* what;
+    std::string text;
+    bool namesItsSize;  // true: answers with the size needed when cut
+    std::vector<DWORD> sizes;
+    std::string read;
+  };
+  const std::string longPath(600, 'p'), endless(70000, 'e');
+  const Case cases[] = {
+      {"short", "C:\\WINDOWS", true, {261}, "C:\\WINDOWS"},
+      {"folder", longPath, true, {261, 602}, longPath},
+      {"module", longPath, false, {261, 522, 1044}, longPath},
+      {"endless folder", endless, true, {261}, ""},
+      {"endless module",
+       endless,
+       false,
+       {261, 522, 1044, 2088, 4176, 8352, 16704, 33408, 66816},
+       ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<DWORD> sizes;
+    const std::string read = ReadGrowing([&](char* buffer, DWORD size) -> DWORD {
+      sizes.push_back(size);
+      if (c.text.size() < size) {
+        std::memcpy(buffer, c.text.c_str(), c.text.size() + 1);
+        return static_cast<DWORD>(c.text.size());
+      }
+      std::memcpy(buffer, c.text.data(), size);
+      return c.namesItsSize ? static_cast<DWORD>(c.text.size() + 1) : size;
+    });
+    EXPECT_EQ(read, c.read) << c.what;
+    EXPECT_EQ(sizes, c.sizes) << c.what;
+  }
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include <memory>
 
 #include "harness.h"
+#include "platform_family.h"
 #include "system_ini.h"
+#include "text.h"
 
 namespace {
 
@@ -31,20 +33,7 @@ std::string Section(std::initializer_list<const char*> entries) {
   return bytes + '\0';
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (char c : text) {
-    if (c == '\n') {
-      lines.push_back(line);
-      line.clear();
-    } else if (c != '\r') {
-      line += c;
-    }
-  }
-  if (!line.empty()) lines.push_back(line);
-  return lines;
-}
+using text::Lines;
 
 TEST(DisableDeviceEntriesTest, OnlyExactWholeEntriesAreDisabledInPlace) {
   const std::string before =

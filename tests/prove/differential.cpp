@@ -6,6 +6,7 @@
 #include "drvsetup.h"
 #include "guard.h"
 #include "harness.h"
+#include "platform_family.h"
 #include "run.h"
 #include "sim.h"
 #include "text.h"

@@ -1,5 +1,6 @@
 #include "outcome.h"
 #include "harness.h"
+#include "messages.h"
 #include "text.h"
 
 #include <cctype>

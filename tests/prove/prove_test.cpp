@@ -112,6 +112,40 @@ TEST(Outcome, TracedArgumentsSplitAtTheirOwnCommas) {
   EXPECT_EQ(text::Unquote("\"a\\x4\""), "a4");
 }
 
+// The escapes of a quoted text inside a log line, as Wine prints 8-bit and
+// wide strings: the same reader as Unquote, ending at the closing quote.
+TEST(Text, QuotedTextInALineReadsToItsClosingQuote) {
+  struct Case {
+    std::string line;
+    size_t open;
+    int hexDigits;
+    std::string text;
+    size_t end;
+  };
+  const Case cases[] = {
+      {"0042 \"C:\\\\A \\\"q\\\"\\x41\" ret", 5, 2, "C:\\A \"q\"A", 22},
+      {"L\"a\\x00e9\\x0101b\",1", 1, 4, "a\xe9?b", 17},
+      {"\"cut \\x4", 0, 2, "cut 4", 8},
+      {"\"open", 0, 2, "open", 5},
+      {"\"a\\n\\r\\t\" x \"y\"", 0, 2, "a\n\r\t", 9},
+  };
+  for (const Case& c : cases) {
+    size_t end = 0;
+    EXPECT_EQ(text::ReadQuoted(c.line, c.open, &end, c.hexDigits), c.text) << c.line;
+    EXPECT_EQ(end, c.end) << c.line;
+  }
+}
+
+TEST(Text, LinesEndAtNewlinesWithoutTheirCarriageReturns) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(text::Lines(""), V{});
+  EXPECT_EQ(text::Lines("a\r\nb"), (V{"a", "b"}));
+  EXPECT_EQ(text::Lines("a\n\nb\n"), (V{"a", "", "b"}));
+  EXPECT_EQ(text::Lines("\r\n"), V{""});
+  // Only the line end's carriage return goes.
+  EXPECT_EQ(text::Lines("a\rb\r\r\n"), (V{"a\rb\r"}));
+}
+
 TEST(Outcome, JudgeFindsLeaksWrongExitCodesAndStrangeBoxes) {
   sim::Reset(sim::Windows::Win98);
   sim::RunResult ended;

@@ -6,6 +6,7 @@
 
 #include "installer_fixture.h"
 #include "preview.h"
+#include "text.h"
 
 using namespace winetest;
 
@@ -13,16 +14,7 @@ namespace {
 
 const char kPreviewExe[] = "C:\\tools\\drvsetup-preview.exe";
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
+using text::Lines;
 
 std::string LinuxReport(const std::vector<std::string>& args, int* code) {
   std::ostringstream out, err;

@@ -2,6 +2,7 @@
 
 #include "drvsetup.h"
 #include "guard.h"
+#include "platform_family.h"
 #include "run.h"
 
 namespace sim {

@@ -3,8 +3,8 @@
 // a new process has, and the state the host application leaves on a machine
 // before its setup starts the installer.
 //
-// Built as its own library (installer_process) beside the simulator: it
-// links the installer's core, which the simulator itself does not.
+// Built as its own library (installer_process) above the simulator and the
+// installer's layers: the simulator itself never sees the installer.
 #pragma once
 
 #include <string>

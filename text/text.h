@@ -1,9 +1,11 @@
-// Small text helpers shared by the simulated machine, its tools and the
-// tests: case folding, hexadecimal forms and C-style escapes.
+// Small text helpers shared by the simulated machine, the Wine host, the
+// tools and the tests: case folding, hexadecimal forms, C-style escapes
+// and lines.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace text {
 
@@ -30,5 +32,14 @@ std::string Escape(const std::string& bytes, bool namedControls = true);
 // \xNN (two hex digits) and \<any other character> are undone. Text that is
 // not in double quotes is returned as it is.
 std::string Unquote(const std::string& quoted);
+// The same escapes read from inside a longer text (a log line), from the
+// opening quote at s[open] to the first unescaped closing quote; *end is set
+// past it, or to the end of s when it is missing. \x takes hexDigits digits
+// (4 for the wide strings Wine prints; a value beyond one byte becomes '?').
+std::string ReadQuoted(const std::string& s, size_t open, size_t* end, int hexDigits = 2);
+
+// The lines of a text: each ends at a newline, a carriage return before it
+// is dropped, and a newline at the very end starts no further line.
+std::vector<std::string> Lines(const std::string& text);
 
 }  // namespace text
