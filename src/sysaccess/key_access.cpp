@@ -3,6 +3,7 @@
 // named-object security functions are looked up in advapi32.dll at each call
 // and may be missing.
 #include "key_access.h"
+#include "messages.h"
 #include "platform_family.h"
 
 #include <cstddef>
