@@ -317,6 +317,23 @@ std::string RenameText(const Rename& r) {
   return r.to.empty() ? "delete " + r.from : r.from + "  ->  " + r.to;
 }
 
+// The renames a run left, then the restart that carries them out and what
+// it leaves pending.
+void PrintRenamesAndRestart(WinePrefix& p, bool nineX, const std::vector<Rename>& renames) {
+  std::cout << "\nRenames pending for the restart (" << renames.size() << ", "
+            << (nineX ? "Wininit.ini [RENAME]" : "PendingFileRenameOperations") << ")\n";
+  if (renames.empty()) std::cout << "  none\n";
+  for (size_t i = 0; i < renames.size(); ++i)
+    std::cout << "  " << i + 1 << ". " << RenameText(renames[i]) << "\n";
+
+  std::cout << "\nAfter the restart (wineboot -r)\n";
+  if (!p.Restart()) std::cout << "  the restart failed\n";
+  std::vector<Rename> left = PendingNow(p, nineX);
+  std::cout << "  renames still pending: " << (left.empty() ? "none" : std::to_string(left.size()))
+            << "\n";
+  for (const Rename& r : left) std::cout << "    " << RenameText(r) << "\n";
+}
+
 // ------------------------------------------------------------ the report
 
 // The prefix before the install, for what stays after a removal.
@@ -386,19 +403,7 @@ int Report(WinePrefix& p, bool nineX, BeforeInstall* beforeInstall) {
     std::cout << (line[0] == '[' ? "    " : "      ") << line << "\n";
   }
 
-  std::cout << "\nRenames pending for the restart (" << renames.size() << ", "
-            << (nineX ? "Wininit.ini [RENAME]" : "PendingFileRenameOperations") << ")\n";
-  if (renames.empty()) std::cout << "  none\n";
-  for (size_t i = 0; i < renames.size(); ++i) {
-    std::cout << "  " << i + 1 << ". " << RenameText(renames[i]) << "\n";
-  }
-
-  std::cout << "\nAfter the restart (wineboot -r)\n";
-  if (!p.Restart()) std::cout << "  the restart failed\n";
-  std::vector<Rename> left = PendingNow(p, nineX);
-  std::cout << "  renames still pending: " << (left.empty() ? "none" : std::to_string(left.size()))
-            << "\n";
-  for (const Rename& r : left) std::cout << "    " << RenameText(r) << "\n";
+  PrintRenamesAndRestart(p, nineX, renames);
   HostFiles filesRestart = ListDriveC(p);
   std::vector<Listed> placedR, stagedR, removedR;
   CompareFiles(filesBefore, filesRestart, {}, &placedR, &stagedR, &removedR);
@@ -460,18 +465,7 @@ int ReportRemoval(WinePrefix& p, bool nineX, const BeforeInstall& beforeInstall)
   PrintList("Files removed", removed);
   if (!placed.empty()) PrintList("Files placed", placed);
   PrintRegistry(registryBefore, registryAfter);
-  std::cout << "\nRenames pending for the restart (" << renames.size() << ", "
-            << (nineX ? "Wininit.ini [RENAME]" : "PendingFileRenameOperations") << ")\n";
-  if (renames.empty()) std::cout << "  none\n";
-  for (size_t i = 0; i < renames.size(); ++i)
-    std::cout << "  " << i + 1 << ". " << RenameText(renames[i]) << "\n";
-
-  std::cout << "\nAfter the restart (wineboot -r)\n";
-  if (!p.Restart()) std::cout << "  the restart failed\n";
-  std::vector<Rename> left = PendingNow(p, nineX);
-  std::cout << "  renames still pending: " << (left.empty() ? "none" : std::to_string(left.size()))
-            << "\n";
-  for (const Rename& r : left) std::cout << "    " << RenameText(r) << "\n";
+  PrintRenamesAndRestart(p, nineX, renames);
 
   // What stays: the prefix now against the one before the install.
   HostFiles filesNow = ListDriveC(p);
