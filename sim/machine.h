@@ -37,28 +37,35 @@ struct Drive {
   UINT type = DRIVE_NO_ROOT_DIR;
   bool mediumPresent = true;
   bool fat = false;  // keeps last-write times to 2 seconds
-  Node root;  // folder
+  Node root;         // folder
 };
 
 // --------------------------------------------------------------- registry
-// Subkeys are found by their upper-cased names in logarithmic time, values
-// by theirs in constant time. The NT family enumerates subkeys in the order
-// of those names (the map's own order), the 9x family in the order they
-// were made (`made`). subkeyOrder is that index order, for RegEnumKeyExA's
-// positions: a new key that comes last extends it, a removed one leaves it,
-// and any other insertion leaves it stale, to be made afresh from the map
-// when next asked for (SubkeysInOrder).
+// Subkeys and values are found by their upper-cased names in constant time.
+// The NT family enumerates subkeys in the order of those names, the 9x
+// family in the order they were made (`made`). subkeyOrder is that index
+// order, for RegEnumKeyExA's positions: a new key that comes last extends
+// it, a removed one leaves it, and any other insertion leaves it stale, to
+// be made afresh when next asked for (SubkeysInOrder).
 struct Key {
-  std::string name;                                     // as created
-  std::map<std::string, std::unique_ptr<Key>> subkeys;  // key: Upper(name)
-  uint64_t made = 0;                                    // creation serial
-  mutable std::vector<Key*> subkeyOrder;                // index order, when not stale
+  std::string name;                                               // as created
+  Key* parent = nullptr;                                          // nullptr: a root
+  std::unordered_map<std::string, std::unique_ptr<Key>> subkeys;  // key: Upper(name)
+  uint64_t made = 0;                                              // creation serial
+  mutable std::vector<Key*> subkeyOrder;                          // index order, when not stale
   mutable bool subkeyOrderStale = false;
   std::unordered_map<std::string, Value> values;  // key: Upper(name)
   std::vector<std::string> valueOrder;            // names as created, index order
   KeySecurity security;                           // NT family only
   uint64_t lastWrite = kDefaultFileTime;
+  // The serial of the last change to the key or to any key below it: its
+  // values, its access list, a subkey made or removed (NoteKeyChange).
+  uint64_t changed = 0;
 };
+// Every change to a key goes through here, before or after the change: the
+// key and the keys above it take the next serial, so that a walk can pass
+// over what stayed as it was since a mark (RegistryMark).
+void NoteKeyChange(Key* key);
 // The subkeys of a key in the order the platform enumerates them.
 const std::vector<Key*>& SubkeysInOrder(const Key& key);
 
@@ -112,7 +119,7 @@ struct Machine {
   std::vector<Call> trace;
 
   struct FaultRule {
-    size_t index = 0;  // 1-based call index; 0: any
+    size_t index = 0;     // 1-based call index; 0: any
     bool onward = false;  // every call from index on
     std::string function;
     std::string argContains;

@@ -67,11 +67,22 @@ HKEY NewKeyHandle(Key* key, const std::string& path, DWORD rights) {
   return reinterpret_cast<HKEY>(NewHandle(object));
 }
 
+// The subkeys with their upper-cased names, in the order of those names.
+std::vector<std::pair<const std::string*, Key*>> SubkeysByName(const Key& key) {
+  std::vector<std::pair<const std::string*, Key*>> sorted;
+  sorted.reserve(key.subkeys.size());
+  for (const auto& entry : key.subkeys) sorted.emplace_back(&entry.first, entry.second.get());
+  std::sort(sorted.begin(), sorted.end(),
+            [](const auto& a, const auto& b) { return *a.first < *b.first; });
+  return sorted;
+}
+
 void RemoveSubkey(Key* parent, const std::string& upperName) {
   auto it = parent->subkeys.find(upperName);
   if (it == parent->subkeys.end()) return;
   const Key* removed = it->second.get();
   ForgetRemovedKeys(it->second.get());
+  NoteKeyChange(parent);
   // The index order loses one entry: the others keep their order.
   std::vector<Key*>& order = parent->subkeyOrder;
   if (!parent->subkeyOrderStale) order.erase(std::find(order.begin(), order.end(), removed));
@@ -92,6 +103,7 @@ void SetValue(Key* key, const std::string& name, DWORD type, const std::string& 
   }
   it->second.type = type;
   it->second.data = data;
+  NoteKeyChange(key);
 }
 
 // The key below root at path, made with every missing key above it.
@@ -163,7 +175,7 @@ void ListKey(const Key& key, const std::string& path, std::string* out) {
     auto it = key.values.find(Upper(name));
     if (it != key.values.end()) *out += ValueLine(name, it->second) + "\n";
   }
-  for (const auto& entry : key.subkeys) {
+  for (const auto& entry : SubkeysByName(key)) {
     ListKey(*entry.second, path + "\\" + entry.second->name, out);
   }
 }
@@ -184,12 +196,14 @@ void SetExplicit(Key* key, const std::string& owner, bool isProtected, std::vect
   key->security.daclPresent = true;
   key->security.isProtected = isProtected;
   key->security.dacl = std::move(dacl);
+  NoteKeyChange(key);
   PropagateInheritance(key);
 }
 
 // Below a key made by ResetRegistry: the owner of the standard keys.
 void SetOwnerBelow(Key* key, const std::string& owner) {
   key->security.owner = owner;
+  NoteKeyChange(key);
   for (auto& entry : key->subkeys) SetOwnerBelow(entry.second.get(), owner);
 }
 
@@ -277,19 +291,34 @@ void ForgetRemovedKeys(Key* subtreeTop) {
   }
 }
 
+void NoteKeyChange(Key* key) {
+  static uint64_t serial = 0;
+  ++serial;
+  for (; key; key = key->parent) key->changed = serial;
+}
+
+uint64_t RegistryMark() {
+  Machine& m = M();
+  return std::max(m.hklm.changed, m.hku.changed);
+}
+
 Key* AddSubkey(Key* parent, const std::string& name) {
   static uint64_t serial = 0;
   std::unique_ptr<Key> key(new Key());
   key->name = name;
+  key->parent = parent;
   key->made = ++serial;
   key->security = NewKeySecurity(*parent);
   Key* added = key.get();
-  auto at = parent->subkeys.insert_or_assign(Upper(name), std::move(key)).first;
-  // The NT family keeps a key's subkeys sorted by their upper-cased names
-  // and enumerates them in that order; the 9x family keeps the order in
-  // which they were made. Either way a new key that comes last in that
-  // order extends the index order; any other leaves it to be made afresh.
-  const bool last = Is9x(M().version) || std::next(at) == parent->subkeys.end();
+  std::string upper = Upper(name);
+  // The NT family enumerates a key's subkeys sorted by their upper-cased
+  // names; the 9x family in the order in which they were made. Either way
+  // a new key that comes last in that order extends the index order; any
+  // other leaves it to be made afresh.
+  const std::vector<Key*>& order = parent->subkeyOrder;
+  const bool last = Is9x(M().version) || order.empty() || Upper(order.back()->name) < upper;
+  parent->subkeys.insert_or_assign(std::move(upper), std::move(key));
+  NoteKeyChange(added);
   if (parent->subkeyOrderStale || !last) {
     parent->subkeyOrderStale = true;
     parent->subkeyOrder.clear();
@@ -303,11 +332,13 @@ const std::vector<Key*>& SubkeysInOrder(const Key& key) {
   if (!key.subkeyOrderStale) return key.subkeyOrder;
   std::vector<Key*>& order = key.subkeyOrder;
   order.clear();
-  order.reserve(key.subkeys.size());
-  for (const auto& entry : key.subkeys) order.push_back(entry.second.get());
   if (Is9x(M().version)) {
+    order.reserve(key.subkeys.size());
+    for (const auto& entry : key.subkeys) order.push_back(entry.second.get());
     std::sort(order.begin(), order.end(),
               [](const Key* a, const Key* b) { return a->made < b->made; });
+  } else {
+    for (const auto& entry : SubkeysByName(key)) order.push_back(entry.second);
   }
   key.subkeyOrderStale = false;
   return order;
@@ -386,7 +417,8 @@ void RegRemoveKey(HKEY root, const std::string& key) {
   RemoveSubkey(chain[chain.size() - 2], Upper(chain.back()->name));
 }
 
-void WalkRegistry(HKEY root, bool withSecurity, const std::function<void(KeyRecord&)>& visit) {
+void WalkRegistry(HKEY root, bool withSecurity, const std::function<void(KeyRecord&)>& visit,
+                  uint64_t mark) {
   Key* top = RootKey(root, nullptr);
   if (!top) return;
   // The keys still to visit, with their paths; the depth of the tree costs
@@ -397,12 +429,17 @@ void WalkRegistry(HKEY root, bool withSecurity, const std::function<void(KeyReco
     KeyRecord record;
     record.path = std::move(pending.back().second);
     pending.pop_back();
+    if (mark && key->changed <= mark) {
+      record.unchanged = true;
+      visit(record);
+      continue;
+    }
     record.values.reserve(key->valueOrder.size());
     for (const std::string& name : key->valueOrder) {
       auto it = key->values.find(Upper(name));
       if (it != key->values.end()) record.values.emplace_back(name, it->second);
     }
-    if (withSecurity) record.security = key->security;
+    if (withSecurity) record.security = &key->security;
     const std::vector<Key*>& subkeys = SubkeysInOrder(*key);
     for (auto sub = subkeys.rbegin(); sub != subkeys.rend(); ++sub) {
       pending.emplace_back(*sub,
@@ -410,6 +447,51 @@ void WalkRegistry(HKEY root, bool withSecurity, const std::function<void(KeyReco
     }
     visit(record);
   }
+}
+
+namespace {
+
+// Each key of both trees with its full path; from a mark, as WalkRegistry.
+void EachKey(uint64_t mark,
+             const std::function<void(const std::string&, const KeyRecord&)>& visit) {
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_USERS}) {
+    const std::string name = PredefinedRootName(root);
+    WalkRegistry(
+        root, true, [&](KeyRecord& r) { visit(r.path.empty() ? name : name + "\\" + r.path, r); },
+        mark);
+  }
+}
+
+std::map<std::string, std::string> KeyStates() {
+  std::map<std::string, std::string> keys;
+  EachKey(0, [&](const std::string& path, const KeyRecord& r) {
+    std::string& state = keys[path];
+    for (const auto& value : r.values) state += ValueLine(value.first, value.second) + "\n";
+    state += SecurityText(*r.security);
+  });
+  return keys;
+}
+
+}  // namespace
+
+RegistryAtMark TakeRegistryAtMark() { return {RegistryMark(), KeyStates()}; }
+
+std::string ChangedBehindMark(const RegistryAtMark& at) {
+  const std::map<std::string, std::string> now = KeyStates();
+  std::string changed;
+  EachKey(at.mark, [&](const std::string& top, const KeyRecord& r) {
+    if (!r.unchanged || !changed.empty()) return;
+    auto tree = [&](const std::map<std::string, std::string>& keys) {
+      std::vector<std::pair<std::string, std::string>> below;
+      for (auto it = keys.lower_bound(top);
+           it != keys.end() && it->first.compare(0, top.size(), top) == 0; ++it) {
+        if (it->first.size() == top.size() || it->first[top.size()] == '\\') below.push_back(*it);
+      }
+      return below;
+    };
+    if (tree(at.keys) != tree(now)) changed = top;
+  });
+  return changed;
 }
 
 std::string CurrentUserSid() { return M().userSid; }
@@ -453,6 +535,8 @@ void ResetRegistry(Machine& m) {
   m.hku = Key();
   m.hklm.name = "HKEY_LOCAL_MACHINE";
   m.hku.name = "HKEY_USERS";
+  NoteKeyChange(&m.hklm);
+  NoteKeyChange(&m.hku);
   const bool nt = !Is9x(m.version);
   m.userSid = nt ? kNtUserSid : "user";
   // An administrator, as set-up programs are run.
@@ -762,19 +846,7 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     // The key of the handle itself; a predefined root cannot go, nor a key
     // opened with no parent in reach.
     if (PredefinedRootName(hKey)) return call.Return(ERROR_ACCESS_DENIED);
-    // Its parent, searched for in both trees.
-    std::vector<Key*> stack = {&M().hklm, &M().hku};
-    while (!stack.empty() && !parent) {
-      Key* candidate = stack.back();
-      stack.pop_back();
-      for (auto& entry : candidate->subkeys) {
-        if (entry.second.get() == key) {
-          parent = candidate;
-          break;
-        }
-        stack.push_back(entry.second.get());
-      }
-    }
+    parent = key->parent;
     if (!parent) return call.Return(ERROR_ACCESS_DENIED);
   } else {
     for (const std::string& name : names) {
@@ -801,6 +873,7 @@ LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   // No name: the key's default value.
   const std::string upper = Upper(ValueName(lpValueName));
   if (!key->values.erase(upper)) return call.Return(ERROR_FILE_NOT_FOUND);
+  NoteKeyChange(key);
   for (auto it = key->valueOrder.begin(); it != key->valueOrder.end(); ++it) {
     if (Upper(*it) == upper) {
       key->valueOrder.erase(it);

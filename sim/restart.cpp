@@ -47,7 +47,7 @@ void RemovePendingValue() {
   Key* key = root ? FindKey(root, kSessionManagerKey) : nullptr;
   if (!key) return;
   std::string name = Upper(kPendingRenamesValue);
-  key->values.erase(name);
+  if (key->values.erase(name)) NoteKeyChange(key);
   for (auto it = key->valueOrder.begin(); it != key->valueOrder.end();) {
     if (Upper(*it) == name) {
       it = key->valueOrder.erase(it);

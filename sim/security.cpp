@@ -420,6 +420,7 @@ void PropagateInheritance(Key* key) {
     Key* child = entry.second.get();
     KeySecurity& security = child->security;
     if (security.isProtected || !security.daclPresent) continue;
+    NoteKeyChange(child);
     // Before Windows 2000 nothing tells inherited entries from the key's
     // own: the key gets the copies as when it was made.
     std::vector<Ace> dacl;
@@ -463,6 +464,7 @@ void SetKeySecurity(HKEY root, const std::string& key, const KeySecurity& securi
     return;
   }
   chain.back()->security = security;
+  NoteKeyChange(chain.back());
   PropagateInheritance(chain.back());
 }
 
@@ -786,6 +788,7 @@ DWORD WINAPI SetNamedSecurityInfoA(LPSTR pObjectName, SE_OBJECT_TYPE ObjectType,
   if (need && !MayAccess(*key, need)) return rec.Return(DWORD(ERROR_ACCESS_DENIED));
 
   KeySecurity& security = key->security;
+  NoteKeyChange(key);
   if (SecurityInfo & OWNER_SECURITY_INFORMATION) security.owner = owner;
   if (SecurityInfo & DACL_SECURITY_INFORMATION) {
     if (SecurityInfo & PROTECTED_DACL_SECURITY_INFORMATION) {

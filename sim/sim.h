@@ -194,15 +194,32 @@ std::string SecurityText(const KeySecurity& security);  // readable, one line
 
 // One key of a registry walk: its path below the walk's root ("" for the
 // root itself, names as created), its values in index order and, when
-// asked for, its access list.
+// asked for, its access list (the key's own, for this visit only).
+// `unchanged`: the key and every key below it are as they were at the walk's
+// mark; nothing else is given and the keys below are not visited.
 struct KeyRecord {
   std::string path;
+  bool unchanged = false;
   std::vector<std::pair<std::string, Value>> values;
-  KeySecurity security;
+  const KeySecurity* security = nullptr;
 };
+// A mark of the registry as it stands, for WalkRegistry.
+uint64_t RegistryMark();
 // Visits the root's key and every key below it, each before its subkeys and
-// subkeys in index order, in time linear in the keys and values.
-void WalkRegistry(HKEY root, bool withSecurity, const std::function<void(KeyRecord&)>& visit);
+// subkeys in index order, in time linear in the keys and values. Given a
+// mark, the keys that stayed as they were since are passed over, each tree
+// of them visited once as unchanged: the cost is that of what changed.
+void WalkRegistry(HKEY root, bool withSecurity, const std::function<void(KeyRecord&)>& visit,
+                  uint64_t mark = 0);
+// A mark with the state of every key then, for tests to hold the mark to its
+// promise: ChangedBehindMark gives the first tree that a walk from the mark
+// passes over as unchanged but that is not as it was, or "".
+struct RegistryAtMark {
+  uint64_t mark = 0;
+  std::map<std::string, std::string> keys;  // full path: values and access list
+};
+RegistryAtMark TakeRegistryAtMark();
+std::string ChangedBehindMark(const RegistryAtMark& at);
 
 // ---------------------------------------------------- processes and libraries
 struct ProcessSpec {

@@ -393,7 +393,7 @@ TEST(Report, RegistryComparisonFindsWrittenChangedAndRemovedEntries) {
   sim::RegRemoveKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Gone");
   sim::RegPutKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\New\\Empty");
   sim::RegRemoveKey(HKEY_CURRENT_USER, "Software\\Mine");
-  preview::RegistryChanges changes = preview::CompareRegistry(before, preview::TakeRegistry(true));
+  preview::RegistryChanges changes = preview::CompareRegistry(before, true);
 
   ASSERT_EQ(changes.keys.size(), 3u);
   const preview::KeyChange& kept = changes.keys[0];
@@ -422,7 +422,7 @@ TEST(Report, AccessListChangesAreFoundOnTheNtFamily) {
   security.dacl.insert(security.dacl.begin(),
                        sim::Ace{ACCESS_ALLOWED_ACE_TYPE, 3, 0x10000000, "S-1-1-0"});
   sim::SetKeySecurity(HKEY_LOCAL_MACHINE, key, security);
-  preview::RegistryChanges changes = preview::CompareRegistry(before, preview::TakeRegistry(true));
+  preview::RegistryChanges changes = preview::CompareRegistry(before, true);
   ASSERT_FALSE(changes.security.empty());
   EXPECT_EQ(changes.security[0].path, "HKEY_LOCAL_MACHINE\\" + key);
   EXPECT_NE(changes.security[0].before, changes.security[0].after);

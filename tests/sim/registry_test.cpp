@@ -34,8 +34,16 @@ LONG Open(HKEY root, const char* path, REGSAM access, HKEY* key) {
 
 class Registry : public ::testing::Test {
  protected:
-  void SetUp() override { sim::Reset(sim::Windows::WinXP); }
-  void TearDown() override { EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText(); }
+  void SetUp() override {
+    sim::Reset(sim::Windows::WinXP);
+    mark_ = sim::TakeRegistryAtMark();
+  }
+  void TearDown() override {
+    EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
+    // Every change the test made was noted: no tree passed over is changed.
+    EXPECT_EQ(sim::ChangedBehindMark(mark_), "");
+  }
+  sim::RegistryAtMark mark_;
 };
 
 TEST_F(Registry, CreateMakesEveryMissingKeyAndNamesKeepTheirCase) {

@@ -36,8 +36,10 @@ TEST(Restart, PendingRenamesRunInOrderAndAreThenGone) {
   ASSERT_TRUE(MoveFileExA((s + "NEVER.DL").c_str(), (s + "NEVER.DLL").c_str(), 5));
   sim::SetLocked(s + "WNASPI32.DLL", true);
   sim::SetLocked(s + "KEEP.DL", true);
+  const sim::RegistryAtMark mark = sim::TakeRegistryAtMark();
 
   sim::Restart();
+  EXPECT_EQ(sim::ChangedBehindMark(mark), "");  // the pending list's value went
   EXPECT_EQ(Data(s + "WNASPI32.OLD"), "old aspi");
   EXPECT_EQ(Data(s + "WNASPI32.DLL"), "new aspi");
   EXPECT_EQ(Data(s + "KEEP.DLL"), "kept");

@@ -50,8 +50,16 @@ std::vector<sim::Ace> Explicit(const sim::KeySecurity& security) {
 
 class Security : public ::testing::Test {
  protected:
-  void SetUp() override { sim::Reset(sim::Windows::WinXP); }
-  void TearDown() override { EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText(); }
+  void SetUp() override {
+    sim::Reset(sim::Windows::WinXP);
+    mark_ = sim::TakeRegistryAtMark();
+  }
+  void TearDown() override {
+    EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
+    // Every change the test made was noted: no tree passed over is changed.
+    EXPECT_EQ(sim::ChangedBehindMark(mark_), "");
+  }
+  sim::RegistryAtMark mark_;
 };
 
 TEST_F(Security, SidsAndAccessListsHaveTheWindowsLayout) {
@@ -150,6 +158,7 @@ TEST_F(Security, ReadingGivesASelfRelativeDescriptorInLocalMemory) {
 TEST_F(Security, GrantAndWriteBackLeaveTheTreeAsItWas) {
   sim::RegPutKey(HKEY_LOCAL_MACHINE, std::string(kEnumRoot) + "\\LEGACY\\0000");
   const std::string before = sim::Dump();
+  const sim::RegistryAtMark mark = sim::TakeRegistryAtMark();
   const sim::KeySecurity rootBefore = sim::GetKeySecurity(HKEY_LOCAL_MACHINE, kEnumRoot);
   ASSERT_FALSE(sim::UserMayAccess(HKEY_LOCAL_MACHINE, kEnumRoot, KEY_CREATE_SUB_KEY));
 
@@ -182,6 +191,7 @@ TEST_F(Security, GrantAndWriteBackLeaveTheTreeAsItWas) {
   EXPECT_TRUE(sim::UserMayAccess(HKEY_LOCAL_MACHINE, std::string(kEnumRoot) + "\\LEGACY\\0000",
                                  KEY_ALL_ACCESS))
       << sim::SecurityText(child);
+  EXPECT_EQ(sim::ChangedBehindMark(mark), "");  // their change was noted too
   // So do keys made now.
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\Root\\NEW\\0000",

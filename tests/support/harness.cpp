@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -11,14 +13,31 @@ void ResetMachine(sim::Windows version) {
   sim::PutHostEngineSettings();
 }
 
+namespace {
+
+// A run of either program. Every registry change of the run must have been
+// noted, or a preview's comparison would pass over it: a simulator fault
+// that stops tests and campaigns alike.
+sim::RunResult Run(const std::string& commandLine, sim::Program program) {
+  sim::SetCommandLine(commandLine);
+  const sim::RegistryAtMark before = sim::TakeRegistryAtMark();
+  const sim::RunResult result = sim::RunInstallerProcess(program);
+  const std::string changed = sim::ChangedBehindMark(before);
+  if (!changed.empty()) {
+    std::fprintf(stderr, "a change below %s was not noted\n", changed.c_str());
+    std::abort();
+  }
+  return result;
+}
+
+}  // namespace
+
 sim::RunResult RunInstaller(const std::string& arguments) {
-  sim::SetCommandLine(sim::InstallerCommandLine(arguments));
-  return sim::RunInstallerProcess();
+  return Run(sim::InstallerCommandLine(arguments), sim::Program::Setup);
 }
 
 sim::RunResult RunRemover() {
-  sim::SetCommandLine(sim::InstallerCommandLine(std::string(), sim::kRemovalPath));
-  return sim::RunInstallerProcess(sim::Program::Removal);
+  return Run(sim::InstallerCommandLine(std::string(), sim::kRemovalPath), sim::Program::Removal);
 }
 
 std::vector<std::string> BoxTexts() {

@@ -1,11 +1,11 @@
 // Capturing a run: the machine's files and registry before the run, after
 // it and after the restart, and what differs between them.
 #include <algorithm>
+#include <cassert>
 #include <functional>
 #include <set>
 #include <sstream>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "installer_process.h"
 #include "report.h"
@@ -232,42 +232,51 @@ FileSnapshot TakeFiles() {
 
 namespace {
 
-// Every key below root with its upper-cased path, parents before their
-// subkeys in index order; the running user's key is shown as
-// HKEY_CURRENT_USER.
-void WalkKeys(HKEY root, const std::string& rootName, bool withSecurity,
-              const std::function<void(std::string id, KeyState state)>& visit) {
+// Every key below root, parents before their subkeys in index order; the
+// running user's key is shown as HKEY_CURRENT_USER. The state's values and
+// access list are views into the machine, for this visit only.
+struct KeyView {
+  std::string id;
+  std::string path;
+  bool unchanged = false;  // it and every key below it, since the mark
+  std::vector<std::pair<std::string, sim::Value>> values;
+  const sim::KeySecurity* security = nullptr;  // the NT family's, below a root
+};
+
+void WalkKeys(HKEY root, const std::string& rootName, bool withSecurity, uint64_t mark,
+              const std::function<void(KeyView& key)>& visit) {
   const std::string user = Upper(sim::CurrentUserSid());
-  sim::WalkRegistry(root, withSecurity, [&](sim::KeyRecord& record) {
-    KeyState state;
-    state.path = record.path.empty() ? rootName : rootName + "\\" + record.path;
-    std::string id = Upper(state.path);
-    const std::string& below = record.path;
-    if (root == HKEY_USERS && below.size() >= user.size() &&
-        (below.size() == user.size() || below[user.size()] == '\\') &&
-        Upper(below.substr(0, user.size())) == user) {
-      state.path = "HKEY_CURRENT_USER" + below.substr(user.size());
-    }
-    state.values = std::move(record.values);
-    if (withSecurity && !record.path.empty()) {
-      state.hasSecurity = true;
-      state.security = std::move(record.security);
-    }
-    visit(std::move(id), std::move(state));
-  });
+  sim::WalkRegistry(
+      root, withSecurity,
+      [&](sim::KeyRecord& record) {
+        KeyView key;
+        key.path = record.path.empty() ? rootName : rootName + "\\" + record.path;
+        key.id = Upper(key.path);
+        const std::string& below = record.path;
+        if (root == HKEY_USERS && below.size() >= user.size() &&
+            (below.size() == user.size() || below[user.size()] == '\\') &&
+            Upper(below.substr(0, user.size())) == user) {
+          key.path = "HKEY_CURRENT_USER" + below.substr(user.size());
+        }
+        key.unchanged = record.unchanged;
+        key.values = std::move(record.values);
+        if (!record.path.empty()) key.security = record.security;
+        visit(key);
+      },
+      mark);
 }
 
-void WalkBothTrees(bool withSecurity,
-                   const std::function<void(std::string id, KeyState state)>& visit) {
-  WalkKeys(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", withSecurity, visit);
-  WalkKeys(HKEY_USERS, "HKEY_USERS", withSecurity, visit);
+void WalkBothTrees(bool withSecurity, uint64_t mark,
+                   const std::function<void(KeyView& key)>& visit) {
+  WalkKeys(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", withSecurity, mark, visit);
+  WalkKeys(HKEY_USERS, "HKEY_USERS", withSecurity, mark, visit);
 }
 
 // What changed in one key: old is its state before (nullptr: new key).
-void CompareKey(const KeyState* old, const KeyState& now, RegistryChanges* changes) {
-  if (old && old->hasSecurity && now.hasSecurity && !(old->security == now.security)) {
+void CompareKey(const KeyState* old, const KeyView& now, RegistryChanges* changes) {
+  if (old && old->hasSecurity && now.security && !(old->security == *now.security)) {
     changes->security.push_back(
-        {now.path, sim::SecurityText(old->security), sim::SecurityText(now.security)});
+        {now.path, sim::SecurityText(old->security), sim::SecurityText(*now.security)});
   }
   // Values keep their index order, so a key whose values were left alone
   // has the same list: the common case needs no names folded at all.
@@ -314,61 +323,165 @@ void CompareKey(const KeyState* old, const KeyState& now, RegistryChanges* chang
   }
 }
 
-// The topmost keys of before that are gone.
-void RemovedKeys(const RegistrySnapshot& before,
-                 const std::function<bool(const std::string&)>& kept, RegistryChanges* changes) {
-  for (const std::string* path : before.order) {
-    const std::string& id = *path;
-    if (kept(id)) continue;
-    size_t slash = id.find_last_of('\\');
-    bool parentGone = slash != std::string::npos && before.keys.count(id.substr(0, slash)) &&
-                      !kept(id.substr(0, slash));
-    if (!parentGone) changes->removedKeys.push_back(before.keys.at(id).path);
+}  // namespace
+
+size_t RegistrySnapshot::Find(const std::string& id) const {
+  // Places by id in an open-addressed table of twice the keys or more, a
+  // place plus one in each used slot: one array, nothing made per key.
+  const std::hash<std::string> hash;
+  if (index_.empty()) {
+    size_t size = 2;
+    while (size < 2 * keys.size()) size *= 2;
+    index_.assign(size, 0);
+    for (size_t i = 0; i < keys.size(); ++i) {
+      size_t slot = hash(keys[i].id) & (size - 1);
+      while (index_[slot]) slot = (slot + 1) & (size - 1);
+      index_[slot] = i + 1;
+    }
   }
+  const size_t mask = index_.size() - 1;
+  for (size_t slot = hash(id) & mask; index_[slot]; slot = (slot + 1) & mask) {
+    if (keys[index_[slot] - 1].id == id) return index_[slot] - 1;
+  }
+  return npos;
+}
+
+RegistrySnapshot TakeRegistry(bool withSecurity) {
+  RegistrySnapshot snapshot;
+  snapshot.mark = sim::RegistryMark();
+  // The keys above the one visited, nearest last: its parent is the nearest
+  // whose id and a backslash begin its own; the others' trees end here.
+  std::vector<size_t> above;
+  WalkBothTrees(withSecurity, 0, [&](KeyView& key) {
+    const size_t at = snapshot.keys.size();
+    while (!above.empty()) {
+      const std::string& id = snapshot.keys[above.back()].id;
+      if (key.id.size() > id.size() && key.id[id.size()] == '\\' &&
+          key.id.compare(0, id.size(), id) == 0) {
+        break;
+      }
+      snapshot.keys[above.back()].end = at;
+      above.pop_back();
+    }
+    KeyState state;
+    state.id = std::move(key.id);
+    state.path = std::move(key.path);
+    state.parent = above.empty() ? at : above.back();
+    state.values = std::move(key.values);
+    if (key.security) {
+      state.hasSecurity = true;
+      state.security = *key.security;
+    }
+    snapshot.keys.push_back(std::move(state));
+    above.push_back(at);
+  });
+  for (size_t at : above) snapshot.keys[at].end = snapshot.keys.size();
+  return snapshot;
+}
+
+namespace {
+
+#ifndef NDEBUG
+bool SameChanges(const RegistryChanges& a, const RegistryChanges& b) {
+  auto sameKey = [](const KeyChange& x, const KeyChange& y) {
+    return x.path == y.path && x.created == y.created && x.removedValues == y.removedValues &&
+           std::equal(x.written.begin(), x.written.end(), y.written.begin(), y.written.end(),
+                      [](const ValueChange& v, const ValueChange& w) {
+                        return v.name == w.name && SameValue(v.value, w.value) &&
+                               v.hadOld == w.hadOld && SameValue(v.old, w.old);
+                      });
+  };
+  auto sameSecurity = [](const SecurityChange& x, const SecurityChange& y) {
+    return x.path == y.path && x.before == y.before && x.after == y.after;
+  };
+  return a.removedKeys == b.removedKeys &&
+         std::equal(a.keys.begin(), a.keys.end(), b.keys.begin(), b.keys.end(), sameKey) &&
+         std::equal(a.security.begin(), a.security.end(), b.security.begin(), b.security.end(),
+                    sameSecurity);
+}
+#endif
+
+// The comparison walk: keys the run left alone come in the snapshot's own
+// order, so the next key of the snapshot is tried first. A key the run made
+// below a key it made is new; one below an older key is looked for among
+// that key's subkeys in the snapshot, or in the index once those searches
+// have cost an eighth of the snapshot. A tree the run left alone is passed
+// over whole. False when the registry is not the snapshot's: a tree said
+// unchanged that the snapshot does not hold.
+bool CompareWalk(const RegistrySnapshot& before, bool withSecurity, uint64_t mark,
+                 RegistryChanges* changes) {
+  const size_t npos = RegistrySnapshot::npos;
+  const std::deque<KeyState>& keys = before.keys;
+  std::vector<char> met(keys.size(), 0);
+  size_t next = 0, searched = 0;
+  bool consistent = true;
+  // The keys above the one visited, nearest last, with their places.
+  std::vector<std::pair<std::string, size_t>> above;
+  auto place = [&](const std::string& id) {
+    while (!above.empty()) {
+      const std::string& parent = above.back().first;
+      if (id.size() > parent.size() && id[parent.size()] == '\\' &&
+          id.compare(0, parent.size(), parent) == 0) {
+        break;
+      }
+      above.pop_back();
+    }
+    if (next < keys.size() && keys[next].id == id) return next;
+    if (above.empty() || searched > keys.size() / 8) return before.Find(id);
+    const size_t parent = above.back().second;
+    if (parent == npos) return npos;
+    for (size_t at = parent + 1; at < keys[parent].end; at = keys[at].end) {
+      ++searched;
+      if (keys[at].id == id) return at;
+    }
+    return npos;
+  };
+  WalkBothTrees(withSecurity, mark, [&](KeyView& key) {
+    const size_t at = place(key.id);
+    if (!key.unchanged) above.emplace_back(key.id, at);
+    if (at == RegistrySnapshot::npos) {
+      if (key.unchanged) {
+        consistent = false;
+      } else {
+        CompareKey(nullptr, key, changes);
+      }
+      return;
+    }
+    const size_t end = key.unchanged ? before.keys[at].end : at + 1;
+    if (key.unchanged) {
+      std::fill(met.begin() + static_cast<std::ptrdiff_t>(at),
+                met.begin() + static_cast<std::ptrdiff_t>(end), 1);
+    } else {
+      met[at] = 1;
+      CompareKey(&before.keys[at], key, changes);
+    }
+    if (at >= next) next = end;
+  });
+  // The topmost keys of before that are gone.
+  for (size_t i = 0; i < before.keys.size(); ++i) {
+    if (met[i]) continue;
+    const KeyState& key = before.keys[i];
+    if (key.parent == i || met[key.parent]) changes->removedKeys.push_back(key.path);
+  }
+  return consistent;
 }
 
 }  // namespace
 
-RegistrySnapshot TakeRegistry(bool withSecurity) {
-  RegistrySnapshot snapshot;
-  WalkBothTrees(withSecurity, [&](std::string id, KeyState state) {
-    auto at = snapshot.keys.emplace(std::move(id), std::move(state)).first;
-    snapshot.order.push_back(&at->first);
-  });
-  return snapshot;
-}
-
-RegistryChanges CompareRegistry(const RegistrySnapshot& before, const RegistrySnapshot& after) {
+RegistryChanges CompareRegistry(const RegistrySnapshot& before, bool withSecurity) {
   RegistryChanges changes;
-  for (const std::string* id : after.order) {
-    auto old = before.keys.find(*id);
-    CompareKey(old == before.keys.end() ? nullptr : &old->second, after.keys.at(*id), &changes);
+  if (!CompareWalk(before, withSecurity, before.mark, &changes)) {
+    changes = RegistryChanges();
+    CompareWalk(before, withSecurity, 0, &changes);
   }
-  RemovedKeys(
-      before, [&](const std::string& id) { return after.keys.count(id) != 0; }, &changes);
-  return changes;
-}
-
-RegistryChanges CompareRegistryNow(const RegistrySnapshot& before, bool withSecurity) {
-  // The registry as it stands is compared key by key as the walk reaches
-  // it, without a second snapshot; the keys of before that it meets are
-  // noted.
-  RegistryChanges changes;
-  std::unordered_set<const KeyState*> met;
-  met.reserve(before.keys.size());
-  WalkBothTrees(withSecurity, [&](std::string id, KeyState state) {
-    auto old = before.keys.find(id);
-    const KeyState* was = old == before.keys.end() ? nullptr : &old->second;
-    if (was) met.insert(was);
-    CompareKey(was, state, &changes);
-  });
-  RemovedKeys(
-      before,
-      [&](const std::string& id) {
-        auto old = before.keys.find(id);
-        return old != before.keys.end() && met.count(&old->second) != 0;
-      },
-      &changes);
+#ifndef NDEBUG
+  // The trees passed over are held to the whole walk's result: a change the
+  // simulated registry did not note shows here, in every test that
+  // previews a run.
+  RegistryChanges whole;
+  CompareWalk(before, withSecurity, 0, &whole);
+  assert(SameChanges(changes, whole));
+#endif
   return changes;
 }
 
@@ -455,7 +568,7 @@ void CaptureRun(RunReport* report) {
   if (report->trace) report->calls = sim::Trace();
   report->boxes = sim::Boxes();
   report->after = TakeFiles();
-  report->registry = CompareRegistryNow(registryBefore, !report->nineX);
+  report->registry = CompareRegistry(registryBefore, !report->nineX);
   report->renames = PendingRenamesNow(report->nineX, report->after);
   sim::Restart();
   report->afterRestart = TakeFiles();

@@ -117,7 +117,7 @@ void CaptureRemoval(const RunReport& install, const RegistrySnapshot& registryBe
   r.boxes.assign(boxes.begin() + static_cast<std::ptrdiff_t>(std::min(boxesBefore, boxes.size())),
                  boxes.end());
   r.after = TakeFiles();
-  r.registry = CompareRegistry(registryBefore, TakeRegistry(!r.nineX));
+  r.registry = CompareRegistry(registryBefore, !r.nineX);
   r.renames = PendingRenamesNow(r.nineX, r.after);
   sim::Restart();
   r.afterRestart = TakeFiles();
@@ -137,7 +137,7 @@ void CaptureRemoval(const RunReport& install, const RegistrySnapshot& registryBe
         Add(removal, "ini", c.path + (section.first.empty() ? "" : " " + section.first), line);
     }
   }
-  const RegistryChanges registry = CompareRegistry(registryBeforeInstall, TakeRegistry(!r.nineX));
+  const RegistryChanges registry = CompareRegistry(registryBeforeInstall, !r.nineX);
   // A new key stands for everything below it.
   std::vector<std::string> newTrees;
   for (const KeyChange& k : registry.keys) {

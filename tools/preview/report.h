@@ -2,6 +2,7 @@
 // the run, after it and after the restart, and its plain-text forms.
 #pragma once
 
+#include <deque>
 #include <iosfwd>
 #include <map>
 #include <string>
@@ -21,17 +22,30 @@ struct FileState {
 typedef std::map<std::string, FileState> FileSnapshot;
 
 struct KeyState {
-  std::string path;  // "HKEY_LOCAL_MACHINE\SYSTEM\..."
+  std::string id;     // the path upper-cased
+  std::string path;   // "HKEY_LOCAL_MACHINE\SYSTEM\..."
+  size_t parent = 0;  // the parent's place in the snapshot; a root: its own
+  size_t end = 0;     // the place after the last key below it
   std::vector<std::pair<std::string, sim::Value>> values;
   bool hasSecurity = false;
   sim::KeySecurity security;
 };
-struct RegistrySnapshot {
-  std::unordered_map<std::string, KeyState> keys;  // by upper-cased path
-  std::vector<const std::string*> order;           // the paths of keys, in walk order
+// Every key of both trees in walk order: each before its subkeys, subkeys in
+// index order. The keys are found by id through an index made when first
+// needed: a run that leaves the order alone never needs it.
+class RegistrySnapshot {
+ public:
+  static const size_t npos = static_cast<size_t>(-1);
+  std::deque<KeyState> keys;                 // grows without moving what it holds
+  uint64_t mark = 0;                         // the registry's, when taken
+  size_t Find(const std::string& id) const;  // its place, or npos
+
   RegistrySnapshot() = default;
   RegistrySnapshot(RegistrySnapshot&&) = default;
-  RegistrySnapshot(const RegistrySnapshot&) = delete;  // order points into keys
+  RegistrySnapshot(const RegistrySnapshot&) = delete;  // as large as the registry
+
+ private:
+  mutable std::vector<size_t> index_;
 };
 
 struct Rename {
@@ -88,9 +102,8 @@ struct RunReport {
 
 FileSnapshot TakeFiles();
 RegistrySnapshot TakeRegistry(bool withSecurity);
-RegistryChanges CompareRegistry(const RegistrySnapshot& before, const RegistrySnapshot& after);
-// The same against the registry as it stands, without a second snapshot.
-RegistryChanges CompareRegistryNow(const RegistrySnapshot& before, bool withSecurity);
+// What changed from before to the registry as it stands.
+RegistryChanges CompareRegistry(const RegistrySnapshot& before, bool withSecurity);
 // The renames the platform will carry out at the next start: the pending list
 // (NT family) or Wininit.ini's [RENAME] section (9x family).
 std::vector<Rename> PendingRenamesNow(bool nineX, const FileSnapshot& files);
