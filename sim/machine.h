@@ -54,9 +54,11 @@ struct Key {
   uint64_t made = 0;                                              // creation serial
   mutable std::vector<Key*> subkeyOrder;                          // index order, when not stale
   mutable bool subkeyOrderStale = false;
-  std::unordered_map<std::string, Value> values;  // key: Upper(name)
-  std::vector<std::string> valueOrder;            // names as created, index order
-  KeySecurity security;                           // NT family only
+  // Names as created with their values, in index order, and each one's
+  // place there by its upper-cased name.
+  std::vector<std::pair<std::string, Value>> values;
+  std::unordered_map<std::string, size_t> valuePlaces;
+  KeySecurity security;  // NT family only
   uint64_t lastWrite = kDefaultFileTime;
   // The serial of the last change to the key or to any key below it: its
   // values, its access list, a subkey made or removed (NoteKeyChange).
@@ -66,6 +68,9 @@ struct Key {
 // key and the keys above it take the next serial, so that a walk can pass
 // over what stayed as it was since a mark (RegistryMark).
 void NoteKeyChange(Key* key);
+// A value by name, or nullptr; removing one tells whether it was there.
+const Value* FindValue(const Key& key, const std::string& name);
+bool RemoveValue(Key* key, const std::string& name);
 // The subkeys of a key in the order the platform enumerates them.
 const std::vector<Key*>& SubkeysInOrder(const Key& key);
 

@@ -95,14 +95,11 @@ void CollectKeys(Key* key, std::unordered_set<Key*>* keys) {
 }
 
 void SetValue(Key* key, const std::string& name, DWORD type, const std::string& data) {
-  const std::string upper = Upper(name);
-  auto it = key->values.find(upper);
-  if (it == key->values.end()) {
-    key->valueOrder.push_back(name);
-    it = key->values.emplace(upper, Value()).first;
-  }
-  it->second.type = type;
-  it->second.data = data;
+  auto at = key->valuePlaces.emplace(Upper(name), key->values.size());
+  if (at.second) key->values.emplace_back(name, Value());
+  Value& value = key->values[at.first->second].second;
+  value.type = type;
+  value.data = data;
   NoteKeyChange(key);
 }
 
@@ -171,10 +168,7 @@ std::string ValueLine(const std::string& name, const Value& value) {
 // compare equal.
 void ListKey(const Key& key, const std::string& path, std::string* out) {
   *out += "\n[" + path + "]\n";
-  for (const std::string& name : key.valueOrder) {
-    auto it = key.values.find(Upper(name));
-    if (it != key.values.end()) *out += ValueLine(name, it->second) + "\n";
-  }
+  for (const auto& value : key.values) *out += ValueLine(value.first, value.second) + "\n";
   for (const auto& entry : SubkeysByName(key)) {
     ListKey(*entry.second, path + "\\" + entry.second->name, out);
   }
@@ -297,6 +291,25 @@ void NoteKeyChange(Key* key) {
   for (; key; key = key->parent) key->changed = serial;
 }
 
+const Value* FindValue(const Key& key, const std::string& name) {
+  auto at = key.valuePlaces.find(Upper(name));
+  return at == key.valuePlaces.end() ? nullptr : &key.values[at->second].second;
+}
+
+bool RemoveValue(Key* key, const std::string& name) {
+  auto at = key->valuePlaces.find(Upper(name));
+  if (at == key->valuePlaces.end()) return false;
+  // The values after it move up one place: the index order closes up.
+  const size_t place = at->second;
+  key->valuePlaces.erase(at);
+  key->values.erase(key->values.begin() + static_cast<std::ptrdiff_t>(place));
+  for (auto& entry : key->valuePlaces) {
+    if (entry.second > place) --entry.second;
+  }
+  NoteKeyChange(key);
+  return true;
+}
+
 uint64_t RegistryMark() {
   Machine& m = M();
   return std::max(m.hklm.changed, m.hku.changed);
@@ -386,10 +399,9 @@ void RegPutDword(HKEY root, const std::string& key, const std::string& name, DWO
 bool RegGet(HKEY root, const std::string& key, const std::string& name, Value* out) {
   const Key* k = LookUpKey(root, key);
   if (!k) return false;
-  auto it = k->values.find(Upper(name));
-  if (it == k->values.end()) return false;
-  if (out) *out = it->second;
-  return true;
+  const Value* value = FindValue(*k, name);
+  if (value && out) *out = *value;
+  return value != nullptr;
 }
 
 bool RegKeyExists(HKEY root, const std::string& key) { return LookUpKey(root, key) != nullptr; }
@@ -403,8 +415,11 @@ std::vector<std::string> RegSubkeys(HKEY root, const std::string& key) {
 }
 
 std::vector<std::string> RegValueNames(HKEY root, const std::string& key) {
-  const Key* k = LookUpKey(root, key);
-  return k ? k->valueOrder : std::vector<std::string>();
+  std::vector<std::string> names;
+  if (const Key* k = LookUpKey(root, key)) {
+    for (const auto& value : k->values) names.push_back(value.first);
+  }
+  return names;
 }
 
 void RegRemoveKey(HKEY root, const std::string& key) {
@@ -434,11 +449,7 @@ void WalkRegistry(HKEY root, bool withSecurity, const std::function<void(KeyReco
       visit(record);
       continue;
     }
-    record.values.reserve(key->valueOrder.size());
-    for (const std::string& name : key->valueOrder) {
-      auto it = key->values.find(Upper(name));
-      if (it != key->values.end()) record.values.emplace_back(name, it->second);
-    }
+    record.values = key->values;
     if (withSecurity) record.security = &key->security;
     const std::vector<Key*>& subkeys = SubkeysInOrder(*key);
     for (auto sub = subkeys.rbegin(); sub != subkeys.rend(); ++sub) {
@@ -728,9 +739,9 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
   if (LONG e = call.Begin(hKey, true, KEY_QUERY_VALUE)) return call.Return(e);
   Key* key = call.key;
   if (lpReserved || (lpData && !lpcbData)) return call.Return(ERROR_INVALID_PARAMETER);
-  auto it = key->values.find(Upper(ValueName(lpValueName)));
-  if (it == key->values.end()) return call.Return(ERROR_FILE_NOT_FOUND);
-  const Value& value = it->second;
+  const Value* found = FindValue(*key, ValueName(lpValueName));
+  if (!found) return call.Return(ERROR_FILE_NOT_FOUND);
+  const Value& value = *found;
   if (lpType) *lpType = value.type;
   if (lpcbData) {
     const DWORD size = static_cast<DWORD>(value.data.size());
@@ -785,10 +796,9 @@ LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LP
   if (lpcbMaxValueNameLen || lpcbMaxValueLen) {
     size_t longestName = 0;
     size_t longestData = 0;
-    for (const std::string& name : key->valueOrder)
-      longestName = std::max(longestName, name.size());
-    for (const auto& entry : key->values) {
-      longestData = std::max(longestData, entry.second.data.size());
+    for (const auto& value : key->values) {
+      longestName = std::max(longestName, value.first.size());
+      longestData = std::max(longestData, value.second.data.size());
     }
     if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = static_cast<DWORD>(longestName);
     if (lpcbMaxValueLen) *lpcbMaxValueLen = static_cast<DWORD>(longestData);
@@ -871,14 +881,6 @@ LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   if (LONG e = call.Begin(hKey, true, KEY_SET_VALUE)) return call.Return(e);
   Key* key = call.key;
   // No name: the key's default value.
-  const std::string upper = Upper(ValueName(lpValueName));
-  if (!key->values.erase(upper)) return call.Return(ERROR_FILE_NOT_FOUND);
-  NoteKeyChange(key);
-  for (auto it = key->valueOrder.begin(); it != key->valueOrder.end(); ++it) {
-    if (Upper(*it) == upper) {
-      key->valueOrder.erase(it);
-      break;
-    }
-  }
+  if (!RemoveValue(key, ValueName(lpValueName))) return call.Return(ERROR_FILE_NOT_FOUND);
   return call.Return(ERROR_SUCCESS);
 }

@@ -46,15 +46,7 @@ void RemovePendingValue() {
   Key* root = RootKey(HKEY_LOCAL_MACHINE, &rootName);
   Key* key = root ? FindKey(root, kSessionManagerKey) : nullptr;
   if (!key) return;
-  std::string name = Upper(kPendingRenamesValue);
-  if (key->values.erase(name)) NoteKeyChange(key);
-  for (auto it = key->valueOrder.begin(); it != key->valueOrder.end();) {
-    if (Upper(*it) == name) {
-      it = key->valueOrder.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  RemoveValue(key, kPendingRenamesValue);
 }
 
 // Wininit.ini's [RENAME] lines in the order of the file: key = new path,

@@ -134,6 +134,17 @@ TEST_F(Registry, ValuesKeepTheirExactBytesAndType) {
             ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegQueryValueExA(key, "Absent", nullptr, &type, nullptr, nullptr),
             ERROR_FILE_NOT_FOUND);
+
+  // A removed value leaves the others in order, each still found by name.
+  EXPECT_EQ(RegDeleteValueA(key, "text"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueA(key, "Text"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegSetValueExA(key, "Text", 0, REG_SZ, noZero, 3), ERROR_SUCCESS);
+  EXPECT_EQ(sim::RegValueNames(HKEY_CURRENT_USER, "Software\\Maker"),
+            (std::vector<std::string>{"List", "", "Text"}));
+  ASSERT_TRUE(sim::RegGet(HKEY_CURRENT_USER, "Software\\Maker", "list", &value));
+  EXPECT_EQ(value.type, DWORD(REG_MULTI_SZ));
+  ASSERT_TRUE(sim::RegGet(HKEY_CURRENT_USER, "Software\\Maker", "TEXT", &value));
+  EXPECT_EQ(value.data, "abc");
   RegCloseKey(key);
 }
 
