@@ -19,7 +19,9 @@
 //      - a registry call starts with a KeyCall (registry.cpp) and returns
 //        its status through call.Return; Begin refuses a fault, a bad handle
 //        and a missing right on the NT family. Like Windows, a registry call
-//        leaves the last error alone;
+//        leaves the last error alone. One that changes a key's values,
+//        access list or subkeys notes it (NoteKeyChange, machine.h): a
+//        preview's comparison passes over keys with no change noted;
 //      - a file call starts with a FileCall (files.cpp), any other call with
 //        a CallRecord (machine.h); when it fails (call.Fail, or
 //        rec.ShouldFail()) it sets the last error and returns the failure

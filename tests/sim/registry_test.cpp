@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "installer_process.h"
+#include "registry_fixture.h"
 #include "sim.h"
 #include "text.h"
 
@@ -32,19 +33,7 @@ LONG Open(HKEY root, const char* path, REGSAM access, HKEY* key) {
   return RegOpenKeyExA(root, path, 0, access, key);
 }
 
-class Registry : public ::testing::Test {
- protected:
-  void SetUp() override {
-    sim::Reset(sim::Windows::WinXP);
-    mark_ = sim::TakeRegistryAtMark();
-  }
-  void TearDown() override {
-    EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
-    // Every change the test made was noted: no tree passed over is changed.
-    EXPECT_EQ(sim::ChangedBehindMark(mark_), "");
-  }
-  sim::RegistryAtMark mark_;
-};
+class Registry : public RegistryFixture {};
 
 TEST_F(Registry, CreateMakesEveryMissingKeyAndNamesKeepTheirCase) {
   DWORD disposition = 0;

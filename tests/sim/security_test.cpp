@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "registry_fixture.h"
 #include "sim.h"
 
 namespace {
@@ -48,19 +49,7 @@ std::vector<sim::Ace> Explicit(const sim::KeySecurity& security) {
   return out;
 }
 
-class Security : public ::testing::Test {
- protected:
-  void SetUp() override {
-    sim::Reset(sim::Windows::WinXP);
-    mark_ = sim::TakeRegistryAtMark();
-  }
-  void TearDown() override {
-    EXPECT_TRUE(sim::NothingOutstanding()) << sim::OutstandingText();
-    // Every change the test made was noted: no tree passed over is changed.
-    EXPECT_EQ(sim::ChangedBehindMark(mark_), "");
-  }
-  sim::RegistryAtMark mark_;
-};
+class Security : public RegistryFixture {};
 
 TEST_F(Security, SidsAndAccessListsHaveTheWindowsLayout) {
   PSID sid = EveryoneSid();
