@@ -1,7 +1,7 @@
 #include "machine_file.h"
 
-#include "user_files.h"
 #include "text.h"
+#include "user_files.h"
 
 #include <algorithm>
 #include <cctype>
@@ -351,6 +351,37 @@ class LineCountingCursor {
   size_t* lines_;
 };
 
+// The library's own tree builder, noting the first name given twice in one
+// object with the line the cursor has reached: the builder itself would keep
+// the last silently. (The library's callback parser, which could note it
+// too, searches a list for discarded entries each time an object in it
+// ends: its time grows with the square of the registry list.)
+class NotingBuilder : public nlohmann::detail::json_sax_dom_parser<json> {
+ public:
+  NotingBuilder(json& root, const size_t* lines) : json_sax_dom_parser(root), lines_(lines) {}
+  bool start_object(std::size_t elements) {
+    objects_.emplace_back();
+    return json_sax_dom_parser::start_object(elements);
+  }
+  bool end_object() {
+    if (!objects_.empty()) objects_.pop_back();
+    return json_sax_dom_parser::end_object();
+  }
+  bool key(std::string& name) {
+    if (twice.empty() && !objects_.empty() && !objects_.back().insert(name).second) {
+      twice = name;
+      twiceLine = *lines_;
+    }
+    return json_sax_dom_parser::key(name);
+  }
+  std::string twice;
+  size_t twiceLine = 0;
+
+ private:
+  const size_t* lines_;
+  std::vector<std::set<std::string>> objects_;
+};
+
 }  // namespace
 
 bool RootFromName(const std::string& name, HKEY* root) {
@@ -370,37 +401,21 @@ bool RootFromName(const std::string& name, HKEY* root) {
 bool ParseMachineDescription(const std::string& text, MachineDescription* out, std::string* error) {
   json root;
   // The parser reads the text through a cursor that counts its lines, so
-  // that an entry given twice in one object can be named with its line: the
-  // parser itself would keep the last silently.
-  std::vector<std::set<std::string>> objects;
+  // that an entry given twice in one object can be named with its line.
   size_t lines = 1;
-  std::string twice;
-  size_t twiceLine = 0;
-  json::parser_callback_t noteKeys = [&](int, json::parse_event_t event, json& parsed) {
-    if (event == json::parse_event_t::object_start) {
-      objects.emplace_back();
-    } else if (event == json::parse_event_t::object_end) {
-      if (!objects.empty()) objects.pop_back();
-    } else if (event == json::parse_event_t::key && !objects.empty() && twice.empty()) {
-      const std::string& key = parsed.get_ref<const std::string&>();
-      if (!objects.back().insert(key).second) {
-        twice = key;
-        twiceLine = lines;
-      }
-    }
-    return true;
-  };
+  NotingBuilder builder(root, &lines);
   try {
     LineCountingCursor first(text.data(), &lines), last(text.data() + text.size(), &lines);
-    root = json::parse(first, last, noteKeys, true, /*ignore_comments=*/true);
+    json::sax_parse(first, last, &builder, json::input_format_t::json, /*strict=*/true,
+                    /*ignore_comments=*/true);
   } catch (const json::exception& e) {
     // The parser quotes the text it stopped in, which may be long.
     *error = "not valid JSON: " + SafeLine(e.what(), 300);
     return false;
   }
-  if (!twice.empty()) {
-    *error = "line " + std::to_string(twiceLine) + ": the entry " + Shown(twice, 60) +
-             " is given twice in one object";
+  if (!builder.twice.empty()) {
+    *error = "line " + std::to_string(builder.twiceLine) + ": the entry " +
+             Shown(builder.twice, 60) + " is given twice in one object";
     return false;
   }
   try {
