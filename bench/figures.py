@@ -97,7 +97,15 @@ if ok("preview_machine/500000") and ok("preview_machine/1000000"):
     print("  %-24s 500k keys + 50k values %.2f s, 1M keys + 100k values %.2f s, x%.2f"
           % ("preview_machine", half, whole, whole / half))
 
+machine_file = "n/a"
+if ok("preview_machine_file/175000") and ok("preview_machine_file/350000"):
+    half, whole = seconds("preview_machine_file/175000"), seconds("preview_machine_file/350000")
+    machine_file = "%.2f s (doubled from 175k: x%.2f)" % (whole, whole / half)
+    print("  %-24s 175k keys + 17.5k values %.2f s, 350k keys + 35k values %.2f s, x%.2f"
+          % ("preview_machine_file", half, whole, whole / half))
+
 with open(sys.argv[1], "w") as out:
     out.write("full run: 9x %s runs/s, nt %s runs/s\n" % (rates["9x"], rates["nt"]))
     out.write("scale: delete-key-tree %s, guard %s, ini %s\n" % (keys, guard, ini))
-    out.write("preview: %s; 1M keys + 100k values %s\n" % (", ".join(preview), machine))
+    out.write("preview: %s; 1M keys + 100k values %s; machine file of 350k keys + 35k values %s\n"
+              % (", ".join(preview), machine, machine_file))
