@@ -250,31 +250,39 @@ preview::MachineDescription LargeMachine(long keys, bool grouped, long values, l
   return d;
 }
 
-// The whole preview of the sample packages on a large machine: the machine
-// built from its description, the run, the capture and the text report.
+// One whole preview of the sample packages on the machine described: the
+// machine built, the run, the capture and the text report. False, with the
+// benchmark stopped, when it cannot be built or the run does not end well.
+bool PreviewOnce(benchmark::State& state, const preview::MachineDescription& machine,
+                 std::ostream& out, size_t* calls) {
+  preview::Scenario scenario = preview::SampleScenario(sim::Windows::WinXP);
+  scenario.machine = &machine;
+  std::string error;
+  if (!preview::BuildMachine(scenario, &error)) {
+    state.SkipWithError(error.c_str());
+    return false;
+  }
+  preview::RunReport report;
+  report.sourceFolder = "C:\\SETUP\\";
+  preview::CaptureRun(&report);
+  preview::WriteReport(report, out);
+  *calls += report.callCount;
+  if (!report.result.exited || report.result.exitCode != 0) {
+    state.SkipWithError("the run did not end with exit code 0");
+    return false;
+  }
+  return true;
+}
+
+// Whole previews of a large machine described in memory.
 void PreviewBench(benchmark::State& state, long keys, bool grouped, long values, long processes,
                   double units) {
   const preview::MachineDescription machine = LargeMachine(keys, grouped, values, processes);
-  preview::Scenario scenario = preview::SampleScenario(sim::Windows::WinXP);
-  scenario.machine = &machine;
   NullBuffer nothing;
   std::ostream out(&nothing);
   size_t calls = 0;
   for (auto _ : state) {
-    std::string error;
-    if (!preview::BuildMachine(scenario, &error)) {
-      state.SkipWithError(error.c_str());
-      break;
-    }
-    preview::RunReport report;
-    report.sourceFolder = "C:\\SETUP\\";
-    preview::CaptureRun(&report);
-    preview::WriteReport(report, out);
-    calls += report.callCount;
-    if (!report.result.exited || report.result.exitCode != 0) {
-      state.SkipWithError("the run did not end with exit code 0");
-      break;
-    }
+    if (!PreviewOnce(state, machine, out, &calls)) break;
   }
   ReportPerUnit(state, units, calls);
 }
@@ -298,7 +306,6 @@ void MachineFileBench(benchmark::State& state, long keys) {
     state.SkipWithError("the machine file is over the bound");
     return;
   }
-  preview::Scenario scenario = preview::SampleScenario(sim::Windows::WinXP);
   NullBuffer nothing;
   std::ostream out(&nothing);
   size_t calls = 0;
@@ -309,16 +316,7 @@ void MachineFileBench(benchmark::State& state, long keys) {
       state.SkipWithError(error.c_str());
       break;
     }
-    scenario.machine = &machine;
-    if (!preview::BuildMachine(scenario, &error)) {
-      state.SkipWithError(error.c_str());
-      break;
-    }
-    preview::RunReport report;
-    report.sourceFolder = "C:\\SETUP\\";
-    preview::CaptureRun(&report);
-    preview::WriteReport(report, out);
-    calls += report.callCount;
+    if (!PreviewOnce(state, machine, out, &calls)) break;
   }
   ReportPerUnit(state, static_cast<double>(keys), calls);
 }

@@ -90,19 +90,20 @@ for kind, sizes in (("values", (10000, 100000, 1000000)), ("keys", (10000, 10000
     print("  %-24s %s; per unit %.2f" % ("preview_" + kind, ", ".join(
         "%dk %.2f s" % (n // 1000, t) for n, t in zip(sizes, times)), ratio))
     preview.append("%s %dk %.2f s" % (kind, sizes[-1] // 1000, times[-1]))
-machine = "n/a"
-if ok("preview_machine/500000") and ok("preview_machine/1000000"):
-    half, whole = seconds("preview_machine/500000"), seconds("preview_machine/1000000")
-    machine = "%.2f s (doubled from 500k: x%.2f)" % (whole, whole / half)
-    print("  %-24s 500k keys + 50k values %.2f s, 1M keys + 100k values %.2f s, x%.2f"
-          % ("preview_machine", half, whole, whole / half))
+def doubling(kind, half, whole, sizes):
+    """The seconds at the whole size and its ratio to the half size."""
+    lo, hi = "%s/%d" % (kind, half), "%s/%d" % (kind, whole)
+    if not (ok(lo) and ok(hi)):
+        return "n/a"
+    t0, t1 = seconds(lo), seconds(hi)
+    print("  %-24s %s %.2f s, %s %.2f s, x%.2f" % (kind, sizes[0], t0, sizes[1], t1, t1 / t0))
+    return "%.2f s (doubled from %dk: x%.2f)" % (t1, half // 1000, t1 / t0)
 
-machine_file = "n/a"
-if ok("preview_machine_file/175000") and ok("preview_machine_file/350000"):
-    half, whole = seconds("preview_machine_file/175000"), seconds("preview_machine_file/350000")
-    machine_file = "%.2f s (doubled from 175k: x%.2f)" % (whole, whole / half)
-    print("  %-24s 175k keys + 17.5k values %.2f s, 350k keys + 35k values %.2f s, x%.2f"
-          % ("preview_machine_file", half, whole, whole / half))
+
+machine = doubling("preview_machine", 500000, 1000000,
+                   ("500k keys + 50k values", "1M keys + 100k values"))
+machine_file = doubling("preview_machine_file", 175000, 350000,
+                        ("175k keys + 17.5k values", "350k keys + 35k values"))
 
 with open(sys.argv[1], "w") as out:
     out.write("full run: 9x %s runs/s, nt %s runs/s\n" % (rates["9x"], rates["nt"]))
