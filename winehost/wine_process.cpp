@@ -55,12 +55,12 @@ std::string I386Wine() {
   return path != nullptr && *path ? path : DRVSETUP_I386_WINE;
 }
 
+}  // namespace
+
 std::string I386Tree() {
   const char* path = std::getenv("DRVSETUP_I386_TREE");
   return path != nullptr && *path ? path : "/var/cache/drvsetup/i386-wine";
 }
-
-}  // namespace
 
 HostCommand WineCommand(const std::vector<std::string>& wineArgv, const std::string& prefix,
                         const std::string& winedebug, WineArch arch) {

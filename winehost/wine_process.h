@@ -40,6 +40,9 @@ const char* ArchName(WineArch arch);  // "win64" or "win32"
 HostCommand WineCommand(const std::vector<std::string>& wineArgv, const std::string& prefix,
                         const std::string& winedebug, WineArch arch = DefaultArch());
 
+// The i386 tree's folder ($DRVSETUP_I386_TREE or /var/cache/drvsetup/i386-wine).
+std::string I386Tree();
+
 // A host tool (cp, rm, ...) with this process's environment.
 HostCommand PlainCommand(const std::vector<std::string>& argv);
 

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <memory>
 
+#include "host_files.h"
 #include "wine_test.h"
 
 using namespace winetest;
@@ -173,6 +174,32 @@ TEST(WineCommand, The32BitWineRunsThroughTheTreesWrapper) {
   EXPECT_EQ(std::vector<std::string>(c32.argv.begin() + 1, c32.argv.end()),
             (std::vector<std::string>{"--", "wineboot", "-r"}));
   EXPECT_EQ(c32.env, c64.env);
+}
+
+// A clone removed and made again at the same path (as CI does with its work
+// folder) must be seen in the tree as it is now: the bind of the removed
+// folder outlives it and used to hide the new one from every 32-bit run.
+TEST(WineCommand, The32BitWineSeesAFolderMadeAgainAfterItsBind) {
+  if (!WineInstalled(WineArch::k32) || geteuid() != 0)
+    GTEST_SKIP() << "needs the i386 tree and root (it binds a top folder into the tree)";
+  const std::string top = "/drvsetup-wine-rebind-" + std::to_string(getpid());
+  auto catInTree = [&](const std::string& text) {
+    RemoveHostTree(top);
+    EXPECT_TRUE(MakeHostFolders(top + "/prefix"));
+    EXPECT_TRUE(WriteHostFile(top + "/f", text));
+    const HostCommand c =
+        WineCommand({"/bin/cat", top + "/f"}, top + "/prefix", "-all", WineArch::k32);
+    return RunProcess(c, "", TempDir() + top + ".out", TempDir() + top + ".err", 60);
+  };
+  const RunResult first = catInTree("first");
+  const RunResult second = catInTree("second");
+  RemoveHostTree(top);
+  const std::string inTree = I386Tree() + top;
+  RunLogged(PlainCommand({"umount", "-l", inTree}));
+  rmdir(inTree.c_str());
+  EXPECT_EQ(first.out, "first") << first.err;
+  EXPECT_EQ(second.exitCode, 0) << second.err;
+  EXPECT_EQ(second.out, "second") << second.err;
 }
 
 // Only a run without a result of its own, ended by the emulator or Wine's
