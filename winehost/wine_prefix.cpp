@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +49,25 @@ void RemoveStaleTestFolders() {
   }
   closedir(d);
   for (const auto& path : stale) RemoveHostTree(path);
+}
+
+// The last lines of a log, on one line: where only the failure's own line
+// is shown (a CI run), the log itself may be gone with its machine.
+std::string LogEnd(const std::string& log) {
+  std::string text;
+  ReadHostFile(log, &text);
+  std::vector<std::string> lines;
+  size_t from = 0;
+  while (from < text.size()) {
+    size_t to = text.find('\n', from);
+    if (to == std::string::npos) to = text.size();
+    if (to > from) lines.push_back(text.substr(from, std::min<size_t>(to - from, 200)));
+    from = to + 1;
+  }
+  std::string end;
+  for (size_t i = lines.size() > 3 ? lines.size() - 3 : 0; i < lines.size(); ++i)
+    end += (end.empty() ? "" : " | ") + lines[i];
+  return end.empty() ? "nothing" : end;
 }
 
 // One template per Wine: a 32-bit prefix is not a 64-bit one.
@@ -97,7 +117,9 @@ bool EnsureTemplate(WineArch arch, std::string* error) {
         rename(building.c_str(), tmpl.c_str()) == 0) {
       ok = WriteHostFile(tmpl + "/" + kTemplateMarker, "made by wineboot -i\n");
     }
-    if (!ok) *error = "could not make the template prefix " + tmpl + " (see " + log + ")";
+    if (!ok)
+      *error = "could not make the template prefix " + tmpl + " (see " + log +
+               "; it ends: " + LogEnd(log) + ")";
   }
   flock(lock, LOCK_UN);
   close(lock);
