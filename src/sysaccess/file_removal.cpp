@@ -254,6 +254,17 @@ std::vector<std::string> PathsLeftAfterRenames(
   return left;
 }
 
+namespace {
+
+// What ends the text's last line when it has no line ending: a file cut
+// after its CR gets only the LF, so that the line reads as it did.
+std::string EndingOfLastLine(const std::string& text) {
+  if (text.empty() || text.back() == '\n') return std::string();
+  return text.back() == '\r' ? "\n" : "\r\n";
+}
+
+}  // namespace
+
 std::string WithLinesInSection(const std::string& text, const std::string& section,
                                const std::vector<std::string>& lines) {
   std::string added;
@@ -262,9 +273,7 @@ std::string WithLinesInSection(const std::string& text, const std::string& secti
   size_t first = 0;
   size_t last = 0;
   if (!FindSection(text, all, section, &first, &last)) {
-    std::string result = text;
-    if (!result.empty() && result.back() != '\n') result += "\r\n";
-    return result + "[" + section + "]\r\n" + added;
+    return text + EndingOfLastLine(text) + "[" + section + "]\r\n" + added;
   }
   // After the section's last line that is not blank (or right after its
   // heading): blank lines before the next section stay before it.
@@ -273,9 +282,7 @@ std::string WithLinesInSection(const std::string& text, const std::string& secti
     if (!Trimmed(text.substr(all[i].begin, all[i].end - all[i].begin)).empty()) after = i + 1;
   }
   const size_t at = all[after - 1].next;
-  std::string result = text.substr(0, at);
-  if (all[after - 1].next == all[after - 1].end) result += "\r\n";  // the last line had no ending
-  return result + added + text.substr(at);
+  return text.substr(0, at) + EndingOfLastLine(text.substr(0, at)) + added + text.substr(at);
 }
 
 std::vector<PendingRename> WininitRenames(const std::string& text) {

@@ -43,7 +43,8 @@ std::vector<std::string> PathsLeftAfterRenames(
 // The text of an INI file with `lines` added at the end of the first section
 // of that name (case ignored), after its last line that is not blank; a new
 // section at the end when there is none. Every other line, its order and its
-// line ending stay; the new lines end in CR LF.
+// line ending stay (a last line without one is ended first: CR LF, or only
+// the LF after a CR); the new lines end in CR LF.
 std::string WithLinesInSection(const std::string& text, const std::string& section,
                                const std::vector<std::string>& lines);
 

@@ -295,7 +295,7 @@ TEST(RemovalRulesTest, PathsLeftAfterThePendingRenames) {
 }
 
 // Lines added to an INI section keep every other line, its order and its
-// line ending.
+// line ending (a last line without one gets one).
 TEST(RemovalRulesTest, LinesAddedToTheRenameSection) {
   const std::vector<std::string> nul = {"NUL=C:\\A"};
   const struct {
@@ -306,6 +306,10 @@ TEST(RemovalRulesTest, LinesAddedToTheRenameSection) {
       {"[other]\nx=1", "[other]\nx=1\r\n[rename]\r\nNUL=C:\\A\r\n"},
       {"[RENAME]\r\nB=C\r\n", "[RENAME]\r\nB=C\r\nNUL=C:\\A\r\n"},
       {"[Rename]\nB=C", "[Rename]\nB=C\r\nNUL=C:\\A\r\n"},
+      // A file cut after its last CR: the LF completes that line, which
+      // would otherwise run on into the deletion and change both.
+      {"[rename]\r\nB=C\r", "[rename]\r\nB=C\r\nNUL=C:\\A\r\n"},
+      {"[x]\r\ny=2\r", "[x]\r\ny=2\r\n[rename]\r\nNUL=C:\\A\r\n"},
       {" [ rename ] \r\nNUL=C:\\B\r\n\r\n[x]\r\ny=2\r\n",
        " [ rename ] \r\nNUL=C:\\B\r\nNUL=C:\\A\r\n\r\n[x]\r\ny=2\r\n"},
       {"[rename]\r\n\r\n[x]\r\n[rename]\r\nB=C\r\n",
