@@ -772,6 +772,7 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
   const std::string earlierJson = scratch.Put("earlier.json", "{\"the report of\": \"yesterday\"}");
   scratch.Put("readonly/keep.txt", "k");
   chmod(scratch.Path("readonly").c_str(), 0555);
+  fs::create_directory(scratch.Path("empty"));
   // Machine files that are not descriptions.
   std::string zeros = scratch.Put("zeros.json", std::string(64, '\0'));
   std::string empty = scratch.Put("empty.json", "");
@@ -816,6 +817,15 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
   auto written = [](const std::string& name, const std::vector<std::string>& args,
                     const std::string& report) {
     return Case{name, args, "", 0, "Exit code: 0", false, {report}};
+  };
+  auto onFullDisk = [&](const std::string& name, const std::string& folder,
+                        const std::string& made) {
+    Case c = refused(
+        name, {"--export-sample", folder},
+        "--export-sample: cannot write \"" + folder + "/source/WNASPI32.9x\": File too large");
+    c.fullDisk = true;
+    c.absent = {made};
+    return c;
   };
   const std::string newReport = scratch.Path("new.json");
   const std::string valueV = R"(, "name": "V", "type": "REG_DWORD", "data": 1})";
@@ -1035,6 +1045,16 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
       stopped("a run stopped by SIGINT", SIGINT),
       stopped("a run stopped by SIGTERM", SIGTERM),
       stopped("a run stopped by SIGHUP", SIGHUP),
+      // --export-sample stands alone; a failed one leaves nothing of its own.
+      refused("the sample with a report",
+              {"--export-sample", scratch.Path("fresh"), "--json", scratch.Path("fresh.json")},
+              "--export-sample is given alone, not with --json"),
+      refused("the sample with --trace", {"--trace", "--export-sample", scratch.Path("fresh")},
+              "--export-sample is given alone, not with --trace"),
+      onFullDisk("a sample export on a full disk", scratch.Path("full/sample"),
+                 scratch.Path("full")),
+      onFullDisk("a sample export into an empty folder on a full disk", scratch.Path("empty"),
+                 scratch.Path("empty/source")),
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;

@@ -558,6 +558,26 @@ bool WriteTemporary(const ReportFile& report, const std::string& text) {
   return static_cast<bool>(file);
 }
 
+// The first option given besides --export-sample, or "".
+std::string OtherThanExport(const Options& o) {
+  const std::pair<bool, const char*> given[] = {{!o.family.empty(), "--family"},
+                                                {!o.windows.empty(), "--windows"},
+                                                {o.hasSource, "--source"},
+                                                {o.hasApp, "--app"},
+                                                {o.hasDoc, "--doc"},
+                                                {!o.discs.empty(), "--cd"},
+                                                {!o.running.empty(), "--running"},
+                                                {o.hasMachine, "--machine"},
+                                                {o.hasReg, "--reg"},
+                                                {o.hasJson, "--json"},
+                                                {o.trace, "--trace"},
+                                                {o.remove, "--remove"}};
+  for (const auto& option : given) {
+    if (option.first) return option.second;
+  }
+  return std::string();
+}
+
 }  // namespace
 
 int PreviewMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -579,6 +599,8 @@ int PreviewMain(const std::vector<std::string>& args, std::ostream& out, std::os
     return 0;
   }
   if (options.hasExport) {
+    const std::string other = OtherThanExport(options);
+    if (!other.empty()) return fail("--export-sample is given alone, not with " + other, true);
     std::string error;
     if (!ExportSample(options.exportSample, &error)) return fail("--export-sample: " + error);
     return 0;
