@@ -824,12 +824,14 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
            false,
            {earlier, newReport}},
       Case{"escape sequences in the head",
-           {"--source", scratch.Path("escape\x1b[31m"), "--app", "C:\\O\x1b]0;x\x07", "--doc",
-            "D\r\x1b[2J"},
+           {"--source", scratch.Path("escape\x1b[31m"), "--app", "C:\\\xc3\x96\x1b]0;x\x07",
+            "--doc", "D\r\x1b[2J\xc2\x9b" "2J\xff\xe2\x82"},
            "",
            0,
-           "command line   \"C:\\SETUP\\DRVSETUP.EXE\" \"C:\\O\\x1b]0;x\\x07\" "
-           "\"D\\x0d\\x1b[2J\""},
+           // A whole UTF-8 character stays; C1 controls (U+009B) and bytes
+           // of no whole character are escaped like C0 ones.
+           "command line   \"C:\\SETUP\\DRVSETUP.EXE\" \"C:\\\xc3\x96\\x1b]0;x\\x07\" "
+           "\"D\\x0d\\x1b[2J\\xc2\\x9b" "2J\\xff\\xe2\\x82\""},
       refused("a folder as machine file", {"--machine", scratch.Path()},
               "a folder, not a machine description file"),
       refused("a file of zero bytes", {"--machine", zeros},

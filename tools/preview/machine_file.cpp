@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -496,18 +497,43 @@ bool LoadMachineDescription(const std::string& fileName, MachineDescription* out
 
 namespace {
 
-// The first limit bytes of text with control characters as \xNN.
+// The length of the UTF-8 sequence at text[i] (before `end`) when it is a
+// whole, shortest one of a character a terminal shows as it is (U+00A0 and
+// above, no surrogate); 0 otherwise.
+size_t ShownCharacter(const std::string& text, size_t i, size_t end) {
+  const unsigned char lead = static_cast<unsigned char>(text[i]);
+  size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (lead >= 0xF5 || length == 0 || i + length > end) return 0;
+  uint32_t code = lead & (0x7F >> length);
+  for (size_t k = 1; k < length; ++k) {
+    const unsigned char next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    code = code << 6 | (next & 0x3F);
+  }
+  const uint32_t least[] = {0, 0, 0xA0, 0x800, 0x10000};
+  if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) return 0;
+  return length;
+}
+
+// The first limit bytes of text with control characters (C0, DEL and, in
+// UTF-8, C1) and every byte that is no part of a whole UTF-8 character as
+// \xNN: a terminal takes none of them as a command.
 std::string Escaped(const std::string& text, size_t limit) {
   std::string out;
-  size_t n = std::min(text.size(), limit);
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c < 32 || c == 127) {
+  const size_t n = std::min(text.size(), limit);
+  for (size_t i = 0; i < n;) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const size_t whole = c >= 0x80 ? ShownCharacter(text, i, n) : 0;
+    if (whole > 0) {
+      out.append(text, i, whole);
+      i += whole;
+    } else if (c < 32 || c >= 127) {
       char code[8];
       std::snprintf(code, sizeof code, "\\x%02x", c);
       out += code;
+      ++i;
     } else {
-      out += text[i];
+      out += text[i++];
     }
   }
   return out;
