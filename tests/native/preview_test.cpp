@@ -816,6 +816,12 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
                 "line 3: the entry \"key\" is given twice"),
       described("a device name in a machine path", R"({"folders": ["C:\\AUX\\X"]})", 2,
                 "folders[0]: \"C:\\AUX\\X\" holds the name \"AUX\", which Windows keeps"),
+      described("a trailing space in a machine path",
+                R"({"files": [{"path": "%SYSTEM%\\ZOLTAVEX.DLL ", "text": "old"}]})", 2,
+                "ZOLTAVEX.DLL \" holds the name \"ZOLTAVEX.DLL \": Windows drops a name's "
+                "trailing dots and spaces"),
+      described("a file path ending in a backslash", R"({"readOnly": ["C:\\A.TXT\\"]})", 2,
+                "readOnly[0]: \"C:\\A.TXT\\\" ends in a backslash, so it names no file"),
       Case{"an earlier report replaced by a run",
            {"--reg", earlier, "--json", newReport},
            "",
@@ -823,15 +829,18 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
            "Exit code: 0",
            false,
            {earlier, newReport}},
-      Case{"escape sequences in the head",
-           {"--source", scratch.Path("escape\x1b[31m"), "--app", "C:\\\xc3\x96\x1b]0;x\x07",
-            "--doc", "D\r\x1b[2J\xc2\x9b" "2J\xff\xe2\x82"},
-           "",
-           0,
-           // A whole UTF-8 character stays; C1 controls (U+009B) and bytes
-           // of no whole character are escaped like C0 ones.
-           "command line   \"C:\\SETUP\\DRVSETUP.EXE\" \"C:\\\xc3\x96\\x1b]0;x\\x07\" "
-           "\"D\\x0d\\x1b[2J\\xc2\\x9b" "2J\\xff\\xe2\\x82\""},
+      Case{
+          "escape sequences in the head",
+          {"--source", scratch.Path("escape\x1b[31m"), "--app", "C:\\\xc3\x96\x1b]0;x\x07", "--doc",
+           "D\r\x1b[2J\xc2\x9b"
+           "2J\xff\xe2\x82"},
+          "",
+          0,
+          // A whole UTF-8 character stays; C1 controls (U+009B) and bytes
+          // of no whole character are escaped like C0 ones.
+          "command line   \"C:\\SETUP\\DRVSETUP.EXE\" \"C:\\\xc3\x96\\x1b]0;x\\x07\" "
+          "\"D\\x0d\\x1b[2J\\xc2\\x9b"
+          "2J\\xff\\xe2\\x82\""},
       refused("a folder as machine file", {"--machine", scratch.Path()},
               "a folder, not a machine description file"),
       refused("a file of zero bytes", {"--machine", zeros},

@@ -618,6 +618,11 @@ bool IsMachinePath(const std::string& path, std::string* why) {
       *why = "has an empty, \".\" or \"..\" part";
       return false;
     }
+    if (part.back() == '.' || part.back() == ' ') {
+      *why = "holds the name " + Shown(part) +
+             ": Windows drops a name's trailing dots and spaces, so it cannot hold that name";
+      return false;
+    }
     if (IsReservedDeviceName(part)) {
       *why = "holds the name " + Shown(part) + ", which Windows keeps for a device";
       return false;
@@ -634,10 +639,15 @@ struct ApplyError {
   std::string text;
 };
 
-std::string Checked(const std::string& raw, const PathNames& names, const std::string& where) {
+// A path of the machine, expanded; a file's may not end in a backslash.
+enum class PathOf { kFolder, kFile };
+std::string Checked(const std::string& raw, const PathNames& names, const std::string& where,
+                    PathOf kind = PathOf::kFile) {
   std::string path = ExpandPath(raw, names);
   std::string why;
   if (!IsMachinePath(path, &why)) throw ApplyError{where + ": " + Shown(path) + " " + why};
+  if (kind == PathOf::kFile && path.back() == '\\')
+    throw ApplyError{where + ": " + Shown(path) + " ends in a backslash, so it names no file"};
   return path;
 }
 
@@ -665,7 +675,7 @@ bool ApplyMachineDescription(const MachineDescription& d, const PathNames& names
   try {
     for (size_t i = 0; i < d.folders.size(); ++i) {
       std::string where = Place("folders", i);
-      std::string path = Checked(d.folders[i], names, where);
+      std::string path = Checked(d.folders[i], names, where, PathOf::kFolder);
       NoFileAbove(path, where);
       if (sim::Exists(path) && !sim::IsFolder(path)) {
         throw ApplyError{where + ": " + Shown(path) + " is a file"};
@@ -725,7 +735,7 @@ bool ApplyMachineDescription(const MachineDescription& d, const PathNames& names
       sim::SetLocked(path, true);
     }
     for (size_t i = 0; i < d.missing.size(); ++i) {
-      std::string path = Checked(d.missing[i], names, Place("missing", i));
+      std::string path = Checked(d.missing[i], names, Place("missing", i), PathOf::kFolder);
       if (sim::Exists(path)) sim::Remove(path);
     }
   } catch (const ApplyError& e) {
