@@ -157,8 +157,17 @@ std::string ValueData(DWORD type, const json& data, const std::string& where) {
       return sim::DwordOf(
           static_cast<DWORD>(Unsigned(data, where, std::numeric_limits<DWORD>::max())));
     case REG_MULTI_SZ: {
+      // A zero byte, or an empty string, would end the list early: it would
+      // read back as a different list.
       std::string bytes;
-      for (const std::string& s : Strings(data, where)) bytes += s + '\0';
+      for (const std::string& s : Strings(data, where)) {
+        if (s.empty() || s.find('\0') != std::string::npos) {
+          throw Fault{where,
+                      std::string(s.empty() ? "an empty string" : "a string with a zero byte") +
+                          " ends the list early; give the bytes as \"hex\""};
+        }
+        bytes += s + '\0';
+      }
       return bytes + '\0';
     }
     case REG_BINARY:
@@ -198,7 +207,7 @@ void CheckKeyPath(const std::string& root, const std::string& key, const std::st
     if (end == start) throw Fault{where, "an empty key name in " + Shown(root + "\\" + key)};
     if (end - start > kMaxKeyNameLength) {
       throw Fault{where, "the key name " + Shown(path.substr(start, end - start), 40) +
-                             " is longer than 255 characters"};
+                             " is longer than 255 bytes"};
     }
     for (size_t i = start; i < end; ++i) {
       if (static_cast<unsigned char>(path[i]) < 32 || path[i] == 127) {
