@@ -73,15 +73,15 @@ void FullRun(benchmark::State& state, bool nineX) {
 const char kEngineKey[] = "Software\\Miravelt\\Engine";
 
 // A tree of the given number of keys (the engine settings key included),
-// ten subkeys to a key, filled level by level, one value in every key.
-void BuildKeyTree(long keys) {
+// `fanOut` subkeys to a key, filled level by level, one value in every key.
+void BuildKeyTree(long keys, long fanOut) {
   std::deque<std::string> open = {kEngineKey};
   sim::RegPutKey(HKEY_CURRENT_USER, kEngineKey);
   long made = 1;
   while (made < keys) {
     std::string parent = open.front();
     open.pop_front();
-    for (int child = 0; child < 10 && made < keys; ++child, ++made) {
+    for (long child = 0; child < fanOut && made < keys; ++child, ++made) {
       std::string key = parent + "\\Preset" + std::to_string(child);
       sim::RegPutDword(HKEY_CURRENT_USER, key, "Level", static_cast<DWORD>(made));
       open.push_back(key);
@@ -89,14 +89,15 @@ void BuildKeyTree(long keys) {
   }
 }
 
-void DeleteKeyTreeBench(benchmark::State& state, bool nineX) {
+// Ten subkeys to a key, or (wide) every key a subkey of the engine key.
+void DeleteKeyTreeBench(benchmark::State& state, bool nineX, bool wide) {
   const long keys = state.range(0);
   size_t calls = 0;
   for (auto _ : state) {
     state.PauseTiming();
     sim::Reset(FamilyVersion(nineX));
     SetFamily(nineX);
-    BuildKeyTree(keys);
+    BuildKeyTree(keys, wide ? keys : 10);
     sim::ClearTrace();
     state.ResumeTiming();
     bool removed = DeleteKeyTree(HKEY_CURRENT_USER, std::string(kEngineKey) + "\\");
@@ -329,14 +330,17 @@ void Register() {
     benchmark::RegisterBenchmark(("full_run/" + family).c_str(), [nineX](benchmark::State& s) {
       FullRun(s, nineX);
     })->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark(("delete_key_tree/" + family).c_str(),
-                                 [nineX](benchmark::State& s) { DeleteKeyTreeBench(s, nineX); })
-        ->Arg(1000)
-        ->Arg(10000)
-        ->Arg(100000)
-        ->MinWarmUpTime(0.5)  // the heap and the trace grown before timing
-        ->MinTime(2.0)        // several removals of the largest tree, not one
-        ->Unit(benchmark::kMillisecond);
+    for (bool wide : {false, true}) {
+      benchmark::RegisterBenchmark(
+          ("delete_key_tree/" + family + (wide ? "/wide" : "")).c_str(),
+          [nineX, wide](benchmark::State& s) { DeleteKeyTreeBench(s, nineX, wide); })
+          ->Arg(1000)
+          ->Arg(10000)
+          ->Arg(100000)
+          ->MinWarmUpTime(0.5)  // the heap and the trace grown before timing
+          ->MinTime(2.0)        // several removals of the largest tree, not one
+          ->Unit(benchmark::kMillisecond);
+    }
     benchmark::RegisterBenchmark(("guard/" + family).c_str(),
                                  [nineX](benchmark::State& s) { GuardBench(s, nineX); })
         ->Arg(100)

@@ -52,6 +52,7 @@ def scale(kind, families, small, large, unit):
 
 print("\nper-unit cost, largest size against smallest (cpu time):")
 keys = scale("delete_key_tree", ["9x", "nt"], 1000, 100000, "key")
+wide = scale("delete_key_tree", ["9x/wide", "nt/wide"], 1000, 100000, "key")
 guard = scale("guard", ["9x", "nt"], 100, 100000, "process")
 ini = scale("system_ini", ["9x"], 1, 4096, "KB")
 scale("device_entries", [""], 1, 4096, "KB")
@@ -107,6 +108,7 @@ machine_file = doubling("preview_machine_file", 175000, 350000,
 
 with open(sys.argv[1], "w") as out:
     out.write("full run: 9x %s runs/s, nt %s runs/s\n" % (rates["9x"], rates["nt"]))
-    out.write("scale: delete-key-tree %s, guard %s, ini %s\n" % (keys, guard, ini))
+    out.write("scale: delete-key-tree %s (all subkeys of one key %s), guard %s, ini %s\n"
+              % (keys, wide, guard, ini))
     out.write("preview: %s; 1M keys + 100k values %s; machine file of 350k keys + 35k values %s\n"
               % (", ".join(preview), machine, machine_file))

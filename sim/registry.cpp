@@ -83,9 +83,12 @@ void RemoveSubkey(Key* parent, const std::string& upperName) {
   const Key* removed = it->second.get();
   ForgetRemovedKeys(it->second.get());
   NoteKeyChange(parent);
-  // The index order loses one entry: the others keep their order.
+  // The index order loses one entry: the others keep their order. It is
+  // looked for from the end, where a tree is deleted from (the last index
+  // first), so that deleting a large tree stays linear.
   std::vector<Key*>& order = parent->subkeyOrder;
-  if (!parent->subkeyOrderStale) order.erase(std::find(order.begin(), order.end(), removed));
+  if (!parent->subkeyOrderStale)
+    order.erase(std::find(order.rbegin(), order.rend(), removed).base() - 1);
   parent->subkeys.erase(it);
 }
 

@@ -887,6 +887,12 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
                 "line 3: the entry \"key\" is given twice"),
       described("a device name in a machine path", R"({"folders": ["C:\\AUX\\X"]})", 2,
                 "folders[0]: \"C:\\AUX\\X\" holds the name \"AUX\", which Windows keeps"),
+      described("a trailing space in a machine path",
+                R"({"files": [{"path": "%SYSTEM%\\ZOLTAVEX.DLL ", "text": "old"}]})", 2,
+                "ZOLTAVEX.DLL \" holds the name \"ZOLTAVEX.DLL \": Windows drops a name's "
+                "trailing dots and spaces"),
+      described("a file path ending in a backslash", R"({"readOnly": ["C:\\A.TXT\\"]})", 2,
+                "readOnly[0]: \"C:\\A.TXT\\\" ends in a backslash, so it names no file"),
       Case{"an earlier report replaced by a run",
            {"--reg", earlier, "--json", newReport},
            "",
@@ -894,13 +900,18 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
            "Exit code: 0",
            false,
            {earlier, newReport}},
-      Case{"escape sequences in the head",
-           {"--source", scratch.Path("escape\x1b[31m"), "--app", "C:\\O\x1b]0;x\x07", "--doc",
-            "D\r\x1b[2J"},
-           "",
-           0,
-           "command line   \"C:\\SETUP\\DRVSETUP.EXE\" \"C:\\O\\x1b]0;x\\x07\" "
-           "\"D\\x0d\\x1b[2J\""},
+      Case{
+          "escape sequences in the head",
+          {"--source", scratch.Path("escape\x1b[31m"), "--app", "C:\\\xc3\x96\x1b]0;x\x07", "--doc",
+           "D\r\x1b[2J\xc2\x9b"
+           "2J\xff\xe2\x82"},
+          "",
+          0,
+          // A whole UTF-8 character stays; C1 controls (U+009B) and bytes
+          // of no whole character are escaped like C0 ones.
+          "command line   \"C:\\SETUP\\DRVSETUP.EXE\" \"C:\\\xc3\x96\\x1b]0;x\\x07\" "
+          "\"D\\x0d\\x1b[2J\\xc2\\x9b"
+          "2J\\xff\\xe2\\x82\""},
       refused("a folder as machine file", {"--machine", scratch.Path()},
               "a folder, not a machine description file"),
       refused("a file of zero bytes", {"--machine", zeros},
@@ -979,6 +990,10 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
                 RegistryMachine(R"({"key": "HKLM\\A", "name": "a\u0000b", "type": "REG_DWORD",
                                     "data": 1})"),
                 2, "registry[0].name: a value name with a zero byte"),
+      described("a string list that would read back shorter",
+                RegistryMachine(R"({"key": "HKLM\\A", "name": "M", "type": "REG_MULTI_SZ",
+                                    "data": ["a\u0000b", ""]})"),
+                2, "registry[0].data: a string with a zero byte ends the list early"),
       described("an unknown entry with control characters",
                 "{\"bad\\n\\u001b[31mentry\\u0000\": 1}", 2,
                 "\"bad\\x0a\\x1b[31mentry\\x00\": unknown entry"),

@@ -33,8 +33,15 @@ struct IniSection {
 
 // The lines of each section, blank lines left out; section 0 holds the lines
 // before the first header. A second header of the same name continues it.
-std::vector<IniSection> IniSections(const std::string& text) {
-  std::vector<IniSection> sections(1);
+// `places` finds a section by its upper-cased name.
+struct IniText {
+  std::vector<IniSection> sections;
+  std::unordered_map<std::string, size_t> places;
+};
+
+IniText IniSections(const std::string& text) {
+  IniText ini;
+  ini.sections.resize(1);
   size_t current = 0;
   std::istringstream in(text);
   std::string line;
@@ -46,53 +53,49 @@ std::vector<IniSection> IniSections(const std::string& text) {
       size_t close = line.find(']', first);
       std::string name = line.substr(
           first + 1, close == std::string::npos ? std::string::npos : close - first - 1);
-      current = 0;
-      for (size_t i = 1; i < sections.size() && current == 0; ++i) {
-        if (Upper(sections[i].name) == Upper(name)) current = i;
-      }
-      if (current == 0) {
-        sections.push_back({name, {}});
-        current = sections.size() - 1;
-      }
+      auto place = ini.places.emplace(Upper(name), ini.sections.size());
+      if (place.second) ini.sections.push_back({name, {}});
+      current = place.first->second;
       continue;
     }
-    sections[current].lines.push_back(line);
+    ini.sections[current].lines.push_back(line);
   }
-  return sections;
+  return ini;
 }
 
-const IniSection* FindSection(const std::vector<IniSection>& sections, const std::string& name,
-                              bool preamble) {
-  if (preamble) return &sections[0];
-  for (size_t i = 1; i < sections.size(); ++i) {
-    if (Upper(sections[i].name) == Upper(name)) return &sections[i];
-  }
-  return nullptr;
+const IniSection* FindSection(const IniText& ini, const std::string& upperName, bool preamble) {
+  if (preamble) return &ini.sections[0];
+  auto place = ini.places.find(upperName);
+  return place == ini.places.end() ? nullptr : &ini.sections[place->second];
 }
 
 // Section header ("" for the lines before the first one) and its line
 // differences, for every section that differs.
 SectionDiffList SectionDiffs(const std::string& oldText, const std::string& newText) {
   SectionDiffList result;
-  std::vector<IniSection> oldSections = IniSections(oldText);
-  std::vector<IniSection> newSections = IniSections(newText);
-  std::vector<std::pair<std::string, bool>> names = {{"", true}};
-  for (const auto* list : {&oldSections, &newSections}) {
-    for (size_t i = 1; i < list->size(); ++i) {
-      bool known = std::any_of(names.begin() + 1, names.end(), [&](const auto& n) {
-        return Upper(n.first) == Upper((*list)[i].name);
-      });
-      if (!known) names.emplace_back((*list)[i].name, false);
+  const IniText oldIni = IniSections(oldText);
+  const IniText newIni = IniSections(newText);
+  struct Name {
+    std::string name, upper;
+    bool preamble;
+  };
+  std::vector<Name> names = {{"", "", true}};
+  std::unordered_map<std::string, bool> known;
+  for (const IniText* ini : {&oldIni, &newIni}) {
+    for (size_t i = 1; i < ini->sections.size(); ++i) {
+      std::string upper = Upper(ini->sections[i].name);
+      if (known.emplace(upper, true).second)
+        names.push_back({ini->sections[i].name, std::move(upper), false});
     }
   }
-  for (const auto& name : names) {
-    const IniSection* o = FindSection(oldSections, name.first, name.second);
-    const IniSection* n = FindSection(newSections, name.first, name.second);
+  for (const Name& name : names) {
+    const IniSection* o = FindSection(oldIni, name.upper, name.preamble);
+    const IniSection* n = FindSection(newIni, name.upper, name.preamble);
     std::vector<std::string> diff = DiffLines(o ? o->lines : std::vector<std::string>(),
                                               n ? n->lines : std::vector<std::string>());
-    bool headerOnly = diff.empty() && !name.second && (o == nullptr) != (n == nullptr);
+    bool headerOnly = diff.empty() && !name.preamble && (o == nullptr) != (n == nullptr);
     if (!diff.empty() || headerOnly) {
-      result.emplace_back(name.second ? std::string() : "[" + name.first + "]", diff);
+      result.emplace_back(name.preamble ? std::string() : "[" + name.name + "]", diff);
     }
   }
   return result;
@@ -504,9 +507,9 @@ std::vector<Rename> PendingRenamesNow(bool nineX, const FileSnapshot& files) {
   }
   auto wininit = files.find(WininitPath());
   if (wininit == files.end()) return renames;
-  for (const IniSection& section : IniSections(wininit->second.data)) {
-    if (Upper(section.name) != "RENAME") continue;
-    for (const std::string& line : section.lines) {
+  const IniText ini = IniSections(wininit->second.data);
+  if (const IniSection* section = FindSection(ini, "RENAME", false)) {
+    for (const std::string& line : section->lines) {
       size_t eq = line.find('=');
       if (eq == std::string::npos || line[0] == ';') continue;
       Rename r;

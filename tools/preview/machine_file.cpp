@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -156,8 +157,17 @@ std::string ValueData(DWORD type, const json& data, const std::string& where) {
       return sim::DwordOf(
           static_cast<DWORD>(Unsigned(data, where, std::numeric_limits<DWORD>::max())));
     case REG_MULTI_SZ: {
+      // A zero byte, or an empty string, would end the list early: it would
+      // read back as a different list.
       std::string bytes;
-      for (const std::string& s : Strings(data, where)) bytes += s + '\0';
+      for (const std::string& s : Strings(data, where)) {
+        if (s.empty() || s.find('\0') != std::string::npos) {
+          throw Fault{where,
+                      std::string(s.empty() ? "an empty string" : "a string with a zero byte") +
+                          " ends the list early; give the bytes as \"hex\""};
+        }
+        bytes += s + '\0';
+      }
       return bytes + '\0';
     }
     case REG_BINARY:
@@ -197,7 +207,7 @@ void CheckKeyPath(const std::string& root, const std::string& key, const std::st
     if (end == start) throw Fault{where, "an empty key name in " + Shown(root + "\\" + key)};
     if (end - start > kMaxKeyNameLength) {
       throw Fault{where, "the key name " + Shown(path.substr(start, end - start), 40) +
-                             " is longer than 255 characters"};
+                             " is longer than 255 bytes"};
     }
     for (size_t i = start; i < end; ++i) {
       if (static_cast<unsigned char>(path[i]) < 32 || path[i] == 127) {
@@ -496,18 +506,43 @@ bool LoadMachineDescription(const std::string& fileName, MachineDescription* out
 
 namespace {
 
-// The first limit bytes of text with control characters as \xNN.
+// The length of the UTF-8 sequence at text[i] (before `end`) when it is a
+// whole, shortest one of a character a terminal shows as it is (U+00A0 and
+// above, no surrogate); 0 otherwise.
+size_t ShownCharacter(const std::string& text, size_t i, size_t end) {
+  const unsigned char lead = static_cast<unsigned char>(text[i]);
+  size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (lead >= 0xF5 || length == 0 || i + length > end) return 0;
+  uint32_t code = lead & (0x7F >> length);
+  for (size_t k = 1; k < length; ++k) {
+    const unsigned char next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    code = code << 6 | (next & 0x3F);
+  }
+  const uint32_t least[] = {0, 0, 0xA0, 0x800, 0x10000};
+  if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) return 0;
+  return length;
+}
+
+// The first limit bytes of text with control characters (C0, DEL and, in
+// UTF-8, C1) and every byte that is no part of a whole UTF-8 character as
+// \xNN: a terminal takes none of them as a command.
 std::string Escaped(const std::string& text, size_t limit) {
   std::string out;
-  size_t n = std::min(text.size(), limit);
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c < 32 || c == 127) {
+  const size_t n = std::min(text.size(), limit);
+  for (size_t i = 0; i < n;) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const size_t whole = c >= 0x80 ? ShownCharacter(text, i, n) : 0;
+    if (whole > 0) {
+      out.append(text, i, whole);
+      i += whole;
+    } else if (c < 32 || c >= 127) {
       char code[8];
       std::snprintf(code, sizeof code, "\\x%02x", c);
       out += code;
+      ++i;
     } else {
-      out += text[i];
+      out += text[i++];
     }
   }
   return out;
@@ -592,6 +627,11 @@ bool IsMachinePath(const std::string& path, std::string* why) {
       *why = "has an empty, \".\" or \"..\" part";
       return false;
     }
+    if (part.back() == '.' || part.back() == ' ') {
+      *why = "holds the name " + Shown(part) +
+             ": Windows drops a name's trailing dots and spaces, so it cannot hold that name";
+      return false;
+    }
     if (IsReservedDeviceName(part)) {
       *why = "holds the name " + Shown(part) + ", which Windows keeps for a device";
       return false;
@@ -608,10 +648,15 @@ struct ApplyError {
   std::string text;
 };
 
-std::string Checked(const std::string& raw, const PathNames& names, const std::string& where) {
+// A path of the machine, expanded; a file's may not end in a backslash.
+enum class PathOf { kFolder, kFile };
+std::string Checked(const std::string& raw, const PathNames& names, const std::string& where,
+                    PathOf kind = PathOf::kFile) {
   std::string path = ExpandPath(raw, names);
   std::string why;
   if (!IsMachinePath(path, &why)) throw ApplyError{where + ": " + Shown(path) + " " + why};
+  if (kind == PathOf::kFile && path.back() == '\\')
+    throw ApplyError{where + ": " + Shown(path) + " ends in a backslash, so it names no file"};
   return path;
 }
 
@@ -639,7 +684,7 @@ bool ApplyMachineDescription(const MachineDescription& d, const PathNames& names
   try {
     for (size_t i = 0; i < d.folders.size(); ++i) {
       std::string where = Place("folders", i);
-      std::string path = Checked(d.folders[i], names, where);
+      std::string path = Checked(d.folders[i], names, where, PathOf::kFolder);
       NoFileAbove(path, where);
       if (sim::Exists(path) && !sim::IsFolder(path)) {
         throw ApplyError{where + ": " + Shown(path) + " is a file"};
@@ -699,7 +744,7 @@ bool ApplyMachineDescription(const MachineDescription& d, const PathNames& names
       sim::SetLocked(path, true);
     }
     for (size_t i = 0; i < d.missing.size(); ++i) {
-      std::string path = Checked(d.missing[i], names, Place("missing", i));
+      std::string path = Checked(d.missing[i], names, Place("missing", i), PathOf::kFolder);
       if (sim::Exists(path)) sim::Remove(path);
     }
   } catch (const ApplyError& e) {
