@@ -1,10 +1,13 @@
 // drvsetup-preview: its options, machine descriptions and the report of the
 // built-in sample run.
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -21,6 +24,7 @@
 #include "removal_report.h"
 #include "report.h"
 #include "sample.h"
+#include "user_files.h"
 
 namespace {
 
@@ -638,11 +642,14 @@ TEST(PreviewRun, EverySampleFileIsInstalledOnOneFamilyWithoutAMessage) {
 
 namespace {
 
-// Runs the preview as an ordinary user: root reads every folder, a setup
-// engineer does not. Under root the run is made in a child process that
-// has given up root first.
-Outcome PreviewAsUser(const std::vector<std::string>& args) {
-  if (geteuid() != 0) return Preview(args);
+// Runs the preview in a child process: as an ordinary user (root reads
+// every folder, a setup engineer does not; under root the child gives up
+// root first), on a full disk (no file may grow), or stopped by a signal
+// once the second temporary file is made. A child ended by a signal gives
+// 128 and its number, as a shell does.
+Outcome PreviewInChild(const std::vector<std::string>& args, bool asUser, bool fullDisk = false,
+                       int stopSignal = 0) {
+  if (asUser && !fullDisk && !stopSignal && geteuid() != 0) return Preview(args);
   int pipeEnds[2];
   if (pipe(pipeEnds) != 0) return {-1, "", "pipe failed"};
   pid_t child = fork();
@@ -650,7 +657,19 @@ Outcome PreviewAsUser(const std::vector<std::string>& args) {
     close(pipeEnds[0]);
     std::string report = "cannot give up root";
     int code = -1;
-    if (setgid(65534) == 0 && setuid(65534) == 0) {
+    if (fullDisk) {
+      signal(SIGXFSZ, SIG_IGN);
+      struct rlimit none = {0, 0};
+      setrlimit(RLIMIT_FSIZE, &none);
+    }
+    if (stopSignal) {
+      auto made = std::make_shared<int>(0);
+      preview::SetFileStepHookForTests(
+          [made, stopSignal](const std::string& step, const std::string&, const std::string&) {
+            if (step == "made" && ++*made == 2) raise(stopSignal);
+          });
+    }
+    if (!asUser || geteuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0)) {
       Outcome o = Preview(args);
       code = o.code;
       report = o.err;
@@ -667,6 +686,7 @@ Outcome PreviewAsUser(const std::vector<std::string>& args) {
   close(pipeEnds[0]);
   int status = 0;
   waitpid(child, &status, 0);
+  if (WIFSIGNALED(status)) return {128 + WTERMSIG(status), "", message};
   size_t line = message.find('\n');
   if (line == std::string::npos) return {-1, "", "no answer from the child"};
   return {std::stoi(message.substr(0, line)), "", message.substr(line + 1)};
@@ -733,6 +753,26 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
   fs::create_symlink("/proc/self/mem", scratch.Path("kernel/MEM.BIN"));
   scratch.Put("escape\x1b[31m/A.TXT", "a");
   mkfifo(scratch.Path("machine.fifo").c_str(), 0644);
+  // Report paths that are links, or name files no path names.
+  const std::string linkTarget = scratch.Put("target.json", "{\"the report of\": \"yesterday\"}");
+  fs::create_symlink("target.json", scratch.Path("link.json"));
+  fs::create_directory(scratch.Path("links"));
+  fs::create_symlink("../link.json", scratch.Path("links/chain.reg"));
+  fs::create_symlink("links/made.json", scratch.Path("dangling.json"));
+  fs::create_symlink("missing/made.json", scratch.Path("nowhere.json"));
+  fs::create_symlink("box", scratch.Path("box-link.json"));
+  fs::create_symlink("links/both.json", scratch.Path("both-link.json"));
+  int pipeEnds[2];
+  ASSERT_EQ(0, pipe(pipeEnds));
+  const std::string pipeLink = "/proc/self/fd/" + std::to_string(pipeEnds[1]);
+  int deleted = open(scratch.Path("deleted.json").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_LE(0, deleted);
+  fs::remove(scratch.Path("deleted.json"));
+  const std::string deletedLink = "/proc/self/fd/" + std::to_string(deleted);
+  const std::string earlierJson = scratch.Put("earlier.json", "{\"the report of\": \"yesterday\"}");
+  scratch.Put("readonly/keep.txt", "k");
+  chmod(scratch.Path("readonly").c_str(), 0555);
+  fs::create_directory(scratch.Path("empty"));
   // Machine files that are not descriptions.
   std::string zeros = scratch.Put("zeros.json", std::string(64, '\0'));
   std::string empty = scratch.Put("empty.json", "");
@@ -747,6 +787,11 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
     std::string expected;  // in the error output (code 2) or the report
     bool asUser = false;
     std::vector<std::string> writes = {};  // files the run may change: its reports
+    // Called before each step on the user's files (see SetFileStepHookForTests).
+    preview::FileStepHook step = nullptr;
+    int stopSignal = 0;                    // the run is stopped by it, in a child
+    bool fullDisk = false;                 // the run has no room for a byte, in a child
+    std::vector<std::string> absent = {};  // paths that must not be there after the run
   };
   // A description given as the machine file ("@" in the arguments).
   auto described = [](const std::string& name, const std::string& json, int code,
@@ -756,6 +801,32 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
   auto refused = [](const std::string& name, const std::vector<std::string>& args,
                     const std::string& expected,
                     bool asUser = false) { return Case{name, args, "", 2, expected, asUser}; };
+  // The same, with a step on the user's files made to fail, or the run stopped.
+  auto failing = [&](const std::string& name, const std::vector<std::string>& args,
+                     const std::string& expected, preview::FileStepHook step) {
+    Case c = refused(name, args, expected);
+    c.step = std::move(step);
+    return c;
+  };
+  auto stopped = [&](const std::string& name, int signal) {
+    Case c{name, {"--reg", earlier, "--json", scratch.Path("stopped.json")}, "", 128 + signal, ""};
+    c.stopSignal = signal;
+    c.absent = {scratch.Path("stopped.json")};
+    return c;
+  };
+  auto written = [](const std::string& name, const std::vector<std::string>& args,
+                    const std::string& report) {
+    return Case{name, args, "", 0, "Exit code: 0", false, {report}};
+  };
+  auto onFullDisk = [&](const std::string& name, const std::string& folder,
+                        const std::string& made) {
+    Case c = refused(
+        name, {"--export-sample", folder},
+        "--export-sample: cannot write \"" + folder + "/source/WNASPI32.9x\": File too large");
+    c.fullDisk = true;
+    c.absent = {made};
+    return c;
+  };
   const std::string newReport = scratch.Path("new.json");
   const std::string valueV = R"(, "name": "V", "type": "REG_DWORD", "data": 1})";
   const std::vector<Case> cases = {
@@ -932,6 +1003,73 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
                 "... (2999883 more bytes) longer than"),
       described("a path with a zero byte", R"({"files": [{"path": "C:\\A\u0000B.TXT"}]})", 2,
                 "files[0]: \"C:\\A\\x00B.TXT\" holds a character Windows refuses"),
+      // A report path that is a link replaces the file it names; the link stays.
+      written("a report through a link", {"--json", scratch.Path("link.json")}, linkTarget),
+      written("a report through a chain of links", {"--reg", scratch.Path("links/chain.reg")},
+              linkTarget),
+      written("a report through a link to nothing", {"--json", scratch.Path("dangling.json")},
+              scratch.Path("links/made.json")),
+      refused("a link to nothing in a missing folder", {"--json", scratch.Path("nowhere.json")},
+              "--json: cannot write \"" + scratch.Path("nowhere.json") +
+                  "\": No such file or directory"),
+      refused("both reports in one new file through a link",
+              {"--reg", scratch.Path("links/both.json"), "--json", scratch.Path("both-link.json")},
+              "is also the file of --json"),
+      refused("a loop of links as report", {"--reg", scratch.Path("cycle/X")},
+              "--reg: cannot write \"" + scratch.Path("cycle/X") +
+                  "\": Too many levels of symbolic links"),
+      refused("a link to a folder as report", {"--reg", scratch.Path("box-link.json")},
+              "\" is a folder, not a file a report can replace"),
+      refused("a descriptor's link to a pipe", {"--reg", pipeLink},
+              "--reg: \"" + pipeLink + "\" is a pipe, not a file a report can replace"),
+      refused("a descriptor's link to a deleted file", {"--json", deletedLink},
+              "--json: \"" + deletedLink +
+                  "\" is a file no path names, not a file a report can replace"),
+      // Any name the file system holds takes a report; a reason is the system's.
+      written("a report name of 250 bytes",
+              {"--json", scratch.Path(std::string(245, 'r') + ".json")},
+              scratch.Path(std::string(245, 'r') + ".json")),
+      refused("a report in a folder the user cannot write",
+              {"--json", scratch.Path("readonly/r.json")},
+              "--json: cannot write \"" + scratch.Path("readonly/r.json") + "\": Permission denied",
+              true),
+      // All reports are put in place or none; the earlier ones stay.
+      failing("a second report that cannot take its place",
+              {"--reg", earlier, "--json", scratch.Path("late.json")},
+              "--json: cannot write \"" + scratch.Path("late.json") + "\": Is a directory",
+              [&](const std::string& step, const std::string&, const std::string& to) {
+                if (step == "place" && to == scratch.Path("late.json")) fs::create_directory(to);
+              }),
+      failing("a new report taken back when the second cannot take its place",
+              {"--reg", scratch.Path("late.reg"), "--json", scratch.Path("late-too.json")},
+              "--json: cannot write \"" + scratch.Path("late-too.json") + "\": Is a directory",
+              [&](const std::string& step, const std::string&, const std::string& to) {
+                if (step == "place" && to == scratch.Path("late-too.json")) {
+                  fs::create_directory(to);
+                }
+              }),
+      failing("a second earlier report that cannot be set aside",
+              {"--reg", earlier, "--json", earlierJson},
+              "--json: cannot write \"" + earlierJson + "\": Is a directory",
+              [&](const std::string& step, const std::string& from, const std::string& to) {
+                if (step != "aside" || from != earlierJson) return;
+                fs::remove(to);
+                fs::create_directory(to);
+              }),
+      // A stopped run leaves no temporary file and the earlier reports.
+      stopped("a run stopped by SIGINT", SIGINT),
+      stopped("a run stopped by SIGTERM", SIGTERM),
+      stopped("a run stopped by SIGHUP", SIGHUP),
+      // --export-sample stands alone; a failed one leaves nothing of its own.
+      refused("the sample with a report",
+              {"--export-sample", scratch.Path("fresh"), "--json", scratch.Path("fresh.json")},
+              "--export-sample is given alone, not with --json"),
+      refused("the sample with --trace", {"--trace", "--export-sample", scratch.Path("fresh")},
+              "--export-sample is given alone, not with --trace"),
+      onFullDisk("a sample export on a full disk", scratch.Path("full/sample"),
+                 scratch.Path("full")),
+      onFullDisk("a sample export into an empty folder on a full disk", scratch.Path("empty"),
+                 scratch.Path("empty/source")),
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;
@@ -942,8 +1080,19 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
     fs::create_symlink(scratch.Path("machine.json"), scratch.Path("machine-link.json"));
     // The user's files stay as they were; only the reports asked for change.
     std::map<std::string, size_t> before = FileHashes(scratch.Path());
-    Outcome o = c.asUser ? PreviewAsUser(args) : Preview(args);
+    preview::SetFileStepHookForTests(c.step);
+    Outcome o = c.asUser || c.fullDisk || c.stopSignal
+                    ? PreviewInChild(args, c.asUser, c.fullDisk, c.stopSignal)
+                    : Preview(args);
+    preview::SetFileStepHookForTests(nullptr);
     std::map<std::string, size_t> after = FileHashes(scratch.Path());
+    for (const std::string& path : c.absent) {
+      EXPECT_FALSE(fs::exists(fs::symlink_status(path))) << c.name << ": " << path;
+    }
+    // Links stay links.
+    for (const char* link : {"link.json", "links/chain.reg", "dangling.json"}) {
+      EXPECT_TRUE(fs::is_symlink(scratch.Path(link))) << c.name << ": " << link;
+    }
     for (const std::string& report : c.writes) {
       EXPECT_NE(before[report], after[report]) << c.name << ": " << report;
       before.erase(report);
@@ -975,6 +1124,10 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
     }
   }
   chmod(scratch.Path("locked/MANUALS").c_str(), 0755);
+  chmod(scratch.Path("readonly").c_str(), 0755);
+  close(pipeEnds[0]);
+  close(pipeEnds[1]);
+  close(deleted);
 }
 
 // A SYSTEM.INI holding zero bytes: the profile API reads each such line up

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -11,12 +12,12 @@
 #include <set>
 #include <sstream>
 
-#include "user_files.h"
 #include "installer_process.h"
 #include "removal_report.h"
 #include "report.h"
 #include "sample.h"
 #include "text.h"
+#include "user_files.h"
 
 namespace preview {
 
@@ -482,17 +483,17 @@ namespace {
 // terminating zero included.
 const size_t kLongestCommandLine = 32766;
 
-// One report file asked for: it is written beside its place under a
-// temporary name and moved into place only when the whole run succeeded,
-// so a refused run leaves an earlier report as it was. The temporary file
-// goes when the run stops early.
+// One report file asked for: it is written beside the file it replaces
+// under a temporary name and moved into place only when the whole run
+// succeeded, so a refused run leaves an earlier report as it was. A path
+// that is a link is followed: the file it names is replaced, the link
+// stays. The temporary file goes when the run stops early.
 struct ReportFile {
+  ReportFile(const char* option, const std::string& path) : option(option), path(path) {}
   const char* option;
-  std::string path;
-  std::string temporary;
-  ~ReportFile() {
-    if (!temporary.empty()) std::remove(temporary.c_str());
-  }
+  std::string path;  // as given
+  std::string file;  // the file it names, links followed
+  TemporaryFile temporary;
 };
 
 // The path as a folder walk would compare it: absolute, "." and ".." parts
@@ -517,8 +518,13 @@ std::string ReportPathFault(const ReportFile& report, const ReportFile* other,
     return Shown(report.path) + " is " + KindOfFile(type) + ", not a file a report can replace";
   }
   FileIdentity id = IdentityOf(report.path);
+  // A link that names a file by no path (/proc/self/fd/N of a deleted file)
+  // has no place beside which a report could be put.
+  if (id.known && !(IdentityOf(report.file) == id)) {
+    return Shown(report.path) + " is a file no path names, not a file a report can replace";
+  }
   if (other && (id == IdentityOf(other->path) ||
-                ComparablePath(report.path) == ComparablePath(other->path))) {
+                ComparablePath(report.file) == ComparablePath(other->file))) {
     return Shown(report.path) + " is also the file of " + other->option +
            "; give each report its own file";
   }
@@ -533,34 +539,43 @@ std::string ReportPathFault(const ReportFile& report, const ReportFile* other,
   return std::string();
 }
 
-// Makes the report's temporary file beside its place; false with the
-// reason.
+// Makes the report's temporary file beside the file it replaces; false with
+// the reason.
 bool OpenTemporary(ReportFile* report, std::string* why) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  for (int n = 0; n < 1000; ++n) {
-    std::string name = report->path + ".preview-" + std::to_string(n) + ".tmp";
-    if (fs::symlink_status(name, ec).type() != fs::file_type::not_found) continue;
-    std::ofstream file(name, std::ios::binary | std::ios::trunc);
-    if (!file) {
-      *why = "cannot write " + Shown(report->path);
-      return false;
-    }
-    report->temporary = name;
-    return true;
-  }
-  *why = "cannot write " + Shown(report->path) + ": no free temporary name beside it";
+  std::string reason;
+  if (report->temporary.Make(FolderOf(report->file), &reason)) return true;
+  *why = "cannot write " + Shown(report->path) + ": " + reason;
   return false;
 }
 
 // Writes the report's text into its temporary file; false when it cannot be
 // written whole.
 bool WriteTemporary(const ReportFile& report, const std::string& text) {
-  std::ofstream file(report.temporary, std::ios::binary | std::ios::trunc);
+  std::ofstream file(report.temporary.path(), std::ios::binary | std::ios::trunc);
   if (!file) return false;
   file << text;
   file.close();
   return static_cast<bool>(file);
+}
+
+// The first option given besides --export-sample, or "".
+std::string OtherThanExport(const Options& o) {
+  const std::pair<bool, const char*> given[] = {{!o.family.empty(), "--family"},
+                                                {!o.windows.empty(), "--windows"},
+                                                {o.hasSource, "--source"},
+                                                {o.hasApp, "--app"},
+                                                {o.hasDoc, "--doc"},
+                                                {!o.discs.empty(), "--cd"},
+                                                {!o.running.empty(), "--running"},
+                                                {o.hasMachine, "--machine"},
+                                                {o.hasReg, "--reg"},
+                                                {o.hasJson, "--json"},
+                                                {o.trace, "--trace"},
+                                                {o.remove, "--remove"}};
+  for (const auto& option : given) {
+    if (option.first) return option.second;
+  }
+  return std::string();
 }
 
 }  // namespace
@@ -584,6 +599,8 @@ int PreviewMain(const std::vector<std::string>& args, std::ostream& out, std::os
     return 0;
   }
   if (options.hasExport) {
+    const std::string other = OtherThanExport(options);
+    if (!other.empty()) return fail("--export-sample is given alone, not with " + other, true);
     std::string error;
     if (!ExportSample(options.exportSample, &error)) return fail("--export-sample: " + error);
     return 0;
@@ -630,10 +647,15 @@ int PreviewMain(const std::vector<std::string>& args, std::ostream& out, std::os
   if (!BuildMachine(scenario, &error, &read)) return fail(error);
   // The report files are checked and made before the run, so that a name
   // that cannot be written stops the preview before anything is shown.
-  std::vector<ReportFile> reports;
-  reports.reserve(2);
-  if (options.hasReg) reports.push_back({"--reg", options.reg, std::string()});
-  if (options.hasJson) reports.push_back({"--json", options.json, std::string()});
+  std::deque<ReportFile> reports;
+  if (options.hasReg) reports.emplace_back("--reg", options.reg);
+  if (options.hasJson) reports.emplace_back("--json", options.json);
+  for (ReportFile& report : reports) {
+    std::string why;
+    if (!FollowLinks(report.path, &report.file, &why)) {
+      return fail(std::string(report.option) + ": cannot write " + Shown(report.path) + ": " + why);
+    }
+  }
   for (size_t i = 0; i < reports.size(); ++i) {
     const ReportFile* other = reports.size() == 2 ? &reports[1 - i] : nullptr;
     std::string fault = ReportPathFault(reports[i], i == 1 ? nullptr : other,
@@ -683,13 +705,17 @@ int PreviewMain(const std::vector<std::string>& args, std::ostream& out, std::os
       return fail(std::string(file.option) + ": cannot write " + Shown(file.path));
     }
   }
-  for (ReportFile& file : reports) {
-    std::string why;
-    if (!MoveIntoPlace(file.temporary, file.path, &why)) {
-      return fail(std::string(file.option) + ": cannot write " + Shown(file.path) + ": " + why);
-    }
-    file.temporary.clear();
+  // All reports are put in place, or none: a refused run leaves every
+  // earlier report as it was.
+  std::vector<Placement> placements;
+  for (const ReportFile& file : reports) placements.push_back({file.temporary.path(), file.file});
+  size_t failed = 0;
+  std::string why;
+  if (!PutAllInPlace(placements, &failed, &why)) {
+    const ReportFile& file = reports[failed];
+    return fail(std::string(file.option) + ": cannot write " + Shown(file.path) + ": " + why);
   }
+  for (ReportFile& file : reports) file.temporary.Release();
   out << text.str();
   if (!report.result.exited) return 3;
   if (options.remove && report.result.exitCode == 0) {

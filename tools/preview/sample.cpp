@@ -1,9 +1,9 @@
 #include "sample.h"
 
 #include <filesystem>
-#include <fstream>
 
 #include "machine_file.h"
+#include "user_files.h"
 
 namespace preview {
 
@@ -71,8 +71,59 @@ const std::vector<SampleFile>& SampleApplicationFiles() {
 
 namespace {
 
+// What one export has made, in order: a failed export removes it again, and
+// nothing else.
+class Made {
+ public:
+  ~Made() {
+    if (kept_) return;
+    std::error_code ec;
+    for (auto it = paths_.rbegin(); it != paths_.rend(); ++it) std::filesystem::remove(*it, ec);
+  }
+  void Add(const std::filesystem::path& path) { paths_.push_back(path); }
+  void Keep() { kept_ = true; }
+
+ private:
+  std::vector<std::filesystem::path> paths_;
+  bool kept_ = false;
+};
+
+// Makes a folder and the folders above it that are missing.
+bool MakeFolders(const std::filesystem::path& folder, Made* made, std::string* error) {
+  std::vector<std::filesystem::path> missing;
+  std::error_code ec;
+  for (std::filesystem::path p = folder; !p.empty(); p = p.parent_path()) {
+    if (std::filesystem::symlink_status(p, ec).type() != std::filesystem::file_type::not_found) {
+      break;
+    }
+    missing.push_back(p);
+    if (p == p.parent_path()) break;
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (!std::filesystem::create_directory(*it, ec)) {
+      *error = "cannot make the folder " + Shown(it->string()) + ": " +
+               (ec ? ec.message() : std::string("it exists already"));
+      return false;
+    }
+    made->Add(*it);
+  }
+  return true;
+}
+
+bool PutSampleFile(const std::filesystem::path& path, const std::string& data, Made* made,
+                   std::string* error) {
+  if (!MakeFolders(path.parent_path(), made, error)) return false;
+  std::string why;
+  if (!WriteNewFile(path.string(), data, &why)) {
+    *error = "cannot write " + Shown(path.string()) + ": " + why;
+    return false;
+  }
+  made->Add(path);
+  return true;
+}
+
 bool WriteFiles(const std::filesystem::path& folder, const std::vector<SampleFile>& files,
-                std::string* error) {
+                Made* made, std::string* error) {
   for (const SampleFile& file : files) {
     std::filesystem::path path = folder;
     std::string part;
@@ -85,18 +136,17 @@ bool WriteFiles(const std::filesystem::path& folder, const std::vector<SampleFil
       }
     }
     path /= part;
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(file.data.data(), static_cast<std::streamsize>(file.data.size()));
-    out.close();
-    if (!out) {
-      *error = "cannot write " + Shown(path.string());
-      return false;
-    }
+    if (!PutSampleFile(path, file.data, made, error)) return false;
   }
   return true;
 }
+
+// arguments.txt is a text file of the system's own kind.
+#ifdef _WIN32
+const char kLineEnd[] = "\r\n";
+#else
+const char kLineEnd[] = "\n";
+#endif
 
 }  // namespace
 
@@ -121,18 +171,19 @@ bool ExportSample(const std::string& folder, std::string* error) {
       return false;
     }
   }
-  if (!WriteFiles(root / "source", SampleSourceFiles(), error) ||
-      !WriteFiles(root / "disc", SampleDiscFiles(), error) ||
-      !WriteFiles(root / "app", SampleApplicationFiles(), error)) {
+  // A failed export (a full disk) leaves the folder as it found it, so that
+  // the export can be given again.
+  Made made;
+  if (!MakeFolders(root, &made, error) ||
+      !WriteFiles(root / "source", SampleSourceFiles(), &made, error) ||
+      !WriteFiles(root / "disc", SampleDiscFiles(), &made, error) ||
+      !WriteFiles(root / "app", SampleApplicationFiles(), &made, error) ||
+      !PutSampleFile(root / "arguments.txt",
+                     SampleApplicationFolder() + kLineEnd + SampleDocumentName() + kLineEnd, &made,
+                     error)) {
     return false;
   }
-  std::ofstream out(root / "arguments.txt", std::ios::trunc);
-  out << SampleApplicationFolder() << "\n" << SampleDocumentName() << "\n";
-  out.close();
-  if (!out) {
-    *error = "cannot write " + Shown((root / "arguments.txt").string());
-    return false;
-  }
+  made.Keep();
   return true;
 }
 

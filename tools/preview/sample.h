@@ -31,7 +31,8 @@ const std::vector<SampleFile>& SampleApplicationFiles();
 // app/ (with Windows separators turned into folders), and arguments.txt with
 // the application folder and the document name on two lines. Returns false
 // and fills *error when a file cannot be written, or when the folder holds
-// anything already: nothing of the user's is overwritten.
+// anything already: nothing of the user's is overwritten. A failed export
+// removes the files and folders it made, and only those.
 bool ExportSample(const std::string& folder, std::string* error);
 
 }  // namespace preview
