@@ -100,6 +100,7 @@ TEST(PreviewOptions, BadOptionsAreRefusedWithExitCode2) {
       {"--running", ""},
       {"--reg", ""},
       {"--trace=yes"},
+      {"--remove", "--trace", "--remove"},
       {"--machine", scratch.Path("absent.json")},
   };
   for (const auto& args : bad) {
@@ -880,6 +881,8 @@ TEST(PreviewHostileInput, RefusedWithOneLineOrTakenAsWindowsWould) {
               {"--app", "C:\\" + std::string(20000, 'A'), "--doc", std::string(20000, 'D')},
               "--app and --doc make a command line of 40032 characters; Windows passes at most "
               "32766"),
+      described("a machine without the source folder", R"({"missing": ["%SOURCE%"]})", 0,
+                "C:\\SETUP\\ holds nothing: the machine description removes the folder"),
       described("an entry given twice", "{\"family\": \"9x\",\n \"family\": \"nt\"}", 2,
                 "line 2: the entry \"family\" is given twice in one object"),
       described("a registry entry's key given twice",

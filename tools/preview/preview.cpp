@@ -116,12 +116,10 @@ Options ParseOptions(const std::vector<std::string>& args) {
       o.help = true;
       continue;
     }
-    if (arg == "--trace") {
-      o.trace = true;
-      continue;
-    }
-    if (arg == "--remove") {
-      o.remove = true;
+    if (arg == "--trace" || arg == "--remove") {
+      bool& flag = arg == "--trace" ? o.trace : o.remove;
+      if (flag) throw UsageError{arg + " is given twice"};
+      flag = true;
       continue;
     }
     if (arg.compare(0, 2, "--") != 0) {
@@ -673,6 +671,9 @@ int PreviewMain(const std::vector<std::string>& args, std::ostream& out, std::os
   report.commandLine = commandLine;
   report.sourceText = options.hasSource ? "the files of " + options.source
                                         : std::string("the sample package files");
+  // The machine description may take the folder away again ("missing").
+  if (!sim::IsFolder(kSourceFolder))
+    report.sourceText = "nothing: the machine description removes the folder";
   if (sample) {
     report.discs.push_back(std::string(1, SampleDiscDrive()) + ": the sample disc");
   }
