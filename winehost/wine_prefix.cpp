@@ -10,13 +10,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include "host_files.h"
+#include "text.h"
 
 namespace winehost {
 
@@ -54,16 +54,11 @@ void RemoveStaleTestFolders() {
 // The last lines of a log, on one line: where only the failure's own line
 // is shown (a CI run), the log itself may be gone with its machine.
 std::string LogEnd(const std::string& log) {
-  std::string text;
-  ReadHostFile(log, &text);
+  std::string contents;
+  ReadHostFile(log, &contents);
   std::vector<std::string> lines;
-  size_t from = 0;
-  while (from < text.size()) {
-    size_t to = text.find('\n', from);
-    if (to == std::string::npos) to = text.size();
-    if (to > from) lines.push_back(text.substr(from, std::min<size_t>(to - from, 200)));
-    from = to + 1;
-  }
+  for (const std::string& line : text::Lines(contents))
+    if (!line.empty()) lines.push_back(line.substr(0, 200));
   std::string end;
   for (size_t i = lines.size() > 3 ? lines.size() - 3 : 0; i < lines.size(); ++i)
     end += (end.empty() ? "" : " | ") + lines[i];

@@ -9,37 +9,9 @@
 
 #include "file_removal.h"
 #include "fuzz_input.h"
+#include "text.h"
 
 namespace {
-
-// The lines as the removal reads them: up to each LF, one CR before it
-// dropped.
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    const size_t next = end == std::string::npos ? text.size() : end + 1;
-    if (end == std::string::npos) end = text.size();
-    if (end > pos && text[end - 1] == '\r') --end;
-    lines.push_back(text.substr(pos, end - pos));
-    pos = next;
-  }
-  return lines;
-}
-
-std::string Shown(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c >= 0x20 && c < 0x7f && c != '\\') {
-      out += static_cast<char>(c);
-    } else {
-      const char digits[] = "0123456789abcdef";
-      out += std::string("\\x") + digits[c >> 4] + digits[c & 15];
-    }
-  }
-  return out;
-}
 
 bool SameRenames(const std::vector<PendingRename>& a, const std::vector<PendingRename>& b) {
   if (a.size() != b.size()) return false;
@@ -63,16 +35,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> paths;
   const size_t count = 1 + input.Below(3);
   for (size_t i = 0; i < count; ++i) paths.push_back(kPaths[input.Below(4)]);
-  const std::string text = input.Rest();
+  const std::string file = input.Rest();
 
   std::vector<std::string> added;
   for (const std::string& p : paths) added.push_back("NUL=" + p);
-  const std::string after = WithLinesInSection(text, "rename", added);
+  const std::string after = WithLinesInSection(file, "rename", added);
 
   // The lines: the old ones in order, with the new ones (and a heading when
   // there was no section) at one place among them.
-  const std::vector<std::string> before = Lines(text);
-  const std::vector<std::string> now = Lines(after);
+  const std::vector<std::string> before = text::Lines(file);
+  const std::vector<std::string> now = text::Lines(after);
   size_t same = 0;
   while (same < before.size() && same < now.size() && before[same] == now[same]) ++same;
   size_t inserted = now.size() - before.size();
@@ -81,15 +53,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = same; linesKept && i < before.size(); ++i)
     linesKept = before[i] == now[i + inserted];
   if (!linesKept) {
-    fuzz::Broken("a line of the file changed: \"" + Shown(text) + "\" became \"" + Shown(after) +
-                 "\"");
+    fuzz::Broken("a line of the file changed: \"" + text::Escape(file) + "\" became \"" +
+                 text::Escape(after) + "\"");
   }
 
-  std::vector<PendingRename> expected = WininitRenames(text);
+  std::vector<PendingRename> expected = WininitRenames(file);
   for (const std::string& p : paths) expected.push_back({p, std::string(), true});
   if (!SameRenames(WininitRenames(after), expected)) {
-    fuzz::Broken("the renames do not read as before plus the deletions: \"" + Shown(text) +
-                 "\" became \"" + Shown(after) + "\"");
+    fuzz::Broken("the renames do not read as before plus the deletions: \"" + text::Escape(file) +
+                 "\" became \"" + text::Escape(after) + "\"");
   }
   return 0;
 }
